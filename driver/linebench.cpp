@@ -1,0 +1,155 @@
+// linebench: times how fast, and with how much heap, one string store keeps and
+// finds the lines of a text file.
+//
+// The file is mapped, cut into lines by scanline, and run through three timed
+// passes: count (scanning alone), store (one insert per line) and lookup (one
+// lookup per line).  The store is fixed when the program is built: the build
+// puts one store's binding.hpp on the include path, and the passes call its
+// insert and lookup directly, so no indirection is timed.
+//
+// Output, on standard output:
+//   # <program> <path> 
+//   #  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT
+//   <the row of eight fields>
+// Exit status 0 after a full run, 1 after any failure.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "binding.hpp"
+#include "driver/common.hpp"
+#include "driver/scanner.hpp"
+
+void *malStart;   // program break just before the store pass
+double DeltaMem;  // growth of the program break over the store pass, bytes
+double DeltaUSec; // elapsed time of the latest pass, microseconds
+
+// Tells the compiler that line's bytes are read here, so the count pass must
+// really copy every line although nothing else looks at it.  Emits no code.
+[[gnu::always_inline]] inline void keepline(const char *line)
+{
+    asm volatile("" : : "r"(line) : "memory");
+}
+
+// Tells the compiler that a lookup's result is used, so the lookup cannot be
+// dropped even where the driver does not check it.  Emits no code.
+[[gnu::always_inline]] inline void keepresult(const void *result)
+{
+    asm volatile("" : : "r"(result));
+}
+
+// One pass over the text: scan each line into linebuf and hand it to work.
+// The timestamps sit right around the loop; DeltaUSec gets the elapsed time.
+template <typename Work>
+[[gnu::always_inline]] inline void timedpass(const char *text, const char *end, char *linebuf, Work work)
+{
+    timeval start, stop;
+    gettimeofday(&start, nullptr);
+    for (const char *pos = text; pos < end;) {
+        pos = scanline(pos, end, linebuf);
+        work(linebuf);
+    }
+    gettimeofday(&stop, nullptr);
+    long long seconds = static_cast<long long>(stop.tv_sec) - start.tv_sec;
+    long long micros = static_cast<long long>(stop.tv_usec) - start.tv_usec;
+    DeltaUSec = static_cast<double>(seconds) * 1000000.0 + static_cast<double>(micros);
+}
+
+// The file failure: the same message on both streams, from one reading of errno
+// (writing to standard output may itself change errno).
+[[noreturn]] static void filefailure(const char *path)
+{
+    int error = errno;
+    const char *text = std::strerror(error);
+    std::printf("%s: Cannot open file \"%s\": %s (errno = %d)\n", gProgName, path, text, error);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: Cannot open file \"%s\": %s (errno = %d)\n", gProgName, path, text, error);
+    std::exit(1);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc > 0 && argv[0] != nullptr)
+        gProgName = argv[0];
+    if (argc != 2) {
+        std::printf("Usage: %s <text file>\n", gProgName);
+        return 1;
+    }
+    const char *path = argv[1];
+
+    struct stat status;
+    if (stat(path, &status) != 0)
+        filefailure(path);
+    auto filesize = static_cast<std::uint64_t>(status.st_size);
+
+    // Non-blocking, so that a FIFO without a writer cannot hang the open; the
+    // mapping then fails on it like on any file that cannot be mapped.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        filefailure(path);
+    void *mapping = mmap(nullptr, filesize, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    if (mapping == MAP_FAILED)
+        filefailure(path);
+    const char *text = static_cast<const char *>(mapping);
+    const char *end = text + filesize;
+
+    char linebuf[MAXLINE];
+    storecontainer store = storecreate();
+
+    std::printf("# %s %s \n", gProgName, path);
+    std::fflush(stdout);
+
+    std::uint64_t lines = 0;
+    timedpass(text, end, linebuf, [&](const char *line) {
+        ++lines;
+        keepline(line);
+    });
+    std::printf("#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT\n");
+    std::printf("%8" PRIu64, lines);
+    std::printf(" %6.1f byts", static_cast<double>(filesize) / static_cast<double>(lines));
+    std::fflush(stdout);
+    std::printf(" %5.3f uS", DeltaUSec / static_cast<double>(lines));
+    std::fflush(stdout);
+
+    malStart = sbrk(0);
+    timedpass(text, end, linebuf, [&](const char *line) { storeinsert(store, line); });
+    DeltaMem = static_cast<double>(static_cast<char *>(sbrk(0)) - static_cast<char *>(malStart));
+
+    auto stored = lines - static_cast<std::uint64_t>(gDupCnt);
+    std::printf(" %8" PRIu64, stored);
+    std::printf(" %7.1f byts", (static_cast<double>(storefootprint) + DeltaMem) / static_cast<double>(stored));
+    std::printf(" %6.3f uS", DeltaUSec / static_cast<double>(lines));
+    std::fflush(stdout);
+
+    timedpass(text, end, linebuf, [&](const char *line) {
+        const void *found = storelookup(store, line);
+        if constexpr (storechecklookup) {
+            if (found == nullptr) {
+                std::puts(storelookupfailure);
+                std::exit(1);
+            }
+        } else {
+            keepresult(found);
+        }
+    });
+    std::printf(" %6.3f uS", DeltaUSec / static_cast<double>(lines));
+    std::printf(" %s\n", storelabel);
+
+    // A report that could not be written is a failure, not a success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        int error = errno;
+        std::fprintf(stderr, "%s: Cannot write the report: %s (errno = %d)\n", gProgName, std::strerror(error), error);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,203 @@
+// Red-black tree of distinct lines.
+//
+// Invariants, after every insert that leaves two or more nodes:
+//   1. the root is black;
+//   2. no red node has a red child;
+//   3. every path from a node down to a null link passes the same number of
+//      black nodes;
+//   4. each node's parent is the node whose left or right points to it;
+//   5. left subtrees hold lines that strcmp below the node, right ones above,
+//      and no two nodes hold equal lines.
+// (1)-(3) bound the height by 2 log2(n + 1).  A single node is left uncoloured
+// until the second insert: nothing reads its colour before then.
+//
+// Insertion descends to a null link, hangs a red node there and climbs back up
+// through the parent links, recolouring and rotating; no recursion, no stack.
+
+#include "redblack/redblack.hpp"
+
+#include <cstring>
+
+#include "driver/common.hpp"
+
+// A new node with its own copy of the line: node first, then the copy.
+rbnode *wcreate(const char *line, rbnode *parent)
+{
+    auto *node = static_cast<rbnode *>(storealloc(sizeof(rbnode)));
+    node->word = storecopy(line);
+    node->left = nullptr;
+    node->right = nullptr;
+    node->parent = parent;
+    node->color = BLACK;
+    return node;
+}
+
+// Puts child where old was: under old's parent, or as the root.
+static inline void replacechild(rbtree *tree, rbnode *old, rbnode *child)
+{
+    rbnode *parent = old->parent;
+    child->parent = parent;
+    if (parent == nullptr)
+        tree->root = child;
+    else if (parent->left == old)
+        parent->left = child;
+    else
+        parent->right = child;
+}
+
+/*
+ *     x                y
+ *    / \              / \
+ *   a   y    -->     x   c
+ *      / \          / \
+ *     b   c        a   b
+ */
+void leftrotate(rbtree *tree, rbnode *x)
+{
+    rbnode *y = x->right;
+    if (y == nullptr)
+        return;
+    x->right = y->left;
+    if (y->left != nullptr)
+        y->left->parent = x;
+    replacechild(tree, x, y);
+    y->left = x;
+    x->parent = y;
+}
+
+/*
+ *       x            y
+ *      / \          / \
+ *     y   c  -->   a   x
+ *    / \              / \
+ *   a   b            b   c
+ */
+void rightrotate(rbtree *tree, rbnode *x)
+{
+    rbnode *y = x->left;
+    if (y == nullptr)
+        return;
+    x->left = y->right;
+    if (y->right != nullptr)
+        y->right->parent = x;
+    replacechild(tree, x, y);
+    y->right = x;
+    x->parent = y;
+}
+
+static inline bool isred(const rbnode *node)
+{
+    return node != nullptr && node->color == RED;
+}
+
+// Restores invariants (1) and (2) after x was hung red under its parent.  Each
+// turn of the loop either ends it or moves the red-red conflict two levels up.
+static void insertfixup(rbtree *tree, rbnode *x)
+{
+    for (;;) {
+        rbnode *p = x->parent;
+        if (p == nullptr)
+            break;
+        rbnode *g = p->parent;
+        if (g == nullptr || p->color == BLACK)
+            break;
+        if (p == g->left) {
+            rbnode *u = g->right;
+            if (isred(u)) {
+                /*
+                 *       g(B)              g(R)      then carry on at g
+                 *      /   \             /   \
+                 *    p(R)  u(R)  -->   p(B)  u(B)
+                 *    /                 /
+                 *  x(R)              x(R)
+                 */
+                p->color = BLACK;
+                u->color = BLACK;
+                g->color = RED;
+                x = g;
+                continue;
+            }
+            if (x == p->right) {
+                /*
+                 *     g             g
+                 *    /             /
+                 *   p     -->     x      then x takes p's part and p x's
+                 *    \           /
+                 *     x         p
+                 */
+                leftrotate(tree, p);
+                x = p;
+            }
+            /*
+             *        g(B)          p(B)
+             *       /   \         /   \
+             *     p(R)  u(B) --> x(R)  g(R)
+             *     /                      \
+             *   x(R)                     u(B)
+             */
+            x->parent->color = BLACK;
+            if (rbnode *grand = x->parent->parent) {
+                grand->color = RED;
+                rightrotate(tree, grand);
+            }
+        } else {
+            rbnode *u = g->left;
+            if (isred(u)) { // mirror of the recolouring above
+                p->color = BLACK;
+                u->color = BLACK;
+                g->color = RED;
+                x = g;
+                continue;
+            }
+            if (x == p->left) { // mirror of the zig-zag above
+                rightrotate(tree, p);
+                x = p;
+            }
+            x->parent->color = BLACK; // mirror of the final rotation above
+            if (rbnode *grand = x->parent->parent) {
+                grand->color = RED;
+                leftrotate(tree, grand);
+            }
+        }
+    }
+    tree->root->color = BLACK;
+}
+
+void redblackinsert(rbtree *tree, const char *line)
+{
+    rbnode *node = tree->root;
+    if (node == nullptr) {
+        tree->root = tree->found = wcreate(line, nullptr);
+        return;
+    }
+    for (;;) {
+        int cmp = std::strcmp(line, node->word);
+        if (cmp == 0) {
+            tree->found = node;
+            ++gDupCnt;
+            return;
+        }
+        rbnode **link = cmp > 0 ? &node->right : &node->left;
+        if (*link == nullptr) {
+            tree->found = nullptr;
+            rbnode *added = wcreate(line, node);
+            added->color = RED;
+            *link = added;
+            insertfixup(tree, added);
+            return;
+        }
+        node = *link;
+    }
+}
+
+void redblacksearch(rbtree *tree, const char *line)
+{
+    rbnode *node = tree->root;
+    while (node != nullptr) {
+        int cmp = std::strcmp(line, node->word);
+        if (cmp == 0)
+            break;
+        node = cmp > 0 ? node->right : node->left;
+    }
+    tree->found = node;
+}

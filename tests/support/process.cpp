@@ -1,0 +1,125 @@
+#include "process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Moves what is readable on fd into sink; false once the pipe is closed.
+bool drain(int fd, std::string &sink)
+{
+    char chunk[65536];
+    ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got > 0) {
+        sink.append(chunk, static_cast<size_t>(got));
+        return true;
+    }
+    return got < 0 && errno == EINTR;
+}
+
+double now()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+} // namespace
+
+runresult runprogram(const std::string &program, const std::vector<std::string> &args, const runoptions &options)
+{
+    runresult result;
+    int outpipe[2], errpipe[2];
+    if (pipe2(outpipe, O_CLOEXEC) != 0 || pipe2(errpipe, O_CLOEXEC) != 0)
+        return result;
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (options.stdoutpath.empty())
+            dup2(outpipe[1], STDOUT_FILENO);
+        else {
+            int fd = open(options.stdoutpath.c_str(), O_WRONLY);
+            dup2(fd, STDOUT_FILENO);
+        }
+        dup2(errpipe[1], STDERR_FILENO);
+        if (options.datalimit != 0) {
+            rlimit limit{options.datalimit, options.datalimit};
+            setrlimit(RLIMIT_DATA, &limit);
+        }
+        std::vector<char *> argv;
+        if (!options.emptyargv)
+            for (const std::string &arg : args)
+                argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(outpipe[1]);
+    close(errpipe[1]);
+
+    bool outopen = true, erropen = true;
+    double deadline = now() + options.timeoutseconds;
+    while (outopen || erropen) {
+        pollfd fds[2] = {{outopen ? outpipe[0] : -1, POLLIN, 0}, {erropen ? errpipe[0] : -1, POLLIN, 0}};
+        int left = static_cast<int>((deadline - now()) * 1000);
+        if (left <= 0) {
+            result.timedout = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, left) < 0)
+            continue;
+        if (outopen && (fds[0].revents & (POLLIN | POLLHUP)))
+            outopen = drain(outpipe[0], result.out);
+        if (erropen && (fds[1].revents & (POLLIN | POLLHUP)))
+            erropen = drain(errpipe[0], result.err);
+    }
+    close(outpipe[0]);
+    close(errpipe[0]);
+
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (WIFEXITED(wstatus))
+        result.status = WEXITSTATUS(wstatus);
+    else if (WIFSIGNALED(wstatus))
+        result.signal = WTERMSIG(wstatus);
+    return result;
+}
+
+scratchdir::scratchdir()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string templ = std::string(base != nullptr ? base : "/tmp") + "/linebench-test-XXXXXX";
+    std::vector<char> buffer(templ.begin(), templ.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) != nullptr)
+        dir = buffer.data();
+}
+
+scratchdir::~scratchdir()
+{
+    if (dir.empty())
+        return;
+    std::string command = "rm -rf '" + dir + "'";
+    if (std::system(command.c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", dir.c_str());
+}
+
+std::string scratchdir::write(const std::string &name, const std::string &bytes) const
+{
+    std::string file = path(name);
+    FILE *stream = std::fopen(file.c_str(), "wb");
+    if (stream != nullptr) {
+        std::fwrite(bytes.data(), 1, bytes.size(), stream);
+        std::fclose(stream);
+    }
+    return file;
+}

@@ -1,0 +1,47 @@
+// Test support: run a built program on files that a test writes, and collect
+// its standard output, standard error and exit status.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <string>
+#include <vector>
+
+struct runoptions {
+    // Limit on the child's data segment (RLIMIT_DATA), bytes; 0 leaves it.
+    rlim_t datalimit = 0;
+    // Where the child's standard output goes instead of a pipe (e.g. "/dev/full").
+    std::string stdoutpath;
+    // Seconds after which the child is killed; the result then says timedout.
+    unsigned timeoutseconds = 30;
+    // Run with this argv[0] but no arguments at all when true (argc == 0).
+    bool emptyargv = false;
+};
+
+struct runresult {
+    std::string out;      // standard output
+    std::string err;      // standard error
+    int status = -1;      // exit status, or -1 when killed by a signal
+    int signal = 0;       // the terminating signal, if any
+    bool timedout = false;
+};
+
+// Runs program with args (args[0] is argv[0]); never throws.
+runresult runprogram(const std::string &program, const std::vector<std::string> &args,
+                     const runoptions &options = {});
+
+// A fresh directory under TMPDIR (or /tmp), removed with its files on destruction.
+class scratchdir {
+  public:
+    scratchdir();
+    ~scratchdir();
+    scratchdir(const scratchdir &) = delete;
+    scratchdir &operator=(const scratchdir &) = delete;
+
+    // Writes bytes to a file in the directory and returns its path.
+    std::string write(const std::string &name, const std::string &bytes) const;
+    std::string path(const std::string &name) const { return dir + "/" + name; }
+
+  private:
+    std::string dir;
+};
