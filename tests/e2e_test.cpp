@@ -1,0 +1,393 @@
+// End-to-end tests: both programs run on files written here, and their report,
+// messages and exit status are checked, byte for byte where the output does
+// not depend on timing or on the heap.
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "process.hpp"
+
+namespace {
+
+const std::string headerline = "#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT\n";
+
+// The hash table's chain heads: 1,048,576 pointers of static storage.
+constexpr double hashfootprint = 1048576.0 * sizeof(void *);
+
+std::string format(const char *fmt, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, fmt, value);
+    return text;
+}
+
+std::string format(const char *fmt, unsigned long value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, fmt, value);
+    return text;
+}
+
+std::string commentline(const std::string &argv0, const std::string &path)
+{
+    return "# " + argv0 + " " + path + " \n";
+}
+
+std::string filefailure(const std::string &argv0, const std::string &path, int error)
+{
+    return argv0 + ": Cannot open file \"" + path + "\": " + std::strerror(error) + " (errno = " +
+           std::to_string(error) + ")\n";
+}
+
+// The fields of a report row, as far as they were printed.  Each field must
+// match its pattern and be exactly what its printf format makes of the number
+// it shows, so widths and decimals are checked as well as the values.
+struct row {
+    std::vector<double> numbers; // fields 1 to 7, those present
+    std::string label;           // field 8, without its space and line feed
+    std::string rest;            // whatever follows the last field parsed
+};
+
+struct fieldrule {
+    const char *pattern;
+    const char *format;
+    bool integer;
+};
+
+const fieldrule fieldrules[] = {
+    {R"( *(\d+))", "%8lu", true},                // lines
+    {R"( +(\d+\.\d) byts)", " %6.1f byts", false}, // avg_linelen
+    {R"( +(-?\d+\.\d{3}) uS)", " %5.3f uS", false}, // getline
+    {R"( +(\d+))", " %8lu", true},               // stored
+    {R"( +(\d+\.\d) byts)", " %7.1f byts", false}, // RAMused/line
+    {R"( +(-?\d+\.\d{3}) uS)", " %6.3f uS", false}, // store/ln
+    {R"( +(-?\d+\.\d{3}) uS)", " %6.3f uS", false}, // lookup/ln
+};
+
+row parserow(const std::string &text)
+{
+    row parsed;
+    auto pos = text.cbegin();
+    for (const fieldrule &rule : fieldrules) {
+        std::smatch match;
+        if (!std::regex_search(pos, text.cend(), match, std::regex(rule.pattern),
+                               std::regex_constants::match_continuous))
+            break;
+        double number = std::strtod(match[1].str().c_str(), nullptr);
+        std::string expected = rule.integer ? format(rule.format, static_cast<unsigned long>(number))
+                                            : format(rule.format, number);
+        if (match[0].str() != expected)
+            break;
+        parsed.numbers.push_back(number);
+        pos = match[0].second;
+    }
+    std::smatch match;
+    if (parsed.numbers.size() == std::size(fieldrules) &&
+        std::regex_search(pos, text.cend(), match, std::regex(R"( (\S+)\n)"), std::regex_constants::match_continuous)) {
+        parsed.label = match[1];
+        pos = match[0].second;
+    }
+    parsed.rest.assign(pos, text.cend());
+    return parsed;
+}
+
+struct program {
+    const char *name; // for test names
+    const char *path;
+    const char *label;
+};
+
+// Names the parameter in test listings instead of dumping its bytes.
+void PrintTo(const program &prog, std::ostream *out) { *out << prog.name; }
+
+const program redblack{"redblack", LINEBENCH_REDBLACK, "REDBLACK"};
+const program hash{"hash", LINEBENCH_HASH, "HASH"};
+
+runresult runon(const program &prog, const std::string &path, const runoptions &options = {})
+{
+    return runprogram(prog.path, {prog.path, path}, options);
+}
+
+// A full run's report: comment line and header exact, then a whole row.
+row report(const program &prog, const std::string &path, const runresult &result)
+{
+    std::string head = commentline(prog.path, path) + headerline;
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.substr(0, head.size()), head);
+    row parsed = parserow(result.out.size() > head.size() ? result.out.substr(head.size()) : "");
+    EXPECT_EQ(parsed.numbers.size(), std::size(fieldrules)) << result.out;
+    EXPECT_EQ(parsed.label, prog.label) << result.out;
+    EXPECT_EQ(parsed.rest, "") << result.out;
+    return parsed;
+}
+
+std::string manylines(int count, const char *fmt)
+{
+    std::string text;
+    char line[32];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(line, sizeof line, fmt, i);
+        text += line;
+    }
+    return text;
+}
+
+struct reportcase {
+    const char *name;
+    std::string bytes;
+    unsigned long lines;
+    const char *average; // field 2 as printed
+    unsigned long stored;
+};
+
+const std::vector<reportcase> &reportcases()
+{
+    static const std::vector<reportcase> cases = {
+        {"six bytes, one duplicate", "b\na\nb\n", 3, "    2.0 byts", 2},
+        {"all lines equal", manylines(100, "same\n"), 100, "    5.0 byts", 1},
+        {"last line without line feed", "a\nbb\nc", 3, "    2.0 byts", 3},
+        {"trailing blank lines", "a\nb\n\n\n\n", 3, "    2.3 byts", 3},
+        {"only blank lines", "\n\n\n\n", 1, "    4.0 byts", 1},
+        {"blank lines between lines skipped", "x\n\n\ny\n\n", 3, "    2.3 byts", 3},
+        {"empty lines ended by NUL", std::string("a\0\0\n", 4), 3, "    1.3 byts", 2},
+        {"CRLF text", "to be\r\nor not\r\nto be\r\n", 3, "    7.3 byts", 2},
+        {"blanks removed", "to be\r\ntobe\n t o b e \n", 3, "    7.3 byts", 1},
+        {"many distinct lines", manylines(5000, "line %05d\n"), 5000, "   11.0 byts", 5000},
+        {"many lines twice", manylines(4000, "%04d\n") + manylines(4000, "%04d\n"), 8000, "    5.0 byts", 4000},
+    };
+    return cases;
+}
+
+class e2e : public testing::TestWithParam<program> {
+  protected:
+    scratchdir dir;
+    const program &prog = GetParam();
+};
+
+TEST_P(e2e, reportlayoutisexact)
+{
+    std::string path = dir.write("six", "b\na\nb\n");
+    runresult result = runon(prog, path);
+    row parsed = report(prog, path, result);
+    ASSERT_EQ(parsed.numbers.size(), std::size(fieldrules));
+    std::string rowtext = result.out.substr(commentline(prog.path, path).size() + headerline.size());
+    EXPECT_EQ(rowtext.substr(0, 21), "       3    2.0 byts ");
+    EXPECT_TRUE(rowtext.ends_with(std::string(" ") + prog.label + "\n")) << rowtext;
+    EXPECT_EQ(parsed.numbers[0], 3);
+    EXPECT_EQ(parsed.numbers[3], 2);
+}
+
+TEST_P(e2e, reportcountslinesandstoredlines)
+{
+    for (const reportcase &c : reportcases()) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir.write("input", c.bytes);
+        runresult result = runon(prog, path);
+        row parsed = report(prog, path, result);
+        if (parsed.numbers.size() < 4)
+            continue;
+        EXPECT_EQ(parsed.numbers[0], c.lines);
+        EXPECT_EQ(format(" %6.1f byts", parsed.numbers[1]), c.average);
+        EXPECT_EQ(parsed.numbers[3], c.stored);
+    }
+}
+
+// The memory figure holds the table's static storage in the HASH build and
+// nothing like it in the REDBLACK build; a one-line file makes that plain.
+TEST_P(e2e, memoryfigureholdsthestaticfootprint)
+{
+    std::string path = dir.write("one", "a\n");
+    row parsed = report(prog, path, runon(prog, path));
+    ASSERT_EQ(parsed.numbers.size(), std::size(fieldrules));
+    if (std::string(prog.label) == "HASH")
+        EXPECT_GE(parsed.numbers[4], hashfootprint);
+    else
+        EXPECT_LT(parsed.numbers[4], hashfootprint / 8);
+}
+
+TEST_P(e2e, programnameisprintedunchanged)
+{
+    std::string path = dir.write("input", "a\n");
+    std::string argv0 = "some dir/any name";
+    runresult result = runprogram(prog.path, {argv0, path});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.substr(0, commentline(argv0, path).size()), commentline(argv0, path));
+
+    result = runprogram(prog.path, {argv0});
+    EXPECT_EQ(result.out, "Usage: " + argv0 + " <text file>\n");
+}
+
+TEST_P(e2e, wrongargumentcountprintsusage)
+{
+    std::string path = dir.write("input", "a\n");
+    std::vector<std::vector<std::string>> commands = {
+        {prog.path}, {prog.path, path, path}, {prog.path, path, path, path}, {prog.path, "", ""}};
+    for (const auto &command : commands) {
+        SCOPED_TRACE(command.size());
+        runresult result = runprogram(prog.path, command);
+        EXPECT_EQ(result.out, std::string("Usage: ") + prog.path + " <text file>\n");
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.status, 1);
+    }
+}
+
+TEST_P(e2e, noargumentsatalldoesnotcrash)
+{
+    runoptions options;
+    options.emptyargv = true;
+    runresult result = runprogram(prog.path, {prog.path}, options);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind("Usage: ", 0), 0u) << result.out;
+    EXPECT_TRUE(result.out.ends_with(" <text file>\n")) << result.out;
+}
+
+TEST_P(e2e, missingfilefailsonbothstreams)
+{
+    std::string path = dir.path("missing");
+    runresult result = runon(prog, path);
+    EXPECT_EQ(result.out, filefailure(prog.path, path, ENOENT));
+    EXPECT_EQ(result.err, filefailure(prog.path, path, ENOENT));
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST_P(e2e, emptyfilefailswiththemappingerror)
+{
+    std::string path = dir.write("empty", "");
+    runresult result = runon(prog, path);
+    EXPECT_EQ(result.out, filefailure(prog.path, path, EINVAL));
+    EXPECT_EQ(result.err, filefailure(prog.path, path, EINVAL));
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST_P(e2e, fifowithoutwriterfailsanddoesnothang)
+{
+    std::string path = dir.path("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    runoptions options;
+    options.timeoutseconds = 5;
+    runresult result = runon(prog, path, options);
+    ASSERT_FALSE(result.timedout);
+    std::string prefix = prog.path + std::string(": Cannot open file \"") + path + "\": ";
+    EXPECT_EQ(result.out.rfind(prefix, 0), 0u) << result.out;
+    EXPECT_TRUE(std::regex_search(result.out, std::regex(R"( \(errno = [1-9]\d*\)\n$)"))) << result.out;
+    EXPECT_EQ(result.err, result.out);
+    EXPECT_EQ(result.status, 1);
+}
+
+// Writing the message to a full device must not change the error number that
+// standard error reports.
+TEST_P(e2e, failuremessagekeepsitserrorwhenstdoutfails)
+{
+    std::string path = dir.path("missing");
+    runoptions options;
+    options.stdoutpath = "/dev/full";
+    runresult result = runon(prog, path, options);
+    EXPECT_EQ(result.err, filefailure(prog.path, path, ENOENT));
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST_P(e2e, reportthatcannotbewrittenisafailure)
+{
+    std::string path = dir.write("input", "b\na\nb\n");
+    runoptions options;
+    options.stdoutpath = "/dev/full";
+    runresult result = runon(prog, path, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err.rfind(prog.path + std::string(": "), 0), 0u) << result.err;
+    EXPECT_TRUE(result.err.ends_with("\n")) << result.err;
+}
+
+// The data limit lets the file be mapped and the table exist, but not hold
+// every line: the store pass runs out of heap, and the run ends cleanly.
+TEST_P(e2e, outofmemoryendstherunwithamessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot start under a small data limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer cannot start under a small data limit";
+#endif
+#endif
+    // 393,216 distinct 8-byte lines: the 3 MiB mapping and the 8 MiB table fit
+    // under 24 MiB, the 24 to 30 MiB of nodes and line copies do not.
+    std::string path = dir.write("distinct", manylines(3 << 17, "%07x\n"));
+    runoptions options;
+    options.datalimit = 24u << 20;
+    runresult result = runon(prog, path, options);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.status, 1);
+
+    std::regex message(R"(: Out of memory: cannot allocate [1-9]\d* bytes\n)");
+    std::string head = commentline(prog.path, path) + headerline;
+    ASSERT_EQ(result.out.substr(0, head.size()), head) << result.out;
+    row parsed = parserow(result.out.substr(head.size()));
+    ASSERT_EQ(parsed.numbers.size(), 3u) << result.out; // the count pass's fields
+    EXPECT_EQ(parsed.numbers[0], 3 << 17);
+    ASSERT_EQ(parsed.rest.substr(0, 1 + std::strlen(prog.path)), "\n" + std::string(prog.path));
+    EXPECT_TRUE(std::regex_match(parsed.rest.substr(1 + std::strlen(prog.path)), message)) << result.out;
+    EXPECT_EQ(result.err, parsed.rest.substr(1)) << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(programs, e2e, testing::Values(redblack, hash),
+                         [](const testing::TestParamInfo<program> &info) { return std::string(info.param.name); });
+
+// The two programs share the driver and scanner, so whatever the store, they
+// must find the same lines, average and distinct lines in any text.
+TEST(e2eboth, programsagreeonlinesandstoredlines)
+{
+    scratchdir dir;
+    std::string mixed;
+    for (int i = 0; i < 3000; ++i)
+        mixed += static_cast<char>((i * 7919 + i / 13) % 256);
+    std::vector<std::string> inputs = {
+        "b\na\nb\n",
+        mixed,
+        std::string(25000, 'x') + "\n" + std::string(9999, 'x') + "\n",
+        std::string("a\0b\0\0\n\na\0", 10),
+        "\t \r\n z\r\r\n\xff\x80\x7f\n",
+    };
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        SCOPED_TRACE(i);
+        std::string path = dir.write("input", inputs[i]);
+        row fromtree = report(redblack, path, runon(redblack, path));
+        row fromhash = report(hash, path, runon(hash, path));
+        ASSERT_EQ(fromtree.numbers.size(), std::size(fieldrules));
+        ASSERT_EQ(fromhash.numbers.size(), std::size(fieldrules));
+        EXPECT_EQ(fromtree.numbers[0], fromhash.numbers[0]);
+        EXPECT_EQ(fromtree.numbers[1], fromhash.numbers[1]);
+        EXPECT_EQ(fromtree.numbers[3], fromhash.numbers[3]);
+    }
+}
+
+// A HASH build whose store loses the line "lost": the lookup pass misses it and
+// the driver stops with its message right after the six fields printed so far.
+TEST(e2elookupcheck, missedlookupstopstherun)
+{
+    scratchdir dir;
+    std::string path = dir.write("input", "first\nlost\nlast\n");
+    runresult result = runprogram(LINEBENCH_LOOKUPCHECK, {LINEBENCH_LOOKUPCHECK, path});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "");
+    std::string head = commentline(LINEBENCH_LOOKUPCHECK, path) + headerline;
+    ASSERT_EQ(result.out.substr(0, head.size()), head) << result.out;
+    row parsed = parserow(result.out.substr(head.size()));
+    ASSERT_EQ(parsed.numbers.size(), 6u) << result.out;
+    EXPECT_EQ(parsed.numbers[0], 3);
+    EXPECT_EQ(parsed.numbers[3], 3);
+    EXPECT_EQ(parsed.rest, "GETSTRING(hash) failed -- BUG!\n\n");
+}
+
+} // namespace
