@@ -45,3 +45,11 @@ class scratchdir {
   private:
     std::string dir;
 };
+
+// True in the sanitizer build: there the programs' heap does not grow the
+// program break, and a data limit stops them before main.
+#ifdef LINEBENCH_SANITIZE
+inline constexpr bool sanitizedbuild = true;
+#else
+inline constexpr bool sanitizedbuild = false;
+#endif
