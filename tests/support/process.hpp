@@ -16,6 +16,9 @@ struct runoptions {
     unsigned timeoutseconds = 30;
     // Run with this argv[0] but no arguments at all when true (argc == 0).
     bool emptyargv = false;
+    // Run as this user (by name) instead of the caller's; needs root.  The
+    // child exits with status 126 when it cannot switch.
+    std::string runasuser;
 };
 
 struct runresult {
