@@ -1,7 +1,9 @@
 #include "process.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -37,6 +39,11 @@ double now()
 runresult runprogram(const std::string &program, const std::vector<std::string> &args, const runoptions &options)
 {
     runresult result;
+    const passwd *user = nullptr;
+    if (!options.runasuser.empty() && (user = getpwnam(options.runasuser.c_str())) == nullptr) {
+        result.err = "runprogram: no user " + options.runasuser + "\n";
+        return result;
+    }
     int outpipe[2], errpipe[2];
     if (pipe2(outpipe, O_CLOEXEC) != 0 || pipe2(errpipe, O_CLOEXEC) != 0)
         return result;
@@ -54,6 +61,9 @@ runresult runprogram(const std::string &program, const std::vector<std::string> 
             rlimit limit{options.datalimit, options.datalimit};
             setrlimit(RLIMIT_DATA, &limit);
         }
+        if (user != nullptr &&
+            (setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0))
+            _exit(126);
         std::vector<char *> argv;
         if (!options.emptyargv)
             for (const std::string &arg : args)

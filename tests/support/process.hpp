@@ -16,6 +16,9 @@ struct runoptions {
     unsigned timeoutseconds = 30;
     // Run with this argv[0] but no arguments at all when true (argc == 0).
     bool emptyargv = false;
+    // Run as this user (by name) instead of the caller's; needs root.  The
+    // child exits with status 126 when it cannot switch.
+    std::string runasuser;
 };
 
 struct runresult {
@@ -45,3 +48,11 @@ class scratchdir {
   private:
     std::string dir;
 };
+
+// True in the sanitizer build: there the programs' heap does not grow the
+// program break, and a data limit stops them before main.
+#ifdef LINEBENCH_SANITIZE
+inline constexpr bool sanitizedbuild = true;
+#else
+inline constexpr bool sanitizedbuild = false;
+#endif

@@ -1,0 +1,296 @@
+// End to end: both programs on hostile texts and on paths that are no regular
+// file.  Texts must give the figures of an independent model of the line
+// rules; special paths must end promptly with the file failure.
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "process.hpp"
+#include "reference.hpp"
+
+namespace {
+
+struct program {
+    const char *name; // test name suffix
+    const char *path;
+    const char *label; // the ADT column
+};
+
+// Names the program in test names and messages.
+void PrintTo(const program &prog, std::ostream *out) { *out << prog.name; }
+
+const program programs[] = {
+    {"redblack", LINEBENCH_REDBLACK, "REDBLACK"},
+    {"hash", LINEBENCH_HASH, "HASH"},
+};
+
+const char header[] = "#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT\n";
+
+std::string repeated(const std::string &unit, std::size_t times)
+{
+    std::string text;
+    text.reserve(unit.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        text += unit;
+    return text;
+}
+
+class HostileInput : public testing::TestWithParam<program> {
+  protected:
+    // Runs the program on text and checks a complete report with the figures
+    // that the reference gives for the text.
+    void expectfigures(const std::string &text)
+    {
+        const program &prog = GetParam();
+        std::string path = scratch.write("input", text);
+        runresult run = runprogram(prog.path, {prog.path, path});
+        ASSERT_FALSE(run.timedout);
+        ASSERT_EQ(run.signal, 0) << run.err;
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        std::string comment = std::string("# ") + prog.path + " " + path + " \n";
+        ASSERT_EQ(run.out.compare(0, comment.size(), comment), 0) << run.out;
+        EXPECT_EQ(run.out.compare(comment.size(), sizeof header - 1, header), 0) << run.out;
+        EXPECT_EQ(reportedfigures(run.out), expectedfigures(referencecount(text)));
+        std::string ending = std::string(" ") + prog.label + "\n";
+        EXPECT_TRUE(run.out.size() > ending.size() && run.out.ends_with(ending)) << run.out;
+    }
+
+    scratchdir scratch;
+};
+
+TEST_P(HostileInput, EveryByteValue)
+{
+    std::string ascending, descending, oneperline;
+    for (int value = 0; value < 256; ++value) {
+        ascending += static_cast<char>(value);
+        descending += static_cast<char>(255 - value);
+        oneperline += std::string(1, static_cast<char>(value)) + "\n";
+    }
+    expectfigures(ascending);
+    expectfigures(ascending + descending + oneperline + oneperline + ascending);
+}
+
+// 50 MB without a line feed: cut into lines of 9,999 kept bytes, with blanks
+// inside so that some cuts fall just after blanks.
+TEST_P(HostileInput, SingleFiftyMegabyteLine)
+{
+    std::string line = repeated("abcdefghijklmnopqrstuvwxy \t\r", 50'000'000 / 28);
+    expectfigures(line);
+    expectfigures(line + "\n");
+}
+
+TEST_P(HostileInput, OnlyNulBytes)
+{
+    expectfigures(std::string(1, '\0'));
+    expectfigures(std::string(100'000, '\0'));
+}
+
+TEST_P(HostileInput, OnlyLineFeeds)
+{
+    expectfigures("\n");
+    expectfigures(std::string(100'000, '\n'));
+}
+
+TEST_P(HostileInput, OnlyBlanks)
+{
+    expectfigures(" ");
+    expectfigures(repeated(" \t\r", 30'000));
+}
+
+// The text fills its last page to the end, so the byte after it lies beyond
+// the mapping: reading it faults, or, where another mapping follows, lengthens
+// the last line, which repeats an earlier one, so that stored changes.
+TEST_P(HostileInput, SizeIsAMultipleOfThePageSize)
+{
+    auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    for (std::size_t size : {page, 3 * page}) {
+        std::string lines = repeated("two\r\n", size / 5 - 1);
+        std::string blanks(size - lines.size() - 3, ' ');
+        expectfigures(lines + blanks + "two");
+        expectfigures(lines + "two" + blanks);
+    }
+    std::string full(9999, 'q');
+    std::size_t size = (2 * full.size() + 1 + page - 1) / page * page;
+    expectfigures(full + "\n" + std::string(size - 2 * full.size() - 1, ' ') + full);
+}
+
+TEST_P(HostileInput, CrlfText)
+{
+    expectfigures(repeated("alpha\r\nbeta gamma\r\n\r\n  \r\ndelta\r\nalpha\r\n", 1000));
+    expectfigures("only\r\n\r\n\r\n");
+}
+
+// Random texts rich in the bytes that steer the scanner, with long runs that
+// must be cut, from a few fixed seeds.
+TEST_P(HostileInput, RandomMixes)
+{
+    const char alphabet[] = {'a', 'b', '\x0b', '\x0c', '\x7f', '\xc3', '\xff', '\x01'};
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+        std::mt19937 draw(seed);
+        std::string text;
+        while (text.size() < 200'000) {
+            unsigned roll = draw() % 1000;
+            if (roll < 250)
+                text += " \t\r"[draw() % 3];
+            else if (roll < 330)
+                text += '\n';
+            else if (roll < 350)
+                text += '\0';
+            else if (roll < 351)
+                text += std::string(9990 + draw() % 20'050, alphabet[draw() % sizeof alphabet]);
+            else
+                text += alphabet[draw() % sizeof alphabet];
+        }
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        expectfigures(text);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, HostileInput, testing::ValuesIn(programs),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+class SpecialPath : public testing::TestWithParam<program> {
+  protected:
+    // Checks that the run ended promptly with the file failure for error.
+    void expectfilefailure(const std::string &path, int error, runoptions options = {})
+    {
+        const program &prog = GetParam();
+        options.timeoutseconds = 10;
+        runresult run = runprogram(prog.path, {prog.path, path}, options);
+        ASSERT_FALSE(run.timedout) << path << " kept the program running";
+        ASSERT_EQ(run.signal, 0) << run.err;
+        std::string message = std::string(prog.path) + ": Cannot open file \"" + path + "\": " +
+                              std::strerror(error) + " (errno = " + std::to_string(error) + ")\n";
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, message);
+        EXPECT_EQ(run.err, message);
+    }
+
+    scratchdir scratch;
+};
+
+// A directory opens but cannot be mapped.
+TEST_P(SpecialPath, Directory)
+{
+    std::string path = scratch.path("directory");
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    expectfilefailure(path, ENODEV);
+}
+
+// Character devices report size 0, and nothing of size 0 can be mapped.
+TEST_P(SpecialPath, DevNullAndDevZero)
+{
+    expectfilefailure("/dev/null", EINVAL);
+    expectfilefailure("/dev/zero", EINVAL);
+}
+
+// Opening a FIFO must not wait for a writer, nor read from one that is there.
+TEST_P(SpecialPath, Fifo)
+{
+    std::string path = scratch.path("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    expectfilefailure(path, EINVAL);
+
+    int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(write(writer, "a line\n", 7), 7);
+    expectfilefailure(path, EINVAL);
+    close(writer);
+    close(reader);
+}
+
+TEST_P(SpecialPath, UnixSocket)
+{
+    std::string path = scratch.path("socket");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    expectfilefailure(path, ENXIO);
+    close(listener);
+}
+
+// Root reads any file, so as root the program runs as nobody; that user must
+// be able to reach the program and the directory, which a readable file shows.
+TEST_P(SpecialPath, NoReadPermission)
+{
+    runoptions options;
+    if (geteuid() == 0)
+        options.runasuser = "nobody";
+    ASSERT_EQ(chmod(scratch.path(".").c_str(), 0755), 0);
+    std::string readable = scratch.write("readable", "a line\n");
+    std::string unreadable = scratch.write("unreadable", "a line\n");
+    ASSERT_EQ(chmod(unreadable.c_str(), 0), 0);
+
+    runresult probe = runprogram(GetParam().path, {GetParam().path, readable}, options);
+    if (probe.status != 0)
+        GTEST_SKIP() << "cannot run the program as an unprivileged user on a file in " << scratch.path("")
+                     << " (status " << probe.status << "): " << probe.err;
+    expectfilefailure(unreadable, EACCES, options);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, SpecialPath, testing::ValuesIn(programs),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The reference itself, on the cases that pin the line rules down: the expected
+// figures above are only as good as it is.
+TEST(Reference, LineRules)
+{
+    using lines = std::vector<std::string>;
+    EXPECT_EQ(referencelines("a b\tc\r\n"), lines{"abc"});
+    EXPECT_EQ(referencelines("x\n\n\ny\n"), (lines{"x", "y"}));
+    EXPECT_EQ(referencelines(" \t\nmore\n"), lines{"more"});
+    EXPECT_EQ(referencelines(" \t"), lines{""});
+    EXPECT_EQ(referencelines("x\n  \n"), (lines{"x", ""}));
+    EXPECT_EQ(referencelines("x\n"), lines{"x"});
+    EXPECT_EQ(referencelines("x"), lines{"x"});
+    EXPECT_EQ(referencelines("\n"), lines{""});
+    EXPECT_EQ(referencelines("x\n\n"), (lines{"x", ""}));
+    EXPECT_EQ(referencelines(std::string("a\0\0b\n", 5)), (lines{"a", "", "b"}));
+    EXPECT_EQ(referencelines(std::string("x\n\n\0", 4)), (lines{"x", ""}));
+    EXPECT_EQ(referencelines("\f\v\x80\xff\n"), lines{"\f\v\x80\xff"});
+    EXPECT_EQ(referencelines(""), lines{});
+}
+
+TEST(Reference, LongRunsAreCut)
+{
+    using lines = std::vector<std::string>;
+    std::string full(9999, 'a');
+    EXPECT_EQ(referencelines(std::string(20000, 'a') + "\n"), (lines{full, full, "aa"}));
+    EXPECT_EQ(referencelines(full + "\n"), lines{full});
+    EXPECT_EQ(referencelines(full + "  \n"), lines{full});
+    EXPECT_EQ(referencelines(full + " b"), (lines{full, "b"}));
+    EXPECT_EQ(referencelines(std::string(10000, 'a')), (lines{full, "a"}));
+    EXPECT_EQ(referencelines(full + full), (lines{full, full}));
+}
+
+TEST(Reference, Figures)
+{
+    referencefigures figures = referencecount("b\na\nb\n");
+    EXPECT_EQ(figures.lines, 3u);
+    EXPECT_EQ(figures.stored, 2u);
+    EXPECT_EQ(figures.size, 6u);
+    EXPECT_EQ(expectedfigures(figures), "lines=3 avg_linelen=2.0 stored=2");
+    EXPECT_EQ(reportedfigures("# p f \n# header\n       3    2.0 byts 0.1 uS        2 1.0 byts 1 uS 1 uS X\n"),
+              "lines=3 avg_linelen=2.0 stored=2");
+    EXPECT_EQ(reportedfigures("Usage: p <text file>\n"), "");
+}
+
+} // namespace
