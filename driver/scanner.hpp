@@ -62,13 +62,16 @@ inline constexpr std::size_t MAXLINELEN = MAXLINE - 1;
 }
 
 // The step that the passes run: the model's rules, 16 bytes at a time where
-// SSE2 is at hand.  A block is loaded only when all its bytes lie inside the
-// text, and stored whole at linebuf[len] only when the line has room for all 16
-// (so the store stays inside linebuf and the cut needs no block logic).  The
-// block's text bytes before its first byte of value 0 to 32 are kept at once;
-// that byte, the bytes near the cut and the last bytes of the text go through
-// the byte step, which is the model's loop body.  Bytes stored past the kept
-// ones lie beyond the line's NUL or are overwritten by the bytes that follow.
+// SSE2 is at hand.  A block is loaded only when all of it lies inside the text
+// and only while the line has room for 16 more bytes, so every store stays
+// inside linebuf and the cut is left to the byte step.  Each block is stored
+// whole at linebuf[len]; the length then advances past its kept bytes: all 16
+// when none is at most 32, else those before the first such byte, and when
+// that byte is a blank, the block's bytes up to its first line feed, NUL or
+// control byte less the blanks, copied without a branch per byte.  That byte,
+// the bytes near the cut and the last bytes of the text go through the byte
+// step, which is the model's loop body.  Bytes stored past the kept ones lie
+// beyond the line's NUL or are overwritten by the bytes that follow.
 // LINEBENCH_PLAINSCANNER selects the model instead, for comparisons.
 [[gnu::always_inline]] inline const char *scanline(const char *pos, const char *end, char *linebuf)
 {
@@ -89,26 +92,28 @@ inline constexpr std::size_t MAXLINELEN = MAXLINE - 1;
                 pos += 16;
                 continue;
             }
-            __m128i blankbytes = _mm_or_si128(_mm_cmpeq_epi8(block, space),
-                                              _mm_or_si128(_mm_cmpeq_epi8(block, tab), _mm_cmpeq_epi8(block, cr)));
-            auto blanks = static_cast<unsigned>(_mm_movemask_epi8(blankbytes));
-            unsigned stops = special & ~blanks;
-            auto stop = static_cast<unsigned>(__builtin_ctz(stops | 0x10000u));
-            unsigned before = (1u << stop) - 1;
-            if ((blanks & before) == 0) {
-                len += stop;
-            } else { // drop the blanks before the stop without a branch per byte
-                unsigned keep = ~blanks & before;
+            auto first = static_cast<unsigned>(__builtin_ctz(special));
+            unsigned char c = static_cast<unsigned char>(pos[first]);
+            if (c != ' ' && c != '\t' && c != '\r') { // the byte step decides what this byte does
+                len += first;
+                pos += first;
+            } else {
+                __m128i blankbytes = _mm_or_si128(_mm_cmpeq_epi8(block, space),
+                                                  _mm_or_si128(_mm_cmpeq_epi8(block, tab), _mm_cmpeq_epi8(block, cr)));
+                auto blanks = static_cast<unsigned>(_mm_movemask_epi8(blankbytes));
+                unsigned stops = special & ~blanks;
+                auto stop = static_cast<unsigned>(__builtin_ctz(stops | 0x10000u));
+                unsigned keep = ~blanks & ((1u << stop) - 1);
                 for (unsigned i = 0; i < 16; ++i) {
                     linebuf[len] = pos[i];
                     len += (keep >> i) & 1;
                 }
+                if (stops == 0) {
+                    pos += 16;
+                    continue;
+                }
+                pos += stop;
             }
-            if (stops == 0) {
-                pos += 16;
-                continue;
-            }
-            pos += stop;
         }
         if (pos == end) {
             linebuf[len] = '\0';
