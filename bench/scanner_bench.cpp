@@ -4,18 +4,19 @@
 // pass on a text that is already in memory.
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "bench/textgen.hpp"
 #include "driver/scanner.hpp"
 
-namespace {
+namespace
+{
 
 constexpr std::size_t textbytes = 4 << 20;
 
-template <bool Fast>
-void scanpass(benchmark::State &state)
+template <bool Fast> void scanpass(benchmark::State &state)
 {
     const std::string text =
         generatetext(textbytes, static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
@@ -46,8 +47,12 @@ int main(int argc, char **argv)
 {
     for (std::int64_t blanks : {0, 1})
         for (std::int64_t length : {10, 50, 200}) {
-            benchmark::RegisterBenchmark("fast", scanpass<true>)->Args({length, blanks})->ArgNames({"linelen", "blanks"});
-            benchmark::RegisterBenchmark("plain", scanpass<false>)->Args({length, blanks})->ArgNames({"linelen", "blanks"});
+            benchmark::RegisterBenchmark("fast", scanpass<true>)
+                ->Args({length, blanks})
+                ->ArgNames({"linelen", "blanks"});
+            benchmark::RegisterBenchmark("plain", scanpass<false>)
+                ->Args({length, blanks})
+                ->ArgNames({"linelen", "blanks"});
         }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

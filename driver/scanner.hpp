@@ -84,8 +84,8 @@ inline constexpr std::size_t MAXLINELEN = MAXLINE - 1;
         if (end - pos >= 16 && len + 16 <= MAXLINELEN) {
             __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pos));
             // Bit i is set when byte i is at most 32 (unsigned): min(b, 32) == b.
-            auto special = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, space), block)));
+            auto special =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, space), block)));
             _mm_storeu_si128(reinterpret_cast<__m128i *>(linebuf + len), block);
             if (special == 0) { // predicted, so the next load need not wait for this one
                 len += 16;
@@ -98,8 +98,9 @@ inline constexpr std::size_t MAXLINELEN = MAXLINE - 1;
                 len += first;
                 pos += first;
             } else {
-                __m128i blankbytes = _mm_or_si128(_mm_cmpeq_epi8(block, space),
-                                                  _mm_or_si128(_mm_cmpeq_epi8(block, tab), _mm_cmpeq_epi8(block, cr)));
+                __m128i blankbytes =
+                    _mm_or_si128(_mm_cmpeq_epi8(block, space),
+                                 _mm_or_si128(_mm_cmpeq_epi8(block, tab), _mm_cmpeq_epi8(block, cr)));
                 auto blanks = static_cast<unsigned>(_mm_movemask_epi8(blankbytes));
                 unsigned stops = special & ~blanks;
                 auto stop = static_cast<unsigned>(__builtin_ctz(stops | 0x10000u));

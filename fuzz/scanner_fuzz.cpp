@@ -17,7 +17,8 @@
 
 #include "driver/scanner.hpp"
 
-namespace {
+namespace
+{
 
 void samelines(const char *begin, const char *end)
 {

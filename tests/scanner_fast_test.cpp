@@ -12,7 +12,8 @@
 #include "driver/scanner.hpp"
 #include "guardedtext.hpp"
 
-namespace {
+namespace
+{
 
 // Bytes after linebuf's MAXLINE that a scanner must never write.
 constexpr std::size_t guardbytes = 64;
@@ -30,9 +31,9 @@ testing::AssertionResult samelines(const char *begin, const char *end)
         const char *fastnext = scanline(pos, end, fast.data());
         const char *plainnext = scanlineplain(pos, end, plain.data());
         if (fastnext != plainnext)
-            return testing::AssertionFailure() << "step " << step << " from offset " << pos - begin
-                                               << ": scanline returns offset " << fastnext - begin
-                                               << ", scanlineplain " << plainnext - begin;
+            return testing::AssertionFailure()
+                   << "step " << step << " from offset " << pos - begin << ": scanline returns offset "
+                   << fastnext - begin << ", scanlineplain " << plainnext - begin;
         if (std::strcmp(fast.data(), plain.data()) != 0)
             return testing::AssertionFailure()
                    << "step " << step << " from offset " << pos - begin << ": scanline gives a line of "
@@ -117,7 +118,8 @@ TEST(ScannerFast, LineEndsAtEveryOffsetWithinABlock)
 {
     const std::string nul("\0", 1);
     for (std::size_t length = 0; length < 48; ++length)
-        for (const std::string &end : {std::string("\n"), nul, std::string("\n\n\n"), std::string("\x01\n")}) {
+        for (const std::string &end :
+             {std::string("\n"), nul, std::string("\n\n\n"), std::string("\x01\n")}) {
             std::string line = textrun(length) + end;
             EXPECT_TRUE(samelines(line + line + line + "tail")) << length;
         }
@@ -155,7 +157,8 @@ TEST(ScannerFast, ReadsNothingPastTheText)
 {
     const std::string nul("\0", 1);
     for (std::size_t length = 0; length < 70; ++length)
-        for (const std::string &end : {std::string(), std::string("\n"), std::string(" "), nul, std::string("\t\n")}) {
+        for (const std::string &end :
+             {std::string(), std::string("\n"), std::string(" "), nul, std::string("\t\n")}) {
             for (const std::string &body : {textrun(length), " a b\tc\rd" + textrun(length)}) {
                 guardedtext text(body + end);
                 ASSERT_TRUE(text.ok());
