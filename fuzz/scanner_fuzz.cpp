@@ -1,0 +1,62 @@
+// Differential fuzz target: the block scanner (scanline) against the
+// byte-at-a-time model (scanlineplain).  Both scan the same text from the same
+// position at every step; the returned positions and the lines must agree.
+//
+// Each input is scanned twice: as it is, and as a longer text that repeats the
+// input up to a length given by its first two bytes, so that runs reach the
+// 9,999-byte cut.  Both texts sit in buffers of exactly their size, and the
+// line buffers are exactly MAXLINE bytes, so that AddressSanitizer catches a
+// read past the text or a write past linebuf.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "driver/scanner.hpp"
+
+namespace
+{
+
+void samelines(const char *begin, const char *end)
+{
+    std::unique_ptr<char[]> fast(new char[MAXLINE]);
+    std::unique_ptr<char[]> plain(new char[MAXLINE]);
+    for (const char *pos = begin; pos < end;) {
+        const char *fastnext = scanline(pos, end, fast.get());
+        const char *plainnext = scanlineplain(pos, end, plain.get());
+        if (fastnext != plainnext || std::strcmp(fast.get(), plain.get()) != 0) {
+            std::fprintf(stderr,
+                         "scanners differ on a text of %zu bytes at offset %zu: scanline returns offset %zu "
+                         "with a line of %zu bytes, scanlineplain offset %zu with %zu bytes\n",
+                         static_cast<std::size_t>(end - begin), static_cast<std::size_t>(pos - begin),
+                         static_cast<std::size_t>(fastnext - begin), std::strlen(fast.get()),
+                         static_cast<std::size_t>(plainnext - begin), std::strlen(plain.get()));
+            std::abort();
+        }
+        pos = plainnext;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const char *bytes = reinterpret_cast<const char *>(data);
+    samelines(bytes, bytes + size);
+
+    if (size < 3)
+        return 0;
+    std::size_t length = (data[0] | static_cast<std::size_t>(data[1]) << 8) % (2 * MAXLINE + 32);
+    if (length <= size)
+        return 0;
+    std::unique_ptr<char[]> text(new char[length]);
+    std::size_t filled = std::min(size - 2, length);
+    std::memcpy(text.get(), bytes + 2, filled);
+    for (; filled < length; filled *= 2)
+        std::memcpy(text.get() + filled, text.get(), std::min(filled, length - filled));
+    samelines(text.get(), text.get() + length);
+    return 0;
+}
