@@ -27,9 +27,11 @@ struct stdhashkey {
 using stdhashstore = std::unordered_set<std::string, stdhashkey, std::equal_to<>>;
 
 // Like the project's stores, the set is never torn down: the end of the process
-// releases it, so a large set does not add its destruction to the run.
+// releases it, so a large set does not add its destruction to the run.  The
+// static pointer keeps it reachable to the end, for leak checkers too.
+inline stdhashstore *stdhash;
 using storecontainer = stdhashstore *;
-inline storecontainer storecreate() { return new stdhashstore; }
+inline storecontainer storecreate() { return stdhash = new stdhashstore; }
 
 // A new line is hashed twice, by find and by emplace: the container offers no
 // insert that reuses a hash, and a duplicate then costs one hash and no copy.

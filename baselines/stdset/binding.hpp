@@ -21,9 +21,11 @@ inline constexpr std::size_t storefootprint = 0;
 using stdsetstore = std::set<std::string, std::less<>>;
 
 // Like the project's stores, the set is never torn down: the end of the process
-// releases it, so a large set does not add its destruction to the run.
+// releases it, so a large set does not add its destruction to the run.  The
+// static pointer keeps it reachable to the end, for leak checkers too.
+inline stdsetstore *stdset;
 using storecontainer = stdsetstore *;
-inline storecontainer storecreate() { return new stdsetstore; }
+inline storecontainer storecreate() { return stdset = new stdsetstore; }
 
 // One descent: lower_bound finds the line or the place where it belongs.
 inline void storeinsert(storecontainer &set, const char *line)
