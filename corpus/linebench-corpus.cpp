@@ -3,7 +3,9 @@
 //
 // The same options and seed give the same bytes on every platform: all
 // randomness comes from the generator's own xoshiro256** stream, and every
-// draw except the Zipf law's is integer arithmetic.
+// draw is integer or exactly rounded IEEE arithmetic, except the Zipf law's,
+// which also uses log and exp: a C library whose last bit differs there could
+// move a rare Zipf draw.
 //
 // A file is built from D distinct keys, each used at least once, plus N - D
 // repeats.  A key's text is a function of the seed and its number alone: its
@@ -35,7 +37,8 @@ constexpr std::uint64_t maxlines = 2147483647;
 
 constexpr char usage[] = R"(Usage: linebench-corpus [OPTION]... [-o FILE]
 Writes a text file of lines for linebench, shaped by the options below.  The
-same options and seed give the same file, byte for byte, on every platform.
+same options and seed give the same file, byte for byte, on every platform
+(with Zipf repeats: on every platform with the same C math library).
 
   --lines N          number of lines, as linebench counts them (default 100000;
                      1e6 style is accepted)
@@ -68,7 +71,8 @@ the file cannot be written, 2 on a bad option.
 // A bad command line: a clear message, a pointer to the help, status 2.
 [[noreturn]] void badoption(const std::string &message)
 {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", progname, message.c_str(), progname);
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", progname, message.c_str(),
+                 progname);
     std::exit(2);
 }
 
@@ -193,7 +197,7 @@ enum class lengthkind { fixed, uniform, geometric };
 
 struct lengthlaw {
     lengthkind kind = lengthkind::uniform;
-    std::uint32_t low = 8;  // fixed: the length; uniform: the least
+    std::uint32_t low = 8;   // fixed: the length; uniform: the least
     std::uint32_t high = 40; // uniform: the greatest
     std::uint64_t stop = 0;  // geometric: rngchance threshold of ending the line
 };
@@ -338,7 +342,7 @@ options parseoptions(int argc, char **argv)
             value = arg.substr(arg.find('=') + 1);
             inlinevalue = true;
         }
-        static const char *const known[] = {"--lines", "--distinct", "--repeats", "--order", "--length",
+        static const char *const known[] = {"--lines",  "--distinct", "--repeats", "--order", "--length",
                                             "--blanks", "--crlf",     "--seed",    "-o",      "--output"};
         bool isknown = false;
         for (const char *option : known)
@@ -414,10 +418,10 @@ std::uint32_t idwidth(std::uint64_t distinct)
 }
 
 struct keymaker {
-    std::uint64_t seed;   // mixed from the user's seed; one stream per key
+    std::uint64_t seed; // mixed from the user's seed; one stream per key
     lengthlaw length;
-    std::uint32_t width;  // digits of the key number
-    bool idfirst;         // number in front, so keys sort by number
+    std::uint32_t width; // digits of the key number
+    bool idfirst;        // number in front, so keys sort by number
 };
 
 std::uint32_t drawlength(const lengthlaw &law, rng &r)
@@ -576,7 +580,8 @@ int main(int argc, char **argv)
     }
     writecorpus(opts, out);
     sinkflush(out);
-    if (std::fflush(out.file) != 0 || std::ferror(out.file) || (opts.output != nullptr && std::fclose(out.file) != 0)) {
+    if (std::fflush(out.file) != 0 || std::ferror(out.file) ||
+        (opts.output != nullptr && std::fclose(out.file) != 0)) {
         std::fprintf(stderr, "%s: cannot write %s: %s\n", progname, out.name, std::strerror(errno));
         return 1;
     }

@@ -74,10 +74,14 @@ const shape shapes[] = {
     {{"--lines", "5000"}, 5000, 5000},
     {{"--lines", "5000", "--distinct", "0.2", "--blanks", "0.3", "--crlf", "0.5"}, 5000, 1000},
     {{"--lines", "1e4", "--distinct", "123", "--repeats", "zipf", "--blanks", "1"}, 10000, 123},
-    {{"--lines", "4000", "--distinct", "0.5", "--repeats", "zipf:2.5", "--length", "geometric:3"}, 4000, 2000},
+    {{"--lines", "4000", "--distinct", "0.5", "--repeats", "zipf:2.5", "--length", "geometric:3"},
+     4000,
+     2000},
     {{"--lines", "3000", "--distinct", "1", "--order", "ascending", "--crlf", "1"}, 3000, 1},
-    {{"--lines", "3000", "--distinct", "0.9", "--order", "ascending", "--blanks", "0.5", "--length", "fixed:1"},
-     3000, 2700},
+    {{"--lines", "3000", "--distinct", "0.9", "--order", "ascending", "--blanks", "0.5", "--length",
+      "fixed:1"},
+     3000,
+     2700},
     {{"--lines", "200", "--length", "uniform:9990-9999", "--blanks", "0.5"}, 200, 200},
 };
 
@@ -136,7 +140,8 @@ TEST(corpus, linebenchcountsthelinesanddistinctlinesasked)
 
 TEST(corpus, ascendingorderisascendingbystrcmp)
 {
-    std::vector<std::string> all = lines(text({"--lines", "5000", "--order", "ascending", "--blanks", "0.5"}));
+    std::vector<std::string> all =
+        lines(text({"--lines", "5000", "--order", "ascending", "--blanks", "0.5"}));
     ASSERT_EQ(all.size(), 5000u);
     for (std::size_t i = 1; i < all.size(); ++i)
         ASSERT_LT(std::strcmp(all[i - 1].c_str(), all[i].c_str()), 0) << i;
@@ -195,14 +200,16 @@ TEST(corpus, zipfrepeatsfavourafewlinesuniformonesdonot)
 {
     // 19000 repeats over 1000 lines: uniform gives each about 19 more, Zipf
     // (s = 1) gives the first rank about 19000 / H(1000), some 2500.
-    auto [zipfmost, zipfleast] = extremes(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf"})));
+    auto [zipfmost, zipfleast] =
+        extremes(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf"})));
     EXPECT_GT(zipfmost, 2000);
     EXPECT_EQ(zipfleast, 1);
     auto [uniformmost, uniformleast] = extremes(lines(text({"--lines", "20000", "--distinct", "1000"})));
     EXPECT_LT(uniformmost, 60);
     EXPECT_GT(uniformleast, 1);
     // A steeper law piles more on the first rank.
-    int steepmost = extremes(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf:2"}))).first;
+    int steepmost =
+        extremes(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf:2"}))).first;
     EXPECT_GT(steepmost, zipfmost * 3);
 }
 
@@ -255,8 +262,8 @@ TEST(corpus, helpandfailedwrites)
     runresult help = generate({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: linebench-corpus", 0), 0u);
-    for (const char *option : {"--lines", "--distinct", "--repeats", "--order", "--length", "--blanks", "--crlf",
-                               "--seed", "--output"})
+    for (const char *option : {"--lines", "--distinct", "--repeats", "--order", "--length", "--blanks",
+                               "--crlf", "--seed", "--output"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
     runresult nodir = generate({"-o", "/nonexistent-dir/corpus.txt"});
