@@ -1,0 +1,280 @@
+// linebench-corpus end to end: the files it writes, read back both by a simple
+// model of the line rules (enough for its output, which holds no NUL and no
+// blank after the last line feed) and by linebench-hash itself.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "process.hpp"
+
+namespace {
+
+const std::string corpus = LINEBENCH_CORPUS;
+const std::string hash = LINEBENCH_HASH;
+
+runresult generate(const std::vector<std::string> &options)
+{
+    std::vector<std::string> args{"linebench-corpus"};
+    args.insert(args.end(), options.begin(), options.end());
+    return runprogram(corpus, args);
+}
+
+// The text of a successful run.
+std::string text(const std::vector<std::string> &options)
+{
+    runresult run = generate(options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    return run.out;
+}
+
+// Lines as linebench cuts them: blanks and CRs dropped, empty lines skipped.
+std::vector<std::string> lines(const std::string &bytes)
+{
+    std::vector<std::string> result;
+    std::string line;
+    for (char c : bytes) {
+        if (c == ' ' || c == '\t' || c == '\r')
+            continue;
+        if (c == '\n') {
+            if (!line.empty())
+                result.push_back(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    EXPECT_EQ(line, "") << "text after the last line feed";
+    return result;
+}
+
+std::size_t distinctcount(const std::vector<std::string> &all)
+{
+    std::vector<std::string> sorted = all;
+    std::sort(sorted.begin(), sorted.end());
+    return static_cast<std::size_t>(std::unique(sorted.begin(), sorted.end()) - sorted.begin());
+}
+
+struct shape {
+    std::vector<std::string> options;
+    unsigned long lines;
+    unsigned long distinct;
+};
+
+const shape shapes[] = {
+    {{"--lines", "5000"}, 5000, 5000},
+    {{"--lines", "5000", "--distinct", "0.2", "--blanks", "0.3", "--crlf", "0.5"}, 5000, 1000},
+    {{"--lines", "1e4", "--distinct", "123", "--repeats", "zipf", "--blanks", "1"}, 10000, 123},
+    {{"--lines", "4000", "--distinct", "0.5", "--repeats", "zipf:2.5", "--length", "geometric:3"},
+     4000,
+     2000},
+    {{"--lines", "3000", "--distinct", "1", "--order", "ascending", "--crlf", "1"}, 3000, 1},
+    {{"--lines", "3000", "--distinct", "0.9", "--order", "ascending", "--blanks", "0.5", "--length",
+      "fixed:1"},
+     3000,
+     2700},
+    {{"--lines", "200", "--length", "uniform:9990-9999", "--blanks", "0.5"}, 200, 200},
+};
+
+TEST(corpus, sameseedsamebytesotherseedotherbytes)
+{
+    for (const shape &s : shapes) {
+        std::vector<std::string> seeded = s.options;
+        seeded.insert(seeded.end(), {"--seed", "42"});
+        std::string first = text(seeded);
+        EXPECT_EQ(text(seeded), first);
+        seeded.back() = "43";
+        EXPECT_NE(text(seeded), first);
+    }
+}
+
+// Pins the bytes for one seed: the stream, the key spelling and the dressing
+// with blanks and CRs must not drift, or corpora from different versions
+// would no longer be the same data.
+TEST(corpus, knownbytesforaseed)
+{
+    EXPECT_EQ(text({"--lines", "6", "--distinct", "4", "--length", "uniform:3-9", "--blanks", "0.5", "--crlf",
+                    "0.5", "--seed", "7"}),
+              "atdupcy1\nmdehicvo0 \r\nwjx3\natdupcy1\nmhjziq ic2\r\na  \t tdupcy1\n");
+}
+
+TEST(corpus, linebenchcountsthelinesanddistinctlinesasked)
+{
+    for (const shape &s : shapes) {
+        scratchdir dir;
+        std::string path = dir.path("corpus.txt");
+        std::vector<std::string> options = s.options;
+        options.insert(options.end(), {"-o", path});
+        runresult made = generate(options);
+        ASSERT_EQ(made.status, 0) << made.err;
+        EXPECT_EQ(made.out, "");
+
+        std::ifstream file(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::vector<std::string> all = lines(bytes);
+        EXPECT_EQ(all.size(), s.lines);
+        EXPECT_EQ(distinctcount(all), s.distinct);
+
+        runresult run = runprogram(hash, {"linebench-hash", path});
+        ASSERT_EQ(run.status, 0) << run.out;
+        std::istringstream report(run.out);
+        std::string comment, header, row;
+        std::getline(report, comment);
+        std::getline(report, header);
+        std::getline(report, row);
+        unsigned long counted = 0, stored = 0;
+        ASSERT_EQ(std::sscanf(row.c_str(), "%lu %*f byts %*f uS %lu", &counted, &stored), 2) << row;
+        EXPECT_EQ(counted, s.lines) << row;
+        EXPECT_EQ(stored, s.distinct) << row;
+    }
+}
+
+TEST(corpus, ascendingorderisascendingbystrcmp)
+{
+    std::vector<std::string> all =
+        lines(text({"--lines", "5000", "--order", "ascending", "--blanks", "0.5"}));
+    ASSERT_EQ(all.size(), 5000u);
+    for (std::size_t i = 1; i < all.size(); ++i)
+        ASSERT_LT(std::strcmp(all[i - 1].c_str(), all[i].c_str()), 0) << i;
+
+    // With repeats, the copies of a line stand together.
+    all = lines(text({"--lines", "5000", "--distinct", "0.1", "--order", "ascending", "--repeats", "zipf"}));
+    for (std::size_t i = 1; i < all.size(); ++i)
+        ASSERT_LE(std::strcmp(all[i - 1].c_str(), all[i].c_str()), 0) << i;
+    EXPECT_EQ(distinctcount(all), 500u);
+}
+
+TEST(corpus, linelengthsfollowthelengthlaw)
+{
+    for (const std::string &line : lines(text({"--lines", "300", "--length", "fixed:17"})))
+        EXPECT_EQ(line.size(), 17u);
+
+    std::map<std::size_t, int> seen;
+    for (const std::string &line : lines(text({"--lines", "3000", "--length", "uniform:5-9"})))
+        ++seen[line.size()];
+    EXPECT_EQ(seen.size(), 5u);
+    EXPECT_EQ(seen.begin()->first, 5u);
+    EXPECT_EQ(seen.rbegin()->first, 9u);
+
+    // Geometric: mean near the one asked, and some lines well beyond it.
+    std::vector<std::string> all = lines(text({"--lines", "20000", "--length", "geometric:30"}));
+    std::size_t total = 0, longest = 0;
+    for (const std::string &line : all) {
+        total += line.size();
+        longest = std::max(longest, line.size());
+    }
+    double mean = static_cast<double>(total) / static_cast<double>(all.size());
+    EXPECT_GT(mean, 27.0);
+    EXPECT_LT(mean, 33.0);
+    EXPECT_GT(longest, 150u);
+
+    // Too short to tell 100 lines apart in one byte: widened to two.
+    for (const std::string &line : lines(text({"--lines", "100", "--length", "fixed:1"})))
+        EXPECT_EQ(line.size(), 2u);
+}
+
+// Counts of the most and the least frequent line.
+std::pair<int, int> extremes(const std::vector<std::string> &all)
+{
+    std::map<std::string, int> count;
+    for (const std::string &line : all)
+        ++count[line];
+    int most = 0, least = static_cast<int>(all.size());
+    for (const auto &[line, n] : count) {
+        most = std::max(most, n);
+        least = std::min(least, n);
+    }
+    return {most, least};
+}
+
+TEST(corpus, zipfrepeatsfavourafewlinesuniformonesdonot)
+{
+    // 19000 repeats over 1000 lines: uniform gives each about 19 more, Zipf
+    // (s = 1) gives the first rank about 19000 / H(1000), some 2500.
+    auto [zipfmost, zipfleast] =
+        extremes(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf"})));
+    EXPECT_GT(zipfmost, 2000);
+    EXPECT_EQ(zipfleast, 1);
+    auto [uniformmost, uniformleast] = extremes(lines(text({"--lines", "20000", "--distinct", "1000"})));
+    EXPECT_LT(uniformmost, 60);
+    EXPECT_GT(uniformleast, 1);
+    // A steeper law piles more on the first rank.
+    int steepmost =
+        extremes(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf:2"}))).first;
+    EXPECT_GT(steepmost, zipfmost * 3);
+}
+
+TEST(corpus, badoptionsexitwithstatus2andaclearmessage)
+{
+    struct bad {
+        std::vector<std::string> options;
+        std::string message;
+    };
+    const bad cases[] = {
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"stray"}, "unexpected argument 'stray'"},
+        {{"--lines"}, "option '--lines' needs a value"},
+        {{"--lines", "0"}, "invalid --lines '0'"},
+        {{"--lines", "12x"}, "invalid --lines '12x'"},
+        {{"--lines", "-5"}, "invalid --lines '-5'"},
+        {{"--lines", "3e9"}, "invalid --lines '3e9'"},
+        {{"--lines=99999999999999999999999"}, "invalid --lines '99999999999999999999999'"},
+        {{"--lines", "10", "--distinct", "11"}, "--distinct 11 is more than --lines 10"},
+        {{"--distinct", "1.5"}, "invalid --distinct '1.5'"},
+        {{"--distinct", "0.0"}, "invalid --distinct '0.0'"},
+        {{"--distinct", "0"}, "invalid --distinct '0'"},
+        {{"--repeats", "pareto"}, "invalid --repeats 'pareto'"},
+        {{"--repeats", "zipf:0"}, "the Zipf exponent S must be above 0"},
+        {{"--repeats", "zipfy"}, "invalid --repeats 'zipfy'"},
+        {{"--order", "descending"}, "invalid --order 'descending'"},
+        {{"--length", "fixed:0"}, "invalid line length '0'"},
+        {{"--length", "fixed:10000"}, "invalid line length '10000'"},
+        {{"--length", "uniform:9-3"}, "A is greater than B"},
+        {{"--length", "uniform:9"}, "expected uniform:A-B"},
+        {{"--length", "geometric:0.5"}, "expected a mean of 1 to 9999"},
+        {{"--length", "normal:5"}, "expected fixed:N, uniform:A-B or geometric:MEAN"},
+        {{"--blanks", "1.01"}, "invalid --blanks '1.01'"},
+        {{"--crlf", "half"}, "invalid --crlf 'half'"},
+        {{"--seed", "-1"}, "invalid --seed '-1'"},
+        {{"-o", ""}, "option '-o' needs a file name"},
+    };
+    for (const bad &b : cases) {
+        runresult run = generate(b.options);
+        EXPECT_EQ(run.status, 2) << b.message;
+        EXPECT_EQ(run.out, "") << b.message;
+        EXPECT_EQ(run.err.rfind("linebench-corpus: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(b.message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Try 'linebench-corpus --help'"), std::string::npos) << run.err;
+    }
+}
+
+TEST(corpus, helpandfailedwrites)
+{
+    runresult help = generate({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: linebench-corpus", 0), 0u);
+    for (const char *option : {"--lines", "--distinct", "--repeats", "--order", "--length", "--blanks",
+                               "--crlf", "--seed", "--output"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+
+    runresult nodir = generate({"-o", "/nonexistent-dir/corpus.txt"});
+    EXPECT_EQ(nodir.status, 1);
+    EXPECT_NE(nodir.err.find("cannot open /nonexistent-dir/corpus.txt"), std::string::npos) << nodir.err;
+
+    runoptions full;
+    full.stdoutpath = "/dev/full";
+    runresult nospace = runprogram(corpus, {"linebench-corpus", "--lines", "10"}, full);
+    EXPECT_EQ(nospace.status, 1);
+    EXPECT_NE(nospace.err.find("cannot write standard output"), std::string::npos) << nospace.err;
+}
+
+} // namespace
