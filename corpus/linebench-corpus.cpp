@@ -32,7 +32,7 @@ constexpr const char *progname = "linebench-corpus";
 // linebench keeps at most this many bytes of a line.
 constexpr std::uint32_t maxlinelen = 9999;
 
-// linebench counts lines in 32 bits.
+// Key numbers are 32-bit, and random order holds one per line in memory.
 constexpr std::uint64_t maxlines = 2147483647;
 
 constexpr char usage[] = R"(Usage: linebench-corpus [OPTION]... [-o FILE]
