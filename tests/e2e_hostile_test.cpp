@@ -16,25 +16,10 @@
 #include <string>
 
 #include "process.hpp"
+#include "programs.hpp"
 #include "reference.hpp"
 
 namespace {
-
-struct program {
-    const char *name; // test name suffix
-    const char *path;
-    const char *label; // the ADT column
-};
-
-// Names the program in test names and messages.
-void PrintTo(const program &prog, std::ostream *out) { *out << prog.name; }
-
-const program programs[] = {
-    {"redblack", LINEBENCH_REDBLACK, "REDBLACK"},
-    {"hash", LINEBENCH_HASH, "HASH"},
-};
-
-const char header[] = "#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT\n";
 
 std::string repeated(const std::string &unit, std::size_t times)
 {
@@ -58,9 +43,9 @@ class HostileInput : public testing::TestWithParam<program> {
         ASSERT_EQ(run.signal, 0) << run.err;
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
-        std::string comment = std::string("# ") + prog.path + " " + path + " \n";
+        std::string comment = commentline(prog.path, path);
         ASSERT_EQ(run.out.compare(0, comment.size(), comment), 0) << run.out;
-        EXPECT_EQ(run.out.compare(comment.size(), sizeof header - 1, header), 0) << run.out;
+        EXPECT_EQ(run.out.compare(comment.size(), headerline.size(), headerline), 0) << run.out;
         EXPECT_EQ(reportedfigures(run.out), expectedfigures(referencecount(text)));
         std::string ending = std::string(" ") + prog.label + "\n";
         EXPECT_TRUE(run.out.size() > ending.size() && run.out.ends_with(ending)) << run.out;
@@ -157,8 +142,7 @@ TEST_P(HostileInput, RandomMixes)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, HostileInput, testing::ValuesIn(programs),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Programs, HostileInput, bothprograms(), programname);
 
 class SpecialPath : public testing::TestWithParam<program> {
   protected:
@@ -170,8 +154,7 @@ class SpecialPath : public testing::TestWithParam<program> {
         runresult run = runprogram(prog.path, {prog.path, path}, options);
         ASSERT_FALSE(run.timedout) << path << " kept the program running";
         ASSERT_EQ(run.signal, 0) << run.err;
-        std::string message = std::string(prog.path) + ": Cannot open file \"" + path + "\": " +
-                              std::strerror(error) + " (errno = " + std::to_string(error) + ")\n";
+        std::string message = filefailure(prog.path, path, error);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, message);
         EXPECT_EQ(run.err, message);
@@ -246,8 +229,7 @@ TEST_P(SpecialPath, NoReadPermission)
     expectfilefailure(unreadable, EACCES, options);
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, SpecialPath, testing::ValuesIn(programs),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Programs, SpecialPath, bothprograms(), programname);
 
 // The reference itself, on the cases that pin the line rules down: the expected
 // figures above are only as good as it is.

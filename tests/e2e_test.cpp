@@ -16,10 +16,9 @@
 #include <vector>
 
 #include "process.hpp"
+#include "programs.hpp"
 
 namespace {
-
-const std::string headerline = "#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT\n";
 
 // The hash table's chain heads: 1,048,576 pointers of static storage.
 constexpr double hashfootprint = 1048576.0 * sizeof(void *);
@@ -36,17 +35,6 @@ std::string format(const char *fmt, unsigned long value)
     char text[64];
     std::snprintf(text, sizeof text, fmt, value);
     return text;
-}
-
-std::string commentline(const std::string &argv0, const std::string &path)
-{
-    return "# " + argv0 + " " + path + " \n";
-}
-
-std::string filefailure(const std::string &argv0, const std::string &path, int error)
-{
-    return argv0 + ": Cannot open file \"" + path + "\": " + std::strerror(error) + " (errno = " +
-           std::to_string(error) + ")\n";
 }
 
 // The fields of a report row, as far as they were printed.  Each field must
@@ -100,18 +88,6 @@ row parserow(const std::string &text)
     parsed.rest.assign(pos, text.cend());
     return parsed;
 }
-
-struct program {
-    const char *name; // for test names
-    const char *path;
-    const char *label;
-};
-
-// Names the parameter in test listings instead of dumping its bytes.
-void PrintTo(const program &prog, std::ostream *out) { *out << prog.name; }
-
-const program redblack{"redblack", LINEBENCH_REDBLACK, "REDBLACK"};
-const program hash{"hash", LINEBENCH_HASH, "HASH"};
 
 runresult runon(const program &prog, const std::string &path, const runoptions &options = {})
 {
@@ -336,8 +312,7 @@ TEST_P(e2e, outofmemoryendstherunwithamessage)
     EXPECT_EQ(result.err, parsed.rest.substr(1)) << result.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(programs, e2e, testing::Values(redblack, hash),
-                         [](const testing::TestParamInfo<program> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(programs, e2e, bothprograms(), programname);
 
 // The two programs share the driver and scanner, so whatever the store, they
 // must find the same lines, average and distinct lines in any text.

@@ -14,7 +14,7 @@ struct runoptions {
     std::string stdoutpath;
     // Seconds after which the child is killed; the result then says timedout.
     unsigned timeoutseconds = 30;
-    // Run with this argv[0] but no arguments at all when true (argc == 0).
+    // Run with an empty argument vector, not even argv[0] (argc == 0).
     bool emptyargv = false;
     // Run as this user (by name) instead of the caller's; needs root.  The
     // child exits with status 126 when it cannot switch.
