@@ -13,9 +13,6 @@
 //   <the row of eight fields>
 // Exit status 0 after a full run, 1 after any failure.
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -28,6 +25,7 @@
 
 #include "binding.hpp"
 #include "driver/common.hpp"
+#include "driver/mapping.hpp"
 #include "driver/scanner.hpp"
 
 void *malStart;   // program break just before the store pass
@@ -65,18 +63,6 @@ template <typename Work>
     DeltaUSec = static_cast<double>(seconds) * 1000000.0 + static_cast<double>(micros);
 }
 
-// The file failure: the same message on both streams, from one reading of errno
-// (writing to standard output may itself change errno).
-[[noreturn]] static void filefailure(const char *path)
-{
-    int error = errno;
-    const char *text = std::strerror(error);
-    std::printf("%s: Cannot open file \"%s\": %s (errno = %d)\n", gProgName, path, text, error);
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: Cannot open file \"%s\": %s (errno = %d)\n", gProgName, path, text, error);
-    std::exit(1);
-}
-
 int main(int argc, char **argv)
 {
     if (argc > 0 && argv[0] != nullptr)
@@ -87,21 +73,10 @@ int main(int argc, char **argv)
     }
     const char *path = argv[1];
 
-    struct stat status;
-    if (stat(path, &status) != 0)
-        filefailure(path);
-    auto filesize = static_cast<std::uint64_t>(status.st_size);
-
-    // Non-blocking, so that a FIFO without a writer cannot hang the open; the
-    // mapping then fails on it like on any file that cannot be mapped.
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        filefailure(path);
-    void *mapping = mmap(nullptr, filesize, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
-    if (mapping == MAP_FAILED)
-        filefailure(path);
-    const char *text = static_cast<const char *>(mapping);
-    const char *end = text + filesize;
+    inputtext input = mapinput(path);
+    const char *text = input.text;
+    const char *end = input.end;
+    std::uint64_t filesize = input.size;
 
     char linebuf[MAXLINE];
     storecontainer store = storecreate();
