@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "collidingwords.hpp"
 #include "driver/common.hpp"
 #include "hash/hash.hpp"
 
@@ -79,28 +80,6 @@ TEST(bitwisehash, matchesanindependentcomputation)
 
 // The test's own table, cleared for every test.
 hashnode *table[HASHSIZE];
-
-// Words that share one chain, found by hashing candidates until enough of them
-// meet in a chain.  They share a long start, so telling them apart takes a
-// comparison of whole lines.
-const std::vector<std::string> &collidingwords()
-{
-    static const std::vector<std::string> found = [] {
-        const std::size_t wanted = 6;
-        auto candidate = [](std::size_t i) { return "every-line-starts-alike-\xe9-" + std::to_string(i); };
-        std::vector<std::uint8_t> counts(HASHSIZE);
-        std::vector<std::uint32_t> chains;
-        do
-            chains.push_back(chainof(candidate(chains.size())));
-        while (++counts[chains.back()] < wanted);
-        std::vector<std::string> words;
-        for (std::size_t i = 0; i < chains.size(); ++i)
-            if (chains[i] == chains.back())
-                words.push_back(candidate(i));
-        return words;
-    }();
-    return found;
-}
 
 class hashtest : public ::testing::Test {
   protected:
