@@ -16,6 +16,7 @@
 
 #include "collidingwords.hpp"
 #include "driver/common.hpp"
+#include "driver/scanner.hpp"
 #include "hash/hash.hpp"
 
 namespace {
@@ -54,11 +55,11 @@ TEST(bitwisehash, matchesanindependentcomputation)
     for (int i = 0; i < 600; ++i)
         allbytes += static_cast<char>(1 + i % 255);
     std::string longword;
-    for (int i = 0; i < 9999; ++i)
+    for (std::size_t i = 0; i < MAXLINELEN; ++i)
         longword += static_cast<char>(33 + (i * 7) % 223);
     const std::vector<std::string> words = {
         "tobe", "\x7f", "\x80", "\xff", "\xff\xfe\xfd", "a\xe9" "b\x80z", "\x01\x02\x0b\x0c\x1f",
-        "0123456789", std::string(9999, 'q'), std::string(9999, '\xc3'), allbytes, longword,
+        "0123456789", std::string(MAXLINELEN, 'q'), std::string(MAXLINELEN, '\xc3'), allbytes, longword,
     };
     struct params {
         std::uint32_t tsize;
