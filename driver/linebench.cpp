@@ -99,7 +99,7 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     std::printf(" %5.3f uS", DeltaUSec / static_cast<double>(lines));
     std::fflush(stdout);
-    inputrowopen(true); // from here on a read fault must first end the row
+    gRowOpen = 1;
 
     malStart = sbrk(0);
     timedpass(text, end, linebuf, [&](const char *line) { storeinsert(store, line); });

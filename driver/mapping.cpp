@@ -34,7 +34,6 @@ static const char *mapEnd;    // one past its last byte
 static const char *faultPath; // the path, as mapped
 static std::size_t progNameLen;
 static std::size_t faultPathLen;
-static volatile sig_atomic_t rowOpen; // a row is half printed on standard output
 
 static void writeall(int fd, const char *bytes, std::size_t count)
 {
@@ -73,7 +72,7 @@ static void readfault(int signo, siginfo_t *info, void *)
         raise(signo);
         return;
     }
-    if (rowOpen)
+    if (gRowOpen)
         writeall(STDOUT_FILENO, "\n", 1);
     writereadfailure(STDOUT_FILENO);
     writereadfailure(STDERR_FILENO);
@@ -114,5 +113,3 @@ inputtext mapinput(const char *path)
     armreadguard(path, text, size);
     return {text, text + size, size};
 }
-
-void inputrowopen(bool open) { rowOpen = open; }

@@ -24,7 +24,3 @@ struct inputtext {
 // the mapping: flush before each pass.  A SIGBUS from anywhere else keeps its
 // default action.
 inputtext mapinput(const char *path);
-
-// Tells the read-fault guard that a row is half printed on standard output,
-// so that its message there first ends that row with a line feed.
-void inputrowopen(bool open);
