@@ -4,6 +4,7 @@
 // dry the helpers end the run here, in the driver, with a clear message.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,8 +18,13 @@ extern std::int64_t gDupCnt;
 // The program name used in messages; main sets it from argv[0].
 extern const char *gProgName;
 
-// Prints "<program>: Out of memory: ..." on standard output (after ending the
-// partly printed row) and on standard error, then exits with status 1.
+// Set while a row of the report is half printed on standard output, so that a
+// message that ends the run there first ends the row with a line feed.  Read
+// by a signal handler too.
+extern volatile std::sig_atomic_t gRowOpen;
+
+// Prints "<program>: Out of memory: ..." on standard output (on a line of its
+// own) and on standard error, then exits with status 1.
 [[noreturn, gnu::cold]] void outofmemory(std::size_t bytes);
 
 // malloc that never returns null: a failed allocation ends the run.

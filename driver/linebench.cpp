@@ -81,6 +81,10 @@ int main(int argc, char **argv)
     char linebuf[MAXLINE];
     storecontainer store = storecreate();
 
+    // Every pass starts with stdout's buffer empty: flushed here, after field 3
+    // and after field 6.  So the comment line is out during the count pass, and
+    // the read-fault guard's message, written past stdio, follows all that was
+    // printed.
     std::printf("# %s %s \n", gProgName, path);
     std::fflush(stdout);
 
@@ -95,6 +99,7 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     std::printf(" %5.3f uS", DeltaUSec / static_cast<double>(lines));
     std::fflush(stdout);
+    gRowOpen = 1;
 
     malStart = sbrk(0);
     timedpass(text, end, linebuf, [&](const char *line) { storeinsert(store, line); });

@@ -1,8 +1,10 @@
 #include "driver/mapping.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +25,75 @@
     std::exit(1);
 }
 
+// What the read-fault handler needs, all set before the first pass: it may
+// only call async-signal-safe functions, so it formats nothing and writes the
+// message in pieces.  Nothing is allocated, so the heap figures stay as they
+// were.
+static const char *mapStart;  // the mapping
+static const char *mapEnd;    // one past its last byte
+static const char *faultPath; // the path, as mapped
+static std::size_t progNameLen;
+static std::size_t faultPathLen;
+
+static void writeall(int fd, const char *bytes, std::size_t count)
+{
+    while (count > 0) {
+        ssize_t written = write(fd, bytes, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+}
+
+static void writereadfailure(int fd)
+{
+    static const char middle[] = ": Cannot read file \"";
+    static const char tail[] = "\": File shrank or could not be read while mapped\n";
+    writeall(fd, gProgName, progNameLen);
+    writeall(fd, middle, sizeof middle - 1);
+    writeall(fd, faultPath, faultPathLen);
+    writeall(fd, tail, sizeof tail - 1);
+}
+
+// A fault inside the mapping: its file was cut short, or a page could not be
+// read.  Any other SIGBUS, a fault elsewhere or one sent by a process, gets
+// the default action back and is raised again: it stays pending while this
+// handler runs and ends the process as soon as the handler returns.
+static void readfault(int signo, siginfo_t *info, void *)
+{
+    auto address = static_cast<const char *>(info->si_addr);
+    if (info->si_code <= 0 || address < mapStart || address >= mapEnd) {
+        struct sigaction fallback = {};
+        fallback.sa_handler = SIG_DFL;
+        sigaction(signo, &fallback, nullptr);
+        raise(signo);
+        return;
+    }
+    if (gRowOpen)
+        writeall(STDOUT_FILENO, "\n", 1);
+    writereadfailure(STDOUT_FILENO);
+    writereadfailure(STDERR_FILENO);
+    _exit(1);
+}
+
+static void armreadguard(const char *path, const char *text, std::size_t size)
+{
+    mapStart = text;
+    mapEnd = text + size;
+    faultPath = path;
+    faultPathLen = std::strlen(path);
+    progNameLen = std::strlen(gProgName);
+
+    struct sigaction action = {};
+    action.sa_sigaction = readfault;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+}
+
 inputtext mapinput(const char *path)
 {
     struct stat status;
@@ -39,5 +110,6 @@ inputtext mapinput(const char *path)
     if (mapping == MAP_FAILED)
         filefailure(path);
     const char *text = static_cast<const char *>(mapping);
+    armreadguard(path, text, size);
     return {text, text + size, size};
 }

@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "driver/scanner.hpp"
+#include "tests/support/samelines.hpp"
 
 namespace
 {
@@ -24,19 +26,10 @@ void samelines(const char *begin, const char *end)
 {
     std::unique_ptr<char[]> fast(new char[MAXLINE]);
     std::unique_ptr<char[]> plain(new char[MAXLINE]);
-    for (const char *pos = begin; pos < end;) {
-        const char *fastnext = scanline(pos, end, fast.get());
-        const char *plainnext = scanlineplain(pos, end, plain.get());
-        if (fastnext != plainnext || std::strcmp(fast.get(), plain.get()) != 0) {
-            std::fprintf(stderr,
-                         "scanners differ on a text of %zu bytes at offset %zu: scanline returns offset %zu "
-                         "with a line of %zu bytes, scanlineplain offset %zu with %zu bytes\n",
-                         static_cast<std::size_t>(end - begin), static_cast<std::size_t>(pos - begin),
-                         static_cast<std::size_t>(fastnext - begin), std::strlen(fast.get()),
-                         static_cast<std::size_t>(plainnext - begin), std::strlen(plain.get()));
-            std::abort();
-        }
-        pos = plainnext;
+    std::string difference = scannerdifference(begin, end, fast.get(), plain.get());
+    if (!difference.empty()) {
+        std::fprintf(stderr, "scanners differ on a %s\n", difference.c_str());
+        std::abort();
     }
 }
 

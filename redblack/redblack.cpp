@@ -1,6 +1,6 @@
 // Red-black tree of distinct lines.
 //
-// Invariants, after every insert that leaves two or more nodes:
+// Invariants, after every insert:
 //   1. the root is black;
 //   2. no red node has a red child;
 //   3. every path from a node down to a null link passes the same number of
@@ -8,8 +8,9 @@
 //   4. each node's parent is the node whose left or right points to it;
 //   5. left subtrees hold lines that strcmp below the node, right ones above,
 //      and no two nodes hold equal lines.
-// (1)-(3) bound the height by 2 log2(n + 1).  A single node is left uncoloured
-// until the second insert: nothing reads its colour before then.
+// (1)-(3) bound the height by 2 log2(n + 1).  wcreate paints every new node
+// black, so the first one is a black root at once; a node hung below an
+// existing one is repainted red before the fixup.
 //
 // Insertion descends to a null link, hangs a red node there and climbs back up
 // through the parent links, recolouring and rotating; no recursion, no stack.

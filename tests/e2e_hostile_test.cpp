@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "driver/scanner.hpp"
 #include "process.hpp"
 #include "programs.hpp"
 #include "reference.hpp"
@@ -105,7 +106,7 @@ TEST_P(HostileInput, SizeIsAMultipleOfThePageSize)
         expectfigures(lines + blanks + "two");
         expectfigures(lines + "two" + blanks);
     }
-    std::string full(9999, 'q');
+    std::string full(MAXLINELEN, 'q');
     std::size_t size = (2 * full.size() + 1 + page - 1) / page * page;
     expectfigures(full + "\n" + std::string(size - 2 * full.size() - 1, ' ') + full);
 }
@@ -254,12 +255,12 @@ TEST(Reference, LineRules)
 TEST(Reference, LongRunsAreCut)
 {
     using lines = std::vector<std::string>;
-    std::string full(9999, 'a');
-    EXPECT_EQ(referencelines(std::string(20000, 'a') + "\n"), (lines{full, full, "aa"}));
+    std::string full(MAXLINELEN, 'a');
+    EXPECT_EQ(referencelines(std::string(2 * MAXLINELEN + 2, 'a') + "\n"), (lines{full, full, "aa"}));
     EXPECT_EQ(referencelines(full + "\n"), lines{full});
     EXPECT_EQ(referencelines(full + "  \n"), lines{full});
     EXPECT_EQ(referencelines(full + " b"), (lines{full, "b"}));
-    EXPECT_EQ(referencelines(std::string(10000, 'a')), (lines{full, "a"}));
+    EXPECT_EQ(referencelines(full + "a"), (lines{full, "a"}));
     EXPECT_EQ(referencelines(full + full), (lines{full, full}));
 }
 
@@ -270,8 +271,10 @@ TEST(Reference, Figures)
     EXPECT_EQ(figures.stored, 2u);
     EXPECT_EQ(figures.size, 6u);
     EXPECT_EQ(expectedfigures(figures), "lines=3 avg_linelen=2.0 stored=2");
-    EXPECT_EQ(reportedfigures("# p f \n# header\n       3    2.0 byts 0.1 uS        2 1.0 byts 1 uS 1 uS X\n"),
-              "lines=3 avg_linelen=2.0 stored=2");
+    EXPECT_EQ(
+        reportedfigures("# p f \n# header\n       3    2.0 byts 0.100 uS        2     1.0 byts  1.000 uS  "
+                        "1.000 uS X\n"),
+        "lines=3 avg_linelen=2.0 stored=2");
     EXPECT_EQ(reportedfigures("Usage: p <text file>\n"), "");
 }
 

@@ -8,86 +8,20 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "driver/scanner.hpp"
+#include "hash/hash.hpp"
 #include "process.hpp"
 #include "programs.hpp"
 
 namespace {
 
-// The hash table's chain heads: 1,048,576 pointers of static storage.
-constexpr double hashfootprint = 1048576.0 * sizeof(void *);
-
-std::string format(const char *fmt, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, fmt, value);
-    return text;
-}
-
-std::string format(const char *fmt, unsigned long value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, fmt, value);
-    return text;
-}
-
-// The fields of a report row, as far as they were printed.  Each field must
-// match its pattern and be exactly what its printf format makes of the number
-// it shows, so widths and decimals are checked as well as the values.
-struct row {
-    std::vector<double> numbers; // fields 1 to 7, those present
-    std::string label;           // field 8, without its space and line feed
-    std::string rest;            // whatever follows the last field parsed
-};
-
-struct fieldrule {
-    const char *pattern;
-    const char *format;
-    bool integer;
-};
-
-const fieldrule fieldrules[] = {
-    {R"( *(\d+))", "%8lu", true},                // lines
-    {R"( +(\d+\.\d) byts)", " %6.1f byts", false}, // avg_linelen
-    {R"( +(-?\d+\.\d{3}) uS)", " %5.3f uS", false}, // getline
-    {R"( +(\d+))", " %8lu", true},               // stored
-    {R"( +(\d+\.\d) byts)", " %7.1f byts", false}, // RAMused/line
-    {R"( +(-?\d+\.\d{3}) uS)", " %6.3f uS", false}, // store/ln
-    {R"( +(-?\d+\.\d{3}) uS)", " %6.3f uS", false}, // lookup/ln
-};
-
-row parserow(const std::string &text)
-{
-    row parsed;
-    auto pos = text.cbegin();
-    for (const fieldrule &rule : fieldrules) {
-        std::smatch match;
-        if (!std::regex_search(pos, text.cend(), match, std::regex(rule.pattern),
-                               std::regex_constants::match_continuous))
-            break;
-        double number = std::strtod(match[1].str().c_str(), nullptr);
-        std::string expected = rule.integer ? format(rule.format, static_cast<unsigned long>(number))
-                                            : format(rule.format, number);
-        if (match[0].str() != expected)
-            break;
-        parsed.numbers.push_back(number);
-        pos = match[0].second;
-    }
-    std::smatch match;
-    if (parsed.numbers.size() == std::size(fieldrules) &&
-        std::regex_search(pos, text.cend(), match, std::regex(R"( (\S+)\n)"), std::regex_constants::match_continuous)) {
-        parsed.label = match[1];
-        pos = match[0].second;
-    }
-    parsed.rest.assign(pos, text.cend());
-    return parsed;
-}
+// The hash table's chain heads: static storage.
+constexpr double hashfootprint = double{HASHSIZE} * sizeof(hashnode *);
 
 runresult runon(const program &prog, const std::string &path, const runoptions &options = {})
 {
@@ -102,7 +36,7 @@ row report(const program &prog, const std::string &path, const runresult &result
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out.substr(0, head.size()), head);
     row parsed = parserow(result.out.size() > head.size() ? result.out.substr(head.size()) : "");
-    EXPECT_EQ(parsed.numbers.size(), std::size(fieldrules)) << result.out;
+    EXPECT_EQ(parsed.numbers.size(), rowfields) << result.out;
     EXPECT_EQ(parsed.label, prog.label) << result.out;
     EXPECT_EQ(parsed.rest, "") << result.out;
     return parsed;
@@ -156,7 +90,7 @@ TEST_P(e2e, reportlayoutisexact)
     std::string path = dir.write("six", "b\na\nb\n");
     runresult result = runon(prog, path);
     row parsed = report(prog, path, result);
-    ASSERT_EQ(parsed.numbers.size(), std::size(fieldrules));
+    ASSERT_EQ(parsed.numbers.size(), rowfields);
     std::string rowtext = result.out.substr(commentline(prog.path, path).size() + headerline.size());
     EXPECT_EQ(rowtext.substr(0, 21), "       3    2.0 byts ");
     EXPECT_TRUE(rowtext.ends_with(std::string(" ") + prog.label + "\n")) << rowtext;
@@ -185,7 +119,7 @@ TEST_P(e2e, memoryfigureholdsthestaticfootprint)
 {
     std::string path = dir.write("one", "a\n");
     row parsed = report(prog, path, runon(prog, path));
-    ASSERT_EQ(parsed.numbers.size(), std::size(fieldrules));
+    ASSERT_EQ(parsed.numbers.size(), rowfields);
     if (std::string(prog.label) == "HASH")
         EXPECT_GE(parsed.numbers[4], hashfootprint);
     else
@@ -325,7 +259,7 @@ TEST(e2eboth, programsagreeonlinesandstoredlines)
     std::vector<std::string> inputs = {
         "b\na\nb\n",
         mixed,
-        std::string(25000, 'x') + "\n" + std::string(9999, 'x') + "\n",
+        std::string(25000, 'x') + "\n" + std::string(MAXLINELEN, 'x') + "\n",
         std::string("a\0b\0\0\n\na\0", 10),
         "\t \r\n z\r\r\n\xff\x80\x7f\n",
     };
@@ -334,8 +268,8 @@ TEST(e2eboth, programsagreeonlinesandstoredlines)
         std::string path = dir.write("input", inputs[i]);
         row fromtree = report(redblack, path, runon(redblack, path));
         row fromhash = report(hash, path, runon(hash, path));
-        ASSERT_EQ(fromtree.numbers.size(), std::size(fieldrules));
-        ASSERT_EQ(fromhash.numbers.size(), std::size(fieldrules));
+        ASSERT_EQ(fromtree.numbers.size(), rowfields);
+        ASSERT_EQ(fromhash.numbers.size(), rowfields);
         EXPECT_EQ(fromtree.numbers[0], fromhash.numbers[0]);
         EXPECT_EQ(fromtree.numbers[1], fromhash.numbers[1]);
         EXPECT_EQ(fromtree.numbers[3], fromhash.numbers[3]);

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "collidingwords.hpp"
 #include "driver/common.hpp"
+#include "driver/scanner.hpp"
 #include "hash/hash.hpp"
 
 namespace {
@@ -53,11 +55,11 @@ TEST(bitwisehash, matchesanindependentcomputation)
     for (int i = 0; i < 600; ++i)
         allbytes += static_cast<char>(1 + i % 255);
     std::string longword;
-    for (int i = 0; i < 9999; ++i)
+    for (std::size_t i = 0; i < MAXLINELEN; ++i)
         longword += static_cast<char>(33 + (i * 7) % 223);
     const std::vector<std::string> words = {
         "tobe", "\x7f", "\x80", "\xff", "\xff\xfe\xfd", "a\xe9" "b\x80z", "\x01\x02\x0b\x0c\x1f",
-        "0123456789", std::string(9999, 'q'), std::string(9999, '\xc3'), allbytes, longword,
+        "0123456789", std::string(MAXLINELEN, 'q'), std::string(MAXLINELEN, '\xc3'), allbytes, longword,
     };
     struct params {
         std::uint32_t tsize;
@@ -79,28 +81,6 @@ TEST(bitwisehash, matchesanindependentcomputation)
 
 // The test's own table, cleared for every test.
 hashnode *table[HASHSIZE];
-
-// Words that share one chain, found by hashing candidates until enough of them
-// meet in a chain.  They share a long start, so telling them apart takes a
-// comparison of whole lines.
-const std::vector<std::string> &collidingwords()
-{
-    static const std::vector<std::string> found = [] {
-        const std::size_t wanted = 6;
-        auto candidate = [](std::size_t i) { return "every-line-starts-alike-\xe9-" + std::to_string(i); };
-        std::vector<std::uint8_t> counts(HASHSIZE);
-        std::vector<std::uint32_t> chains;
-        do
-            chains.push_back(chainof(candidate(chains.size())));
-        while (++counts[chains.back()] < wanted);
-        std::vector<std::string> words;
-        for (std::size_t i = 0; i < chains.size(); ++i)
-            if (chains[i] == chains.back())
-                words.push_back(candidate(i));
-        return words;
-    }();
-    return found;
-}
 
 class hashtest : public ::testing::Test {
   protected:

@@ -17,6 +17,7 @@
 
 #include "process.hpp"
 #include "reference.hpp"
+#include "report.hpp"
 
 namespace {
 

@@ -11,40 +11,24 @@
 
 #include "driver/scanner.hpp"
 #include "guardedtext.hpp"
+#include "samelines.hpp"
 
 namespace
 {
 
-// Bytes after linebuf's MAXLINE that a scanner must never write.
-constexpr std::size_t guardbytes = 64;
-constexpr char guardfill = '\x5a';
-
-// Scans the text with both scanners from the same position at every step: each
-// step must return the same position and the same line, and neither scanner
-// may write past linebuf.
+// Scans the text with both scanners (see scannerdifference); neither may
+// write past linebuf.
 testing::AssertionResult samelines(const char *begin, const char *end)
 {
-    std::vector<char> fast(MAXLINE + guardbytes, guardfill);
-    std::vector<char> plain(MAXLINE + guardbytes, guardfill);
-    std::size_t step = 0;
-    for (const char *pos = begin; pos < end; ++step) {
-        const char *fastnext = scanline(pos, end, fast.data());
-        const char *plainnext = scanlineplain(pos, end, plain.data());
-        if (fastnext != plainnext)
-            return testing::AssertionFailure()
-                   << "step " << step << " from offset " << pos - begin << ": scanline returns offset "
-                   << fastnext - begin << ", scanlineplain " << plainnext - begin;
-        if (std::strcmp(fast.data(), plain.data()) != 0)
-            return testing::AssertionFailure()
-                   << "step " << step << " from offset " << pos - begin << ": scanline gives a line of "
-                   << std::strlen(fast.data()) << " bytes \"" << std::string(fast.data()).substr(0, 40)
-                   << "\", scanlineplain " << std::strlen(plain.data()) << " bytes \""
-                   << std::string(plain.data()).substr(0, 40) << "\"";
-        pos = fastnext;
-    }
-    for (std::size_t i = MAXLINE; i < fast.size(); ++i)
-        if (fast[i] != guardfill)
-            return testing::AssertionFailure() << "scanline wrote linebuf[" << i << "]";
+    std::vector<char> fast = guardedlinebuf();
+    std::vector<char> plain = guardedlinebuf();
+    std::string difference = scannerdifference(begin, end, fast.data(), plain.data());
+    if (!difference.empty())
+        return testing::AssertionFailure() << difference;
+    if (std::size_t at = canarywritten(fast))
+        return testing::AssertionFailure() << "scanline wrote linebuf[" << at << "]";
+    if (std::size_t at = canarywritten(plain))
+        return testing::AssertionFailure() << "scanlineplain wrote linebuf[" << at << "]";
     return testing::AssertionSuccess();
 }
 

@@ -24,10 +24,6 @@ struct passstep {
     static const char *step(const char *pos, const char *end, char *linebuf) { return scanline(pos, end, linebuf); }
 };
 
-// Bytes right after the line buffer that no step may write.
-constexpr std::size_t CANARYLEN = 64;
-constexpr char CANARY = '\x5a';
-
 struct pass {
     std::vector<std::string> lines;
     std::vector<std::ptrdiff_t> stops; // each step's returned position, as an offset into the text
@@ -39,7 +35,7 @@ struct pass {
 template <class Step> pass scanpass(const char *begin, const char *end)
 {
     pass result;
-    std::vector<char> linebuf(MAXLINE + CANARYLEN, CANARY);
+    std::vector<char> linebuf = guardedlinebuf();
     for (const char *pos = begin; pos < end;) {
         const char *next = Step::step(pos, end, linebuf.data());
         std::size_t len = strnlen(linebuf.data(), MAXLINE);
@@ -47,11 +43,10 @@ template <class Step> pass scanpass(const char *begin, const char *end)
             ADD_FAILURE() << "line not terminated inside the buffer, step at offset " << pos - begin;
             break;
         }
-        for (std::size_t i = MAXLINE; i < linebuf.size(); ++i)
-            if (linebuf[i] != CANARY) {
-                ADD_FAILURE() << "byte " << i << " beyond the line buffer written";
-                return result;
-            }
+        if (std::size_t i = canarywritten(linebuf)) {
+            ADD_FAILURE() << "byte " << i << " beyond the line buffer written";
+            return result;
+        }
         result.lines.emplace_back(linebuf.data(), len);
         result.stops.push_back(next - begin);
         if (next <= pos) {

@@ -1,6 +1,8 @@
-// Test support: a text placed so that its last byte is the last readable byte
-// before an inaccessible page.  A scanner that reads even one byte beyond the
-// text faults at once instead of reading stale memory.
+// Test support for the scanner: a text placed so that its last byte is the last
+// readable byte before an inaccessible page, and a line buffer followed by
+// canary bytes.  A scanner that reads even one byte beyond the text faults at
+// once instead of reading stale memory; one that writes beyond linebuf changes
+// a canary byte.
 #pragma once
 
 #include <sys/mman.h>
@@ -9,6 +11,24 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "driver/scanner.hpp"
+
+inline constexpr std::size_t canarybytes = 64;
+inline constexpr char canary = '\x5a';
+
+// A line buffer of MAXLINE bytes, then the canary bytes.
+inline std::vector<char> guardedlinebuf() { return std::vector<char>(MAXLINE + canarybytes, canary); }
+
+// The index of the first canary byte written over, or 0 when none is.
+inline std::size_t canarywritten(const std::vector<char> &linebuf)
+{
+    for (std::size_t i = MAXLINE; i < linebuf.size(); ++i)
+        if (linebuf[i] != canary)
+            return i;
+    return 0;
+}
 
 class guardedtext {
   public:

@@ -75,7 +75,7 @@ runresult runprogram(const std::string &program, const std::vector<std::string> 
     close(outpipe[1]);
     close(errpipe[1]);
 
-    bool outopen = true, erropen = true;
+    bool outopen = true, erropen = true, acted = false;
     double deadline = now() + options.timeoutseconds;
     while (outopen || erropen) {
         pollfd fds[2] = {{outopen ? outpipe[0] : -1, POLLIN, 0}, {erropen ? errpipe[0] : -1, POLLIN, 0}};
@@ -87,8 +87,13 @@ runresult runprogram(const std::string &program, const std::vector<std::string> 
         }
         if (poll(fds, 2, left) < 0)
             continue;
-        if (outopen && (fds[0].revents & (POLLIN | POLLHUP)))
+        if (outopen && (fds[0].revents & (POLLIN | POLLHUP))) {
             outopen = drain(outpipe[0], result.out);
+            if (options.then && !acted && result.out.find(options.whenout) != std::string::npos) {
+                acted = true;
+                options.then(pid);
+            }
+        }
         if (erropen && (fds[1].revents & (POLLIN | POLLHUP)))
             erropen = drain(errpipe[0], result.err);
     }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,10 @@ struct runoptions {
     // Run as this user (by name) instead of the caller's; needs root.  The
     // child exits with status 126 when it cannot switch.
     std::string runasuser;
+    // While the child runs: once its standard output holds whenout, then(pid)
+    // is called, once, to act on the child or its files.
+    std::string whenout;
+    std::function<void(pid_t)> then;
 };
 
 struct runresult {

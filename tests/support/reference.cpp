@@ -3,17 +3,12 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
-#include <sstream>
 
-namespace {
-
-constexpr std::size_t longestline = 9999;
-
-} // namespace
+#include "driver/scanner.hpp"
 
 // The text is taken a segment at a time, a segment being the bytes up to the
 // next line feed or NUL (or up to the end).  A segment's kept bytes give one
-// line per 9,999 of them.  A segment with nothing kept gives an empty line,
+// line per MAXLINELEN of them.  A segment with nothing kept gives an empty line,
 // unless a line feed ends it: then the step that began there goes on into the
 // next segment, and gives an empty line only if the text ends before it does.
 std::vector<std::string> referencelines(const std::string &text)
@@ -32,8 +27,8 @@ std::vector<std::string> referencelines(const std::string &text)
             kept.append(at, run);
             at += run;
         }
-        for (std::size_t at = 0; at < kept.size(); at += longestline)
-            lines.push_back(kept.substr(at, longestline));
+        for (std::size_t at = 0; at < kept.size(); at += MAXLINELEN)
+            lines.push_back(kept.substr(at, MAXLINELEN));
         bool skippedfeed = kept.empty() && stop < text.size() && text[stop] == '\n';
         if (kept.empty() && !skippedfeed)
             lines.emplace_back();
@@ -59,22 +54,4 @@ std::string expectedfigures(const referencefigures &figures)
                   static_cast<double>(figures.size) / static_cast<double>(figures.lines));
     return "lines=" + std::to_string(figures.lines) + " avg_linelen=" + average +
            " stored=" + std::to_string(figures.stored);
-}
-
-// The row is the report's third line: lines, average, "byts", scan time, "uS",
-// stored, and so on.
-std::string reportedfigures(const std::string &out)
-{
-    std::istringstream report(out);
-    std::string row;
-    for (int line = 0; line < 3; ++line)
-        if (!std::getline(report, row))
-            return "";
-    std::istringstream fields(row);
-    std::vector<std::string> words;
-    for (std::string word; fields >> word;)
-        words.push_back(word);
-    if (words.size() < 6)
-        return "";
-    return "lines=" + words[0] + " avg_linelen=" + words[1] + " stored=" + words[5];
 }

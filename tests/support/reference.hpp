@@ -20,7 +20,6 @@ struct referencefigures {
 referencefigures referencecount(const std::string &text);
 
 // "lines=L avg_linelen=A stored=S": the row's figures that the text alone
-// decides, as a run on a text with these figures must print them ...
+// decides, as a run on a text with these figures must print them (compare
+// reportedfigures in report.hpp).
 std::string expectedfigures(const referencefigures &figures);
-// ... and as the report in out prints them; "" when out holds no such row.
-std::string reportedfigures(const std::string &out);
