@@ -1,0 +1,48 @@
+"""The report of a linebench program, read once for every Python tool, and the
+limits of the driver and the hash store that the tools need.
+
+A report is three lines: a comment line naming the program and the file, the
+column header and one row of eight fields.
+"""
+
+import re
+import subprocess
+
+# The longest line the scanner keeps (MAXLINELEN in driver/scanner.hpp); a
+# further byte starts the next line.
+MAXLINELEN = 9999
+
+# The hash store's chain heads (HASHSIZE in hash/hash.hpp); the table never grows.
+HASHSIZE = 1048576
+
+HEADER = "#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT"
+ROW = re.compile(r"^\s*(\d+)\s+(\S+) byts\s+(\S+) uS\s+(\d+)\s+(\S+) byts\s+(\S+) uS\s+(\S+) uS (\S+)$")
+
+
+def parsereport(text):
+    """The row of a complete report as a dict, or None if text is not one."""
+    lines = text.splitlines()
+    if len(lines) != 3 or not lines[0].startswith("# ") or lines[1] != HEADER:
+        return None
+    match = ROW.match(lines[2])
+    if match is None:
+        return None
+    fields = match.groups()
+    return {"lines": int(fields[0]), "avg_linelen": float(fields[1]), "getline_us": float(fields[2]),
+            "distinct": int(fields[3]), "bytes_per_line": float(fields[4]), "store_us": float(fields[5]),
+            "lookup_us": float(fields[6]), "adt": fields[7]}
+
+
+class ReportError(Exception):
+    pass
+
+
+def runreport(program, path, env=None):
+    """Runs program on path and returns its row; a failed run or a report
+    that does not parse raises ReportError with all that the run printed."""
+    done = subprocess.run([program, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          errors="replace", env=env)
+    report = parsereport(done.stdout) if done.returncode == 0 else None
+    if report is None:
+        raise ReportError(f"{program} {path} gave status {done.returncode} and:\n{done.stdout}{done.stderr}")
+    return report
