@@ -28,14 +28,16 @@ compare = loadcompare()
 
 
 class verdicts(unittest.TestCase):
-    def test_aleadbeyondbothspreadsisfasterorslower(self):
-        self.assertEqual(compare.verdict((1.00, 0.04), (1.05, 0.03)), -1)
-        self.assertEqual(compare.verdict((1.05, 0.03), (1.00, 0.04)), 1)
+    def test_aleadbeyondbothspreadstogetherisfasterorslower(self):
+        self.assertEqual(compare.verdict((1.00, 0.02), (1.05, 0.02)), -1)
+        self.assertEqual(compare.verdict((1.05, 0.02), (1.00, 0.02)), 1)
 
-    def test_aleadwithineitherspreadislevel(self):
+    def test_aleadwithinthespreadstogetherislevel(self):
         self.assertEqual(compare.verdict((1.00, 0.06), (1.05, 0.01)), 0)
         self.assertEqual(compare.verdict((1.00, 0.01), (1.05, 0.06)), 0)
-        self.assertEqual(compare.verdict((1.05, 0.01), (1.00, 0.06)), 0)
+        # beyond each spread alone, but not beyond both together
+        self.assertEqual(compare.verdict((1.00, 0.04), (1.05, 0.03)), 0)
+        self.assertEqual(compare.verdict((1.05, 0.03), (1.00, 0.04)), 0)
 
     def test_onestrayrundoesnotwidenthespread(self):
         runs = [1.00, 1.02, 0.98, 1.01, 9.00]
