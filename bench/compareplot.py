@@ -89,9 +89,12 @@ def gnuplotscript(results, stores, png):
     style = styles(stores)
     width, height = 1500, 400 * len(shapes) + 150 + (100 if YOURFILES in shapes else 0)
     lines = []
+    cut = set()  # (row, number) of the stores with a figure above the memory cut
     for row, shape in enumerate(shapes):
         for number, key in enumerate(order):
             data = points(results, shape, key, order, files)
+            if any(point[4] > MEMORYTOP for point in data):
+                cut.add((row, number))
             lines.append(f"$data{row}_{number} << EOD")
             lines += [" ".join(f"{value:g}" for value in point) for point in data]
             lines.append("EOD")
@@ -124,7 +127,9 @@ def gnuplotscript(results, stores, png):
                 drawn = "points" if shape == YOURFILES else "linespoints"
                 plots.append(f"$data{row}_{number} using 1:{column + 1} with {drawn} lw {linewidth} "
                              f"pt {point} ps 0.8 dt {dash} lc rgb '{colour}' title {quote(key)}")
-                if memory:
+                # gnuplot 5.4 crashes on labels that are all undefined, so
+                # only the stores with a figure above the cut get them.
+                if memory and (row, number) in cut:
                     plots.append(f"$data{row}_{number} using 1:($5 > {MEMORYTOP} ? $4 : NaN) with points "
                                  f"pt {CUTMARK} ps 1.4 lc rgb '{colour}' notitle")
                     plots.append(f"$data{row}_{number} using 1:($5 > {MEMORYTOP} ? $4 : NaN):"
@@ -132,8 +137,8 @@ def gnuplotscript(results, stores, png):
                                  "notitle")
             if row == len(shapes) - 1 and column == len(PANELS):
                 lines.append("set key at screen 0.5, screen 0.01 center bottom vertical maxrows 1 width 1 samplen 3")
-            cut = f" (cut at {MEMORYTOP}; ▲ above it, with its value)" if memory else ""
-            lines.append(f"set title {quote(f'{shape}: {label}{cut}')}")
+            note = f" (cut at {MEMORYTOP}, ▲ above)" if memory else ""
+            lines.append(f"set title {quote(f'{shape}: {label}{note}')}")
             lines.append(f"set ylabel {quote(label)}")
             lines.append(f"set yrange [*:{MEMORYTOP}]" if memory else "set yrange [*:*]")
             lines.append("plot " + ", \\\n     ".join(plots))
@@ -155,6 +160,7 @@ def writeplot(folder, results, stores):
     done = subprocess.run([gnuplot, script], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                           errors="replace")
     if done.returncode != 0 or not os.path.exists(png):
-        said = done.stdout.strip().splitlines()[-1:] or ["no output"]
-        raise RunError(f"gnuplot failed on {script}: {said[0]}")
+        said = [line for line in done.stdout.splitlines() if line.strip() and not line.startswith("Warning")]
+        status = f"signal {-done.returncode}" if done.returncode < 0 else f"status {done.returncode}"
+        raise RunError(f"gnuplot failed on {script} with {status}" + (f": {said[-1].strip()}" if said else ""))
     return None
