@@ -35,7 +35,7 @@ ASLR = "on"
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
 Builds the Release preset, generates corpora of several shapes from 10^4 to
-1.5 million lines with linebench-corpus (or takes the files given), runs
+a million lines with linebench-corpus (or takes the files given), runs
 linebench-redblack, linebench-hash and the baselines (std::set,
 std::unordered_set, Abseil's flat hash set and B-tree, Boost's flat hash set)
 on every file several times, interleaved, each run pinned to one CPU, and
@@ -225,7 +225,6 @@ class Run:
                        "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
                        "winners": [], "against": None}
         self.reports = {}
-        self.planned = 0
 
     def done(self, lap, path, store, report):
         self.reports.setdefault((path, store["key"]), []).append(report)

@@ -12,11 +12,12 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 import comparecli  # noqa: E402
 import comparestats  # noqa: E402
 
-# The noise of one run around its figure's median, fitted to the log times of
-# the store and lookup figures above the floor of bench/spreadcheck's runs
-# (AMD EPYC, pinned, randomised): a Student t on the logarithm.
-NOISEDF = 3.0
-NOISESCALE = 0.01
+# The noise of one run around its figure's median: the log of a run's time
+# over the median of its runs, fitted (scipy.stats.t.fit, centred) to the 320
+# store and lookup runs above the floor of bench/spreadcheck's pinned,
+# randomised runs on AMD EPYC (Zen 3): a Student t, heavy-tailed.
+NOISEDF = 2.0
+NOISESCALE = 0.0558
 PAIRS = 400
 
 
