@@ -132,7 +132,7 @@ def writemarkdown(path, results, sources, settings, shapenote, winners, against,
                        + "".join(f" {r[c]} |" for c, _, _, _ in SHAPEFIGURES if withshape))
     if against is not None:
         out += ["", "## Against an earlier run", "",
-                f"`{mdescape(against['path'])}`: for each file and store of both runs whose contents match "
+                f"{mdescape(against['path'])}: for each file and store of both runs whose contents match "
                 "(by SHA-256), the earlier median, this run's, their ratio (now / before) with its 95% "
                 "confidence interval, and the verdict.", ""]
         if against["rows"]:
