@@ -26,10 +26,10 @@ from comparerun import Interrupted, RunError
 # test then tells 10% apart more than four times in five (README).
 RUNS = 13
 QUICK_RUNS = 3
-# The timed runs keep to one CPU, the last one this process may use, away
-# from the first, where the machine's interrupts and other work land first.
-# Address-space randomisation stays on: turning it off did not narrow the
-# spreads (README).
+# The timed runs keep to one CPU, by default the last one this process may
+# use: pinned, their spreads narrowed (README).
+# Address-space randomisation stays on: turning it off narrowed the spreads
+# too seldom to tell from chance (README).
 ASLR = "on"
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
