@@ -20,7 +20,8 @@ ROW = re.compile(r"^\s*(\d+)\s+(\S+) byts\s+(\S+) uS\s+(\d+)\s+(\S+) byts\s+(\S+
 
 
 def parsereport(text):
-    """The row of a complete report as a dict, or None if text is not one."""
+    """The row of a complete report as a dict of its figures and the row
+    itself, or None if text is not one."""
     lines = text.splitlines()
     if len(lines) != 3 or not lines[0].startswith("# ") or lines[1] != HEADER:
         return None
@@ -30,19 +31,29 @@ def parsereport(text):
     fields = match.groups()
     return {"lines": int(fields[0]), "avg_linelen": float(fields[1]), "getline_us": float(fields[2]),
             "distinct": int(fields[3]), "bytes_per_line": float(fields[4]), "store_us": float(fields[5]),
-            "lookup_us": float(fields[6]), "adt": fields[7]}
+            "lookup_us": float(fields[6]), "adt": fields[7], "row": lines[2]}
 
 
 class ReportError(Exception):
     pass
 
 
-def runreport(program, path, env=None):
-    """Runs program on path and returns its row; a failed run or a report
-    that does not parse raises ReportError with all that the run printed."""
-    done = subprocess.run([program, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                          errors="replace", env=env)
+def runreport(program, path, env=None, setup=None):
+    """Runs program on path and returns its row; a run that fails or prints
+    no report raises ReportError, one line that says which and how."""
+    try:
+        done = subprocess.run([program, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              errors="replace", env=env, preexec_fn=setup)
+    except OSError as error:
+        raise ReportError(f"{program} cannot be run: {error.strerror}") from None
     report = parsereport(done.stdout) if done.returncode == 0 else None
     if report is None:
-        raise ReportError(f"{program} {path} gave status {done.returncode} and:\n{done.stdout}{done.stderr}")
+        said = (done.stdout + done.stderr).strip().splitlines()
+        if done.returncode < 0:
+            what = f"was killed by signal {-done.returncode}"
+        elif done.returncode != 0:
+            what = f"failed with status {done.returncode}"
+        else:
+            what = "printed no report" if said else "printed nothing"
+        raise ReportError(f"{program} {what} on {path}" + (f": {said[-1][:200]}" if said else ""))
     return report

@@ -1,65 +1,250 @@
-"""bench/compare: its verdict on two figures and their spreads, and a memory
-column that sees a table that malloc maps with mmap.
+"""bench/compare end to end: --against on stub programs of known figures,
+the parsed figures beside the programs' own rows, every class of bad input,
+a stop by signal, and a memory column that sees a table malloc maps with mmap.
 
 Usage: compare_test.py BUILD, the folder that holds the programs.
 """
 
 import csv
-import importlib.machinery
-import importlib.util
+import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMPARE = os.path.join(ROOT, "bench", "compare")
+BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
+LINES = 200000  # the stubs' passes last 30 ms or more, above the timer's floor
 
 
-def loadcompare():
-    loader = importlib.machinery.SourceFileLoader("compare", COMPARE)
-    module = importlib.util.module_from_spec(importlib.util.spec_from_loader("compare", loader))
-    loader.exec_module(module)
-    return module
+def compare(*args, env=None):
+    return subprocess.run([COMPARE, "--build-dir", BUILD] + list(args), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, env=env, timeout=300)
 
 
-compare = loadcompare()
+def stub(folder, name, store, lookup, sleep=0.0, report=True):
+    """A program that prints a report of fixed figures and the heap probe's
+    two lines, as linebench's programs do."""
+    path = os.path.join(folder, name)
+    row = f"{LINES:8d}   10.0 byts 0.050 uS   {LINES // 2:6d}    88.0 byts {store:6.3f} uS {lookup:6.3f} uS STUB"
+    with open(path, "w") as script:
+        script.write("#!/bin/sh\n" + (f"sleep {sleep}\n" if sleep else ""))
+        if report:
+            script.write(f"printf '# %s %s \\n' \"$0\" \"$1\"\n"
+                         "echo '#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT'\n"
+                         f"echo '{row}'\n")
+        script.write('[ -z "$HEAPPROBE_FILE" ] || printf "0 0\\n0 0\\n" > "$HEAPPROBE_FILE"\n')
+    os.chmod(path, 0o755)
+    return path
 
 
-class verdicts(unittest.TestCase):
-    def test_aleadbeyondbothspreadstogetherisfasterorslower(self):
-        self.assertEqual(compare.verdict((1.00, 0.02), (1.05, 0.02)), -1)
-        self.assertEqual(compare.verdict((1.05, 0.02), (1.00, 0.02)), 1)
-
-    def test_aleadwithinthespreadstogetherislevel(self):
-        self.assertEqual(compare.verdict((1.00, 0.06), (1.05, 0.01)), 0)
-        self.assertEqual(compare.verdict((1.00, 0.01), (1.05, 0.06)), 0)
-        # beyond each spread alone, but not beyond both together
-        self.assertEqual(compare.verdict((1.00, 0.04), (1.05, 0.03)), 0)
-        self.assertEqual(compare.verdict((1.05, 0.03), (1.00, 0.04)), 0)
-
-    def test_onestrayrundoesnotwidenthespread(self):
-        runs = [1.00, 1.02, 0.98, 1.01, 9.00]
-        self.assertAlmostEqual(compare.spread(runs), 0.02)
-        self.assertEqual(compare.spread([1.0]), 0.0)
+def write(path, text):
+    with open(path, "w") as out:
+        out.write(text)
+    return path
 
 
-class memory(unittest.TestCase):
+def readjson(folder):
+    with open(os.path.join(folder, "results.json")) as source:
+        return json.load(source)
+
+
+class Folder(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        self.dir = self.scratch.name
+        self.text = write(os.path.join(self.dir, "words.txt"), "to\nbe\nor\nnot\n")
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+    def oneline(self, done, status, words):
+        """A failure said in one line that names the problem, no traceback."""
+        self.assertEqual(done.returncode, status, done.stderr)
+        self.assertNotIn("Traceback", done.stderr)
+        lines = done.stderr.strip().splitlines()
+        self.assertIn(words, lines[-1])
+        if status == 2:
+            self.assertEqual(len(lines), 1, done.stderr)
+
+
+class against(Folder):
+    def firstrun(self):
+        slow = stub(self.dir, "slow", 0.300, 0.200)
+        done = compare("--programs", f"X={slow}", "--runs", "5", "--out", os.path.join(self.dir, "before"),
+                       self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return os.path.join(self.dir, "before")
+
+    def test_afasterprogramreadsfasterwiththeratioofnowoverbefore(self):
+        before = self.firstrun()
+        fast = stub(self.dir, "fast", 0.150, 0.150)
+        # the CSV itself names the earlier run as well as its folder
+        done = compare("--programs", f"X={fast}", "--runs", "5", "--out", os.path.join(self.dir, "now"),
+                       "--against", os.path.join(before, "results.csv"), self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        row, = readjson(os.path.join(self.dir, "now"))["against"]["rows"]
+        self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
+        self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.75)
+        self.assertEqual((row["store_us"]["verdict"], row["lookup_us"]["verdict"]), ("faster", "faster"))
+        self.assertIn("0.300 -> 0.150 x0.50 [0.50, 0.50] faster", done.stdout)
+        self.assertIn("0.200 -> 0.150 x0.75 [0.75, 0.75] faster", done.stdout)
+        with open(os.path.join(self.dir, "now", "results.md")) as md:
+            self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", md.read())
+
+    def test_afileisknownbyitsbytesnotitsname(self):
+        before = self.firstrun()
+        write(self.text, "ot\neb\nro\ntno\n")
+        done = compare("--programs", f"X={stub(self.dir, 'fast', 0.150, 0.150)}", "--runs", "5", "--out",
+                       os.path.join(self.dir, "now"), "--against", before, self.text)
+        self.oneline(done, 1, "took")
+        self.assertIn("their contents differ from its files of the same name: words.txt", done.stdout)
+        self.assertIn("Nothing in common with the earlier run", done.stdout)
+        self.assertEqual(readjson(os.path.join(self.dir, "now"))["against"]["rows"], [])
+
+    def test_adamagedresultscsvnamesitsrowandcolumn(self):
+        before = self.firstrun()
+        path = os.path.join(before, "results.csv")
+        with open(path) as source:
+            good = source.read()
+        header, row = good.splitlines()[:2]
+        columns = header.split(",")
+        fields = next(csv.reader([row]))
+        fast = stub(self.dir, "fast", 0.150, 0.150)
+        for text, words in (
+                (good[:len(header) + 1 + len(row) // 2], "row 2 is cut short"),
+                (good[:-1], "row 2 is cut short"),
+                (good.replace(fields[columns.index("store_us")], "0.3x", 1), "row 2, column store_us: '0.3x'"),
+                (good.replace(fields[columns.index("lines")], "", 1), "row 2, column lines: ''"),
+                ("file,store\nwords.txt,X\n", "has no column sha256")):
+            write(path, text)
+            self.oneline(compare("--programs", f"X={fast}", "--runs", "5", "--out", os.path.join(self.dir, "now"),
+                                 "--against", before, self.text), 1, words)
+
+
+class parsing(Folder):
+    def test_theparsedfiguresarethoseoftheprogramsownrow(self):
+        done = compare("--programs", "linebench-redblack,linebench-hash", "--runs", "1", "--out", self.dir,
+                       self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        runs = readjson(self.dir)["runs"]
+        self.assertEqual(len(runs), 2)
+        for run in runs:
+            report = run["report"]
+            fields = report["row"].split()
+            self.assertEqual(report["lines"], int(fields[0]))
+            self.assertEqual(report["avg_linelen"], float(fields[1]))
+            self.assertEqual(report["getline_us"], float(fields[3]))
+            self.assertEqual(report["distinct"], int(fields[5]))
+            self.assertEqual(report["report_bytes_per_line"], float(fields[6]))
+            self.assertEqual(report["store_us"], float(fields[8]))
+            self.assertEqual(report["lookup_us"], float(fields[10]))
+            self.assertEqual(report["adt"], fields[12])
+
+
+class badinput(Folder):
+    def test_acommandlinethatcannotworkissaidinonelinewithstatustwo(self):
+        fifo = os.path.join(self.dir, "fifo")
+        os.mkfifo(fifo)
+        empty = write(os.path.join(self.dir, "empty.txt"), "")
+        plain = write(os.path.join(self.dir, "notexecutable"), "")
+        afile = self.text
+        cases = [
+            # files to measure
+            ([os.path.join(self.dir, "missing.txt")], "missing.txt: no such file"),
+            ([self.dir], "is a folder, not a regular file"),
+            ([fifo], "is a FIFO, not a regular file"),
+            (["/dev/null"], "is a character device, not a regular file"),
+            ([empty], "is empty"),
+            # programs
+            (["--programs", f"={afile}", afile], "the NAME before '=' is empty"),
+            (["--programs", "linebench-nosuch", afile], "the known ones are linebench-redblack, linebench-hash"),
+            (["--programs", f"X={plain}", afile], "is not executable"),
+            (["--programs", f"X={self.dir}/nosuch", afile], "no such program"),
+            (["--programs", "linebench-hash,linebench-hash", afile], "HASH is named twice"),
+            # folders
+            (["--build-dir", os.path.join(self.dir, "nosuch"), afile], "no such folder"),
+            (["--out", os.path.join(afile, "out"), afile], "cannot be written"),
+            (["--out", "/proc/compare", afile], "cannot be written"),
+            (["--against", self.dir, afile], "no results.csv at"),
+            # options that cannot apply to FILEs
+            (["--quick", afile], "--quick applies to the generated corpora only"),
+            (["--seed", "2", afile], "--seed applies to the generated corpora only"),
+            (["--keep-corpora", afile], "--keep-corpora applies to the generated corpora only"),
+            (["--runs", "0", afile], "--runs must be at least 1"),
+            (["--cpu", "999", afile], "--cpu 999: not a CPU"),
+        ]
+        for args, words in cases:
+            with self.subTest(args=args):
+                self.oneline(compare(*args), 2, words)
+
+    def test_anemptybuilddirnamestheprobenotthecorpusforyourfiles(self):
+        empty = os.path.join(self.dir, "build")
+        os.mkdir(empty)
+        done = subprocess.run([COMPARE, "--build-dir", empty, self.text], stderr=subprocess.PIPE, text=True)
+        self.oneline(done, 2, "no heapprobe.so there")
+
+    def test_aprogramthatfailsorprintsnoreportisafailure(self):
+        for program, words in ((stub(self.dir, "silent", 0, 0, report=False), "printed nothing on"),
+                               (write(os.path.join(self.dir, "fails"), "#!/bin/sh\necho oops\nexit 3\n"),
+                                "failed with status 3 on")):
+            os.chmod(program, 0o755)
+            self.oneline(compare("--programs", f"X={program}", "--runs", "1", "--out", self.dir, self.text), 1,
+                         words)
+
+    def test_quotesandbarsinnamesandpathsarewrittensafely(self):
+        odd = write(os.path.join(self.dir, "a|b's.txt"), "to\nbe\n")
+        out = os.path.join(self.dir, "it's out")
+        done = compare("--programs", f"it's={stub(self.dir, 'x', 0.3, 0.2)}", "--runs", "1", "--out", out, odd)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(out, "results.md")) as md:
+            self.assertIn("| a\\|b's.txt | 200000 | 100000 | it's |", md.read())
+        if "results.png" in done.stderr:
+            self.assertTrue(os.path.exists(os.path.join(out, "results.png")))
+
+
+class interruption(Folder):
+    def test_asignalstopsatonceandkeepsthefinishedrounds(self):
+        slow = stub(self.dir, "slow", 0.3, 0.2, sleep=0.3)
+        for signum in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=signum.name):
+                temp = os.path.join(self.dir, f"tmp-{signum.name}")
+                out = os.path.join(self.dir, f"out-{signum.name}")
+                os.mkdir(temp)
+                env = dict(os.environ, TMPDIR=temp)
+                process = subprocess.Popen([COMPARE, "--build-dir", BUILD, "--programs", f"X={slow}", "--runs",
+                                            "50", "--out", out, self.text], stderr=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, text=True, env=env)
+                time.sleep(2.5)
+                process.send_signal(signum)
+                _, stderr = process.communicate(timeout=30)
+                self.assertEqual(process.returncode, 128 + signum, stderr)
+                self.assertNotIn("Traceback", stderr)
+                self.assertIn(f"stopped by {signum.name} after", stderr.strip().splitlines()[-1])
+                self.assertEqual(os.listdir(temp), [])
+                record = readjson(out)
+                self.assertEqual((record["complete"], record["stopped_by"]), (False, signum.name))
+                self.assertGreaterEqual(record["rounds_finished"], 1)
+                self.assertGreaterEqual(len(record["runs"]), record["rounds_finished"])
+
+
+class memory(Folder):
     def test_atablefrommmapisinthecolumn(self):
         """100,000 distinct lines: ABSLFLAT's slot array (32 bytes a line, the
         size of a std::string) and STDHASH's bucket array (8 bytes a line at
         least) are single blocks far past malloc's mmap threshold, which the
         programs' own figure, the break's growth, does not see."""
-        build = sys.argv[1]
-        with tempfile.TemporaryDirectory() as folder:
-            text = os.path.join(folder, "unique.txt")
-            subprocess.run([os.path.join(build, "linebench-corpus"), "--lines", "100000", "--distinct", "1.0",
-                            "-o", text], check=True)
-            subprocess.run([COMPARE, "--build-dir", build, "--programs", "linebench-abslflat,linebench-stdhash",
-                            "--runs", "1", "--out", folder, text], check=True, stdout=subprocess.DEVNULL)
-            with open(os.path.join(folder, "results.csv"), newline="") as results:
-                rows = {row["store"]: row for row in csv.DictReader(results)}
+        text = os.path.join(self.dir, "unique.txt")
+        subprocess.run([os.path.join(BUILD, "linebench-corpus"), "--lines", "100000", "--distinct", "1.0",
+                        "-o", text], check=True)
+        done = compare("--programs", "linebench-abslflat,linebench-stdhash", "--runs", "1", "--out", self.dir, text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(self.dir, "results.csv"), newline="") as results:
+            rows = {row["store"]: row for row in csv.DictReader(results)}
         for store, table in (("ABSLFLAT", 32), ("STDHASH", 8)):
             row = rows[store]
             self.assertEqual(row["distinct"], "100000")

@@ -1,0 +1,371 @@
+"""bench/compare's command line and the order of a run: check every option
+before anything runs, then build, generate, measure, decide and write, and
+on SIGINT or SIGTERM stop at once, keeping the rounds already finished.
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import stat
+import sys
+import tempfile
+import time
+
+import compareoutput
+import compareplot
+import compareresults
+import comparerun
+import comparestats
+from compareoutput import progress
+from comparerun import Interrupted, RunError
+
+# Runs of every program on every file.  On this project's machine one run
+# strays from its figure's median by a Student t of 2 degrees of freedom and
+# a scale of 5.6% (tests/comparestats_test.py); with 13 runs a side the rank
+# test then tells 10% apart more than four times in five (README).
+RUNS = 13
+QUICK_RUNS = 3
+# The timed runs keep to one CPU, by default the last one this process may
+# use: pinned, their spreads narrowed (README).
+# Address-space randomisation stays on: turning it off narrowed the spreads
+# too seldom to tell from chance (README).
+ASLR = "on"
+
+DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
+
+Builds the Release preset, generates corpora of several shapes from 10^4 to
+a million lines with linebench-corpus (or takes the files given), runs
+linebench-redblack, linebench-hash and the baselines (std::set,
+std::unordered_set, Abseil's flat hash set and B-tree, Boost's flat hash set)
+on every file several times, interleaved, each run pinned to one CPU, and
+writes OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png
+(the plot needs gnuplot), then prints the fastest store and lookup and every
+store's memory per line for each file.  A verdict is the Mann-Whitney U test
+on the runs with a practical threshold."""
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message):
+        """A bad command line: one line, status 2."""
+        print(f"compare: {message}", file=sys.stderr)
+        sys.exit(2)
+
+
+def parser():
+    result = Parser(
+        prog="bench/compare", description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter,
+        epilog="Without FILEs, the corpora are generated under OUT/corpora and removed at the end "
+        "(keep them with --keep-corpora).")
+    result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
+    result.add_argument("--out", default=os.path.join(comparerun.ROOT, "out", "compare"),
+                        help="output folder (default: out/compare)")
+    result.add_argument("--runs", type=int,
+                        help=f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}; "
+                        f"the rank test needs {comparestats.fewestruns(comparestats.ALPHA)} to reach α = "
+                        f"{comparestats.ALPHA:g})")
+    result.add_argument("--quick", action="store_true",
+                        help="small corpora only, for a smoke test (well under 30 s; too short for verdicts)")
+    result.add_argument("--programs", metavar="LIST",
+                        help="comma-separated: programs of the build folder (e.g. linebench-hash) and "
+                        "NAME=PATH for a program elsewhere, shown as NAME (default: all seven)")
+    result.add_argument("--against", metavar="DIR",
+                        help="set this run's figures beside those of DIR/results.csv (or the CSV itself), an "
+                        "earlier run, for the files of the same content")
+    result.add_argument("--build-dir", help="use the programs already built there; skip the build")
+    result.add_argument("--seed", type=int, help="seed of the generated corpora (default 1)")
+    result.add_argument("--keep-corpora", action="store_true", help="keep the generated corpora")
+    result.add_argument("--alpha", type=float, default=comparestats.ALPHA,
+                        help=f"significance level of the rank test (default {comparestats.ALPHA:g})")
+    result.add_argument("--threshold", type=float, default=comparestats.THRESHOLD * 100, metavar="PERCENT",
+                        help="ratios of medians within this many percent of 1 are level, however significant "
+                        f"(default {comparestats.THRESHOLD * 100:g})")
+    result.add_argument("--cpu", default=None, metavar="N|none",
+                        help="the CPU every timed run is pinned to, or none (default: the last one allowed)")
+    result.add_argument("--aslr", choices=["on", "off"], default=ASLR,
+                        help=f"address-space randomisation of the timed runs, as setarch -R turns it off "
+                        f"(default {ASLR})")
+    return result
+
+
+def filetrouble(path):
+    """Why path cannot be a FILE to measure, or None."""
+    try:
+        status = os.stat(path)
+    except FileNotFoundError:
+        return "no such file"
+    except OSError as error:
+        return error.strerror.lower()
+    kinds = [(stat.S_ISDIR, "a folder"), (stat.S_ISFIFO, "a FIFO"), (stat.S_ISCHR, "a character device"),
+             (stat.S_ISBLK, "a block device"), (stat.S_ISSOCK, "a socket")]
+    for test, kind in kinds:
+        if test(status.st_mode):
+            return f"is {kind}, not a regular file"
+    if not os.access(path, os.R_OK):
+        return "cannot be read (permission denied)"
+    if status.st_size == 0:
+        return "is empty: the programs cannot map an empty file"
+    return None
+
+
+def outtrouble(out):
+    """Why the output folder cannot be written, or None."""
+    if os.path.exists(out) and not os.path.isdir(out):
+        return "is not a folder"
+    try:
+        os.makedirs(out, exist_ok=True)
+        handle, probe = tempfile.mkstemp(dir=out, prefix=".compare-")
+        os.close(handle)
+        os.remove(probe)
+    except OSError as error:
+        return f"cannot be written: {error.strerror}"
+    return None
+
+
+def chooseprograms(text, bindir, error):
+    """The stores to run, in order: for each its key (the name its rows go
+    by), its path, and whether its ADT label must be that key."""
+    known = comparerun.knownprograms()
+    stores = []
+    for item in text.split(",") if text is not None else known:
+        item = item.strip()
+        name, equals, path = item.partition("=")
+        if not item:
+            error("--programs: an empty item in the list")
+        if equals:
+            if not name:
+                error(f"--programs: {item}: the NAME before '=' is empty")
+            if any(c in name for c in "\n\r\t") or not path:
+                error(f"--programs: {item}: " + ("no PATH after '='" if not path else "a control character in NAME"))
+            store = {"key": name, "path": os.path.abspath(path), "checkadt": False}
+        else:
+            if name not in known:
+                error(f"--programs: unknown program {name!r}; the known ones are {', '.join(known)}, or "
+                      "NAME=PATH for another")
+            label = name.removeprefix("linebench-")
+            store = {"key": label.upper(), "path": os.path.join(bindir, name), "checkadt": True}
+        if not os.path.exists(store["path"]):
+            error(f"--programs: {item}: no such program {store['path']}" + ("" if equals else " (not built there?)"))
+        if os.path.isdir(store["path"]):
+            error(f"--programs: {item}: {store['path']} is a folder")
+        if not os.access(store["path"], os.X_OK):
+            error(f"--programs: {item}: {store['path']} is not executable")
+        if any(s["key"] == store["key"] for s in stores):
+            error(f"--programs: {store['key']} is named twice")
+        stores.append(store)
+    return stores
+
+
+def parsearguments(argv):
+    command = parser()
+    args = command.parse_args(argv)
+    error = command.error
+    if args.runs is None:
+        args.runs = QUICK_RUNS if args.quick else RUNS
+    if args.runs < 1:
+        error("--runs must be at least 1")
+    if not 0 < args.alpha < 1:
+        error("--alpha must lie between 0 and 1")
+    if args.threshold < 0:
+        error("--threshold must be 0 or more")
+    allowed = sorted(os.sched_getaffinity(0))
+    if args.cpu is None:
+        args.cpu = allowed[-1]
+    elif args.cpu == "none":
+        args.cpu = None
+    elif not args.cpu.isdigit() or int(args.cpu) not in allowed:
+        error(f"--cpu {args.cpu}: not a CPU this process may use ({', '.join(map(str, allowed))}) nor 'none'")
+    else:
+        args.cpu = int(args.cpu)
+    if args.files:
+        for option, given in (("--quick", args.quick), ("--seed", args.seed is not None),
+                              ("--keep-corpora", args.keep_corpora)):
+            if given:
+                error(f"{option} applies to the generated corpora only, and FILEs are given")
+        for path in args.files:
+            trouble = filetrouble(path)
+            if trouble:
+                error(f"{path}: {trouble}")
+        if len({os.path.basename(f) for f in args.files}) != len(args.files):
+            error("the FILEs must have different names: the results know them by name")
+    if args.seed is None:
+        args.seed = 1
+    if args.build_dir is not None:
+        folder = args.build_dir
+        if not folder or not os.path.isdir(folder):
+            error(f"--build-dir {folder!r}: no such folder")
+        needed = [comparerun.PROBE] + ([] if args.files else [comparerun.CORPUS])
+        missing = [tool for tool in needed if not os.path.isfile(os.path.join(folder, tool))]
+        if missing:
+            error(f"--build-dir {folder}: no {' nor '.join(missing)} there; is it a built linebench build folder? "
+                  f"(cmake --build {folder})")
+        args.bindir = os.path.abspath(folder)
+    if args.against is not None:
+        args.against = os.path.abspath(compareresults.resultspath(args.against))
+        if not os.path.isfile(args.against):
+            error(f"--against: no results.csv at {args.against}")
+    args.out = os.path.abspath(args.out)
+    trouble = outtrouble(args.out)
+    if trouble:
+        error(f"--out {args.out} {trouble}")
+    return args, error
+
+
+class Run:
+    """What a run has done so far, kept in results.json even when stopped."""
+
+    def __init__(self, args, argv):
+        self.args = args
+        self.record = {"complete": False, "stopped_by": None, "command": ["bench/compare"] + argv,
+                       "started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "machine": comparerun.machineinfo(),
+                       "build": None, "settings": {
+                           "runs": args.runs, "alpha": args.alpha, "threshold": args.threshold / 100,
+                           "floor_us": comparestats.FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
+                           "quick": args.quick, "seed": None if args.files else args.seed},
+                       "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
+                       "winners": [], "against": None}
+        self.reports = {}
+
+    def done(self, lap, path, store, report):
+        self.reports.setdefault((path, store["key"]), []).append(report)
+        self.record["runs"].append({"round": lap + 1, "file": os.path.basename(path), "store": store["key"],
+                                    "report": report})
+        per = len(self.record["files"]) * len(self.record["stores"])
+        self.record["rounds_finished"] = len(self.record["runs"]) // per
+
+    def save(self):
+        compareresults.writejson(os.path.join(self.args.out, "results.json"), self.record)
+
+
+def stopon(signum, frame):
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)
+    raise Interrupted(signum)
+
+
+def describefiles(args, bindir, corpora):
+    """(path, facts) of every file, facts being what results carry about it."""
+    if args.files:
+        planned = [(os.path.abspath(f), compareplot.YOURFILES, None) for f in args.files]
+    else:
+        descriptions = {name: text for name, text, _ in comparerun.SHAPES}
+        plan = comparerun.corpusplan(corpora, args.quick, args.seed)
+        planned = [(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan]
+        comparerun.generatecorpora(bindir, plan, progress)
+    files = []
+    for path, shape, source in planned:
+        size, sha = comparerun.digest(path)
+        files.append((path, {"file": os.path.basename(path), "path": path, "shape": shape, "size": size,
+                             "sha256": sha, "source": source or compareoutput.mdescape(path)}))
+    return files
+
+
+def execute(run):
+    args = run.args
+    started = time.monotonic()
+    bindir = args.bindir if args.build_dir is not None else comparerun.build(progress)
+    run.record["build"] = comparerun.buildinfo(bindir)
+    stores = chooseprograms(args.programs, bindir, run.error)
+    run.record["stores"] = stores
+    earlier = compareresults.readearlier(args.against) if args.against else None
+    corpora = os.path.join(args.out, "corpora")
+    run.corpora = None if args.files else corpora
+    if run.corpora:
+        os.makedirs(corpora, exist_ok=True)
+    files = describefiles(args, bindir, corpora)
+    run.record["files"] = [dict(facts) for _, facts in files]
+    paths = [path for path, _ in files]
+    setup = comparerun.childsetup(args.cpu, args.aslr == "off")
+    with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
+        comparerun.measure(bindir, stores, paths, args.runs, scratch, setup, progress, run.done)
+    results = comparestats.summarise(files, stores, run.reports)
+    shapes = comparerun.runshape(bindir, paths, progress)
+    shapenote = None
+    if shapes is None:
+        shapenote = f"No compares or nodes per lookup: {comparerun.SHAPE} is not in {bindir}"
+    else:
+        compareresults.addshape(results, shapes)
+        for facts in run.record["files"]:
+            facts["shape_figures"] = shapes[facts["path"]]
+    alpha, threshold = args.alpha, args.threshold / 100
+    winners = comparestats.filewinners(results, alpha, threshold)
+    against = None
+    if earlier is not None:
+        rows, differing = compareresults.setagainst(results, earlier, alpha, threshold)
+        against = {"path": args.against, "rows": rows, "differing": differing,
+                   "runs": compareresults.earlierruns(earlier)}
+    machine = run.record["machine"]
+    build = run.record["build"]
+    machineline = (f"{machine['cpu']}, {machine['cores']} cores, Linux {machine['kernel']}, commit "
+                   f"{(build['commit'] or 'unknown')[:12]}; timed runs on CPU "
+                   f"{'any' if args.cpu is None else args.cpu}, address-space randomisation {args.aslr}")
+    settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold)
+    run.record.update(summaries=results, against=against, winners=[
+        dict(decided, file=file, figure=key) for (file, key), decided in winners.items()])
+    sources = [(facts["file"], facts["source"]) for _, facts in files]
+    compareoutput.writemarkdown(os.path.join(args.out, "results.md"), results, sources, settings, shapenote,
+                                winners, against, machineline)
+    compareresults.writecsv(os.path.join(args.out, "results.csv"), results, shapes is not None)
+    run.record["complete"] = True
+    run.save()
+    note = compareplot.writeplot(args.out, results, stores)
+    if run.corpora and not args.keep_corpora:
+        shutil.rmtree(corpora)
+    compareoutput.printsummary(results, stores, settings, winners, against)
+    progress(f"compare: wrote {os.path.join(args.out, 'results.md')}, results.csv, results.json"
+             + (" and results.gp" if note else ", results.gp and results.png"))
+    for message in (note, shapenote):
+        if message:
+            progress(f"compare: {message}")
+    elapsed = time.monotonic() - started
+    progress(f"compare: took {int(elapsed // 60)} min {elapsed % 60:.0f} s")
+    return 1 if against is not None and not against["rows"] else 0
+
+
+def stopped(run, signum):
+    """What a stop says, and the rounds it keeps."""
+    name = signal.Signals(signum).name
+    record = run.record
+    record["stopped_by"] = name
+    total = len(record["files"]) * len(record["stores"]) * run.args.runs
+    if total and record["runs"]:
+        where = (f"after {len(record['runs'])} of {total} runs, {record['rounds_finished']} of {run.args.runs} "
+                 "rounds finished")
+    else:
+        where = "before the first run"
+    if run.corpora and not run.args.keep_corpora:
+        shutil.rmtree(run.corpora, ignore_errors=True)
+    kept = ""
+    try:
+        run.save()
+        kept = f"; what it did is in {os.path.join(run.args.out, 'results.json')}"
+    except OSError as error:
+        kept = f"; results.json could not be written: {error.strerror}"
+    progress(f"compare: stopped by {name} {where}{kept}")
+    return 128 + signum
+
+
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else argv
+    signal.signal(signal.SIGINT, stopon)
+    signal.signal(signal.SIGTERM, stopon)
+    run = None
+    try:
+        args, error = parsearguments(argv)
+        run = Run(args, argv)
+        run.error = error
+        run.corpora = None
+        return execute(run)
+    except Interrupted as stop:
+        if run is None:
+            progress(f"compare: stopped by {signal.Signals(stop.signum).name}")
+            return 128 + stop.signum
+        return stopped(run, stop.signum)
+    except (RunError, compareresults.DamagedResults, comparestats.Disagreement) as failure:
+        progress(f"compare: {failure}")
+    except OSError as failure:
+        progress(f"compare: {failure.filename or ''}: {failure.strerror}" if failure.filename else
+                 f"compare: {failure.strerror or failure}")
+    if run is not None and run.corpora and not run.args.keep_corpora:
+        shutil.rmtree(run.corpora, ignore_errors=True)
+    return 1

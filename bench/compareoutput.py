@@ -1,0 +1,201 @@
+"""bench/compare's words: results.md and the answer in the terminal, with the
+same verdicts in both.
+"""
+
+import re
+import sys
+
+import comparestats
+from comparestats import SLOWER, TOOFEW, TOOSHORT
+from compareresults import SHAPEFIGURES
+from linebenchreport import HASHSIZE
+
+
+def progress(message, transient=False):
+    """A line of progress; on a terminal, transient ones overwrite each other."""
+    if sys.stderr.isatty():
+        sys.stderr.write("\r\033[K" + message + ("" if transient else "\n"))
+        sys.stderr.flush()
+    else:
+        print(message, file=sys.stderr, flush=True)
+
+
+MARKDOWNSPECIAL = re.compile(r"([\\`*_\[\]<>|#])")
+
+
+def mdescape(text):
+    """Text as Markdown shows it, in a table cell too."""
+    return MARKDOWNSPECIAL.sub(r"\\\1", re.sub(r"[\x00-\x1f\x7f]", " ", str(text)))
+
+
+def ratiotext(verdict):
+    """x0.89 [0.86, 0.92] faster; x1.20 (not tested: too short)."""
+    if verdict["verdict"] is None:
+        return f"x{verdict['ratio']:.2f} (not tested: {verdict['why']})"
+    return f"x{verdict['ratio']:.2f} [{verdict['low']:.2f}, {verdict['high']:.2f}] {verdict['verdict']}"
+
+
+def withspread(result, key, digits):
+    return f"{result[key]:.{digits}f} ±{result[key + '_iqr_pct']:.0f}%"
+
+
+def timecell(result, key, decided):
+    """A store or lookup time: bold for a store faster than every other, ≈
+    on the fastest and every store level with it."""
+    text = withspread(result, key, 3)
+    if result["store"] not in decided["marked"]:
+        return text
+    return f"**{text}**" if decided["clear"] else f"{text} ≈"
+
+
+def versuscell(result, decided):
+    if result["store"] == decided["fastest"]:
+        return "fastest"
+    return ratiotext(decided["versus"][result["store"]])
+
+
+def tooshortfiles(results, winners):
+    return [file for file in dict.fromkeys(r["file"] for r in results)
+            if any(winners[(file, key)]["why"] == TOOSHORT for key in comparestats.TESTED)]
+
+
+def notes(results, winners, settings, against):
+    """The sentences said once: too few runs, passes too short, a noisy
+    machine, files left out of --against."""
+    said = []
+    if not comparestats.canreach(settings["runs"], settings["runs"], settings["alpha"]) or \
+            against and any(row[key]["why"] == TOOFEW for row in against["rows"] for key in comparestats.TESTED):
+        said.append(f"Too few runs to tell: the rank test needs {comparestats.fewestruns(settings['alpha'])} "
+                    f"runs a side to ever reach α = {settings['alpha']:g}; this run has {settings['runs']}"
+                    + (f" and the earlier one {against['runs']}" if against else "")
+                    + ", so no store is marked and no verdict given.")
+    short = tooshortfiles(results, winners)
+    if short:
+        needs = ", ".join(f"{file} ({comparestats.linesneeded(results, file):,} lines)" for file in short)
+        said.append(f"Too short to time: a pass of under {comparestats.FLOOR_US / 1000:g} ms on the programs' "
+                    f"microsecond clock carries no mark and no verdict. Files with such a pass, and about the "
+                    f"lines each would need: {needs}.")
+    noisy, counted = comparestats.noisyspreads(results)
+    if noisy:
+        share, store, key, file = noisy[0]
+        said.append(f"Noisy machine: {len(noisy)} of the {counted} time figures above the floor spread over "
+                    f"{comparestats.NOISY:.0f}% of their median (the largest: {share:.0f}%, {store} "
+                    f"{key.removesuffix('_us')} on {file}). Close figures may be level; rerun on a quiet machine "
+                    "before acting on them.")
+    if against and against["differing"]:
+        said.append(f"Left out of the comparison with the earlier run, as their contents differ from its files "
+                    f"of the same name: {', '.join(against['differing'])}.")
+    if against is not None and not against["rows"]:
+        said.append(f"Nothing in common with the earlier run {against['path']}: no file of this run has the "
+                    "content of one of its files with the same store.")
+    return said
+
+
+def rulesentence(settings):
+    return (f"A verdict is the two-sided Mann–Whitney U test on the runs at α = {settings['alpha']:g}, and "
+            f"level when the ratio of medians lies within {settings['threshold'] * 100:g}% of 1, however "
+            "significant; each carries the ratio of medians with its 95% confidence interval (the "
+            "Hodges–Lehmann interval of the test on log times).")
+
+
+def writemarkdown(path, results, sources, settings, shapenote, winners, against, machine):
+    withshape = shapenote is None
+    out = ["# linebench: the stores compared", ""]
+    out += [f"> **{mdescape(note)}**" if note.startswith("Noisy") else f"> {mdescape(note)}"
+            for note in notes(results, winners, settings, against)]
+    out += ["", f"{settings['started']}; {mdescape(machine)}.",
+            f"Medians of {settings['runs']} interleaved run{'s' if settings['runs'] > 1 else ''} of every "
+            "program on every file; ± is the spread, the interquartile range of the runs as a percentage of "
+            "the median" + (" (one run has none)." if settings["runs"] == 1 else "."), "",
+            "Times are microseconds per line (all lines, repeats included); store and lookup include the",
+            "scanning, which getline times alone. Memory is bytes per distinct line at the end of the store",
+            "pass: every block the store holds from malloc, with malloc's per-block overhead, blocks that",
+            "malloc maps with mmap included, plus the store's static size (HASH's table of "
+            f"{HASHSIZE:,} chain heads).",
+            mdescape(rulesentence(settings)),
+            "A time in bold is faster than every other store's on its file; ≈ marks the fastest and every store",
+            "level with it. The columns \"vs fastest\" give each store's time over the fastest's, and the verdict."]
+    out += ["From linebench-shape: the tree's compares per lookup on REDBLACK's rows, the hash table's",
+            "chain nodes visited per lookup on HASH's rows."] if withshape else [mdescape(shapenote) + "."]
+    extra = [heading for _, heading, _, _ in SHAPEFIGURES] if withshape else []
+    out += ["", "| file | lines | distinct | store | getline µs | store µs | lookup µs | store vs fastest | "
+            "lookup vs fastest | bytes/line |" + "".join(f" {h} |" for h in extra),
+            "|---|---:|---:|---|---:|---:|---:|---|---|---:|" + "---:|" * len(extra)]
+    for file in dict.fromkeys(r["file"] for r in results):
+        rows = [r for r in results if r["file"] == file]
+        store, lookup = winners[(file, "store_us")], winners[(file, "lookup_us")]
+        for number, r in enumerate(rows):
+            head = f"| {mdescape(file)} | {r['lines']} | {r['distinct']} |" if number == 0 else "| | | |"
+            out.append(f"{head} {mdescape(r['store'])} | {withspread(r, 'getline_us', 3)} | "
+                       f"{timecell(r, 'store_us', store)} | {timecell(r, 'lookup_us', lookup)} | "
+                       f"{versuscell(r, store)} | {versuscell(r, lookup)} | {r['bytes_per_line']:.1f} |"
+                       + "".join(f" {r[c]} |" for c, _, _, _ in SHAPEFIGURES if withshape))
+    if against is not None:
+        out += ["", "## Against an earlier run", "",
+                f"{mdescape(against['path'])}: for each file and store of both runs whose contents match "
+                "(by SHA-256), the earlier median, this run's, their ratio (now / before) with its 95% "
+                "confidence interval, and the verdict.", ""]
+        if against["rows"]:
+            out += ["| file | store | store µs before | now | ratio and verdict | lookup µs before | now | "
+                    "ratio and verdict |", "|---|---|---:|---:|---|---:|---:|---|"]
+        for row in against["rows"]:
+            cells = "".join(f" {row[key]['before']:.3f} | {row[key]['now']:.3f} | {ratiotext(row[key])} |"
+                            for key in comparestats.TESTED)
+            out.append(f"| {mdescape(row['file'])} | {mdescape(row['store'])} |{cells}")
+    out += ["", "## Files", ""]
+    for name, source in sources:
+        out.append(f"- {mdescape(name)}: {source}")
+    with open(path, "w") as md:
+        md.write("\n".join(out) + "\n")
+
+
+def table(rows):
+    """Text columns: the first left-aligned, the others right-aligned."""
+    widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]))]
+    return ["  ".join(cell.ljust(w) if i == 0 else cell.rjust(w) for i, (cell, w) in enumerate(zip(row, widths)))
+            .rstrip() for row in rows]
+
+
+def fastestcell(rows, key, decided):
+    """HASH 0.109, next ABSLFLAT x1.15 [1.10, 1.20]; or the stores level with
+    the fastest; or the fastest and why it is not tested."""
+    fastest = next(r for r in rows if r["store"] == decided["fastest"])
+    figure = f"{fastest[key]:.3f}"
+    if not decided["versus"]:
+        return f"{fastest['store']} {figure}"
+    if decided["why"]:
+        return f"{fastest['store']} {figure} (not tested: {decided['why']})"
+    if decided["clear"]:
+        store, verdict = min(decided["versus"].items(), key=lambda item: item[1]["ratio"])
+        return f"{fastest['store']} {figure}, next {store} {ratiotext(verdict).removesuffix(' ' + SLOWER)}"
+    return " ≈ ".join(decided["marked"]) + f" {figure}"
+
+
+def printsummary(results, stores, settings, winners, against):
+    """The answer in the terminal: per file the fastest store and lookup, and
+    every store's memory per line; the verdicts against an earlier run."""
+    lines = ["", "Fastest, median µs per line (A ≈ B: level; next: the runner-up's time over the fastest's):"]
+    rows = [["file", "distinct", "store", "lookup"]]
+    for file in dict.fromkeys(r["file"] for r in results):
+        group = [r for r in results if r["file"] == file]
+        rows.append([file, str(group[0]["distinct"])] +
+                    [fastestcell(group, key, winners[(file, key)]) for key in comparestats.TESTED])
+    lines += table(rows)
+    lines += ["", "Bytes per distinct line:"]
+    rows = [["file"] + [s["key"] for s in stores]]
+    for file in dict.fromkeys(r["file"] for r in results):
+        memory = {r["store"]: r["bytes_per_line"] for r in results if r["file"] == file}
+        rows.append([file] + [f"{memory[s['key']]:.1f}" for s in stores])
+    lines += table(rows)
+    if against is not None:
+        lines += ["", f"Against {against['path']} (µs per line, before -> now, ratio [95% CI]):"]
+        rows = [["file", "store", "store pass", "lookup pass"]]
+        for row in against["rows"]:
+            rows.append([row["file"], row["store"]] + [f"{row[key]['before']:.3f} -> {row[key]['now']:.3f} "
+                                                       f"{ratiotext(row[key])}" for key in comparestats.TESTED])
+        lines += table(rows) if against["rows"] else []
+    said = notes(results, winners, settings, against)
+    if said:
+        lines += [""] + said
+    print("\n".join(lines), flush=True)
+

@@ -1,0 +1,163 @@
+"""bench/compare's records of a run: results.csv, which a later run reads
+back with --against, and results.json, which keeps every run.
+"""
+
+import csv
+import json
+import os
+
+import comparestats
+
+SUMMARYFIELDS = ["file", "shape", "size", "sha256", "lines", "distinct", "avg_linelen", "store", "program", "adt",
+                 "runs"] + [name for key in comparestats.FIGURES for name in (key, key + "_iqr_pct")] + [
+    "report_bytes_per_line"]
+# The runs of the tested figures, space-separated: --against tests them.
+RUNFIELDS = [key + "_runs" for key in comparestats.TESTED]
+
+# The shape figure that explains each store's speed: (CSV column, heading, key
+# of linebench-shape, the store whose rows carry it).
+SHAPEFIGURES = [
+    ("compares_per_lookup", "compares/lookup", "tree.compares_per_lookup", "REDBLACK"),
+    ("nodes_per_lookup", "nodes/lookup", "hash.nodes_per_lookup", "HASH"),
+]
+
+
+def addshape(results, shapes):
+    for result in results:
+        for column, _, key, store in SHAPEFIGURES:
+            result[column] = shapes[result["path"]].get(key, "") if result["store"] == store else ""
+
+
+def writecsv(path, results, withshape):
+    fields = SUMMARYFIELDS + RUNFIELDS + ([column for column, _, _, _ in SHAPEFIGURES] if withshape else [])
+    with open(path, "w", newline="") as out:
+        writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
+        writer.writeheader()
+        for result in results:
+            row = {key: result[key] for key in fields if key not in RUNFIELDS}
+            for key in comparestats.FIGURES:
+                row[key + "_iqr_pct"] = f"{result[key + '_iqr_pct']:.2f}"
+            row["bytes_per_line"] = f"{result['bytes_per_line']:.1f}"
+            for key in RUNFIELDS:
+                row[key] = " ".join(f"{value:g}" for value in result[key])
+            writer.writerow(row)
+
+
+class DamagedResults(Exception):
+    """An earlier results.csv that cannot be read: one line naming the place."""
+
+
+NEEDED = ["file", "sha256", "store", "lines", "distinct", "store_us", "lookup_us"] + RUNFIELDS
+
+
+def resultspath(given):
+    """DIR or DIR/results.csv: the CSV either names."""
+    return given if os.path.basename(given) == "results.csv" and not os.path.isdir(given) else \
+        os.path.join(given, "results.csv")
+
+
+def readearlier(path):
+    """The earlier run's figures per (SHA-256, store): file name, lines and
+    the runs of each tested figure."""
+    try:
+        with open(path, newline="", errors="strict") as source:
+            text = source.read()
+    except UnicodeDecodeError:
+        raise DamagedResults(f"{path} is not text") from None
+    if not text:
+        raise DamagedResults(f"{path} is empty")
+    reader = csv.DictReader(text.splitlines(keepends=True))
+    missing = [f for f in NEEDED if f not in (reader.fieldnames or [])]
+    if missing:
+        raise DamagedResults(f"{path} has no column {', '.join(missing)}: an older bench/compare wrote it, "
+                             "or it is no results.csv; rerun that build with this bench/compare")
+    earlier = {}
+    rows = list(reader)
+    for number, row in enumerate(rows, 2):
+        place = f"{path}, row {number}"
+        if number == len(rows) + 1 and not text.endswith("\n"):
+            raise DamagedResults(f"{place} is cut short: the file ends without a line feed")
+        if None in row or None in row.values():
+            fields = sum(value is not None for key, value in row.items() if key is not None)
+            raise DamagedResults(f"{place} has {fields + len(row.get(None, []))} fields, "
+                                 f"not the header's {len(reader.fieldnames)}")
+        entry = {"file": row["file"]}
+        for column in ("lines", "distinct"):
+            entry[column] = readnumber(row, column, place, int)
+        for key in comparestats.TESTED:
+            entry[key] = readnumber(row, key, place, float)
+            runs = row[key + "_runs"].split()
+            if not runs:
+                raise DamagedResults(f"{place}, column {key}_runs: no runs")
+            entry[key + "_runs"] = [readnumber({key + "_runs": value}, key + "_runs", place, float)
+                                    for value in runs]
+        if len(row["sha256"]) != 64 or any(c not in "0123456789abcdef" for c in row["sha256"]):
+            raise DamagedResults(f"{place}, column sha256: {row['sha256']!r} is not a SHA-256")
+        earlier[(row["sha256"], row["store"])] = entry
+    return earlier
+
+
+def earlierruns(earlier):
+    """The earlier run's runs a side, as its rows say (the fewest)."""
+    return min((len(entry["store_us_runs"]) for entry in earlier.values()), default=0)
+
+
+def readnumber(row, column, place, kind):
+    try:
+        value = kind(row[column])
+    except ValueError:
+        raise DamagedResults(f"{place}, column {column}: {row[column]!r} is not a number") from None
+    if not value >= 0:
+        raise DamagedResults(f"{place}, column {column}: {row[column]!r} is not a number of 0 or more")
+    return value
+
+
+def setagainst(results, earlier, alpha, threshold):
+    """For each file and store of both runs whose contents match: per tested
+    figure, the earlier median, this run's and the verdict on the runs.
+    Returns the rows and the files of the same name whose contents differ."""
+    rows = []
+    names = {entry["file"] for entry in earlier.values()}
+    matched = set()
+    for result in results:
+        before = earlier.get((result["sha256"], result["store"]))
+        if before is None:
+            continue
+        matched.add(result["file"])
+        row = {"file": result["file"], "store": result["store"]}
+        for key in comparestats.TESTED:
+            short = min(before[key] * before["lines"], comparestats.passus(result, key)) < comparestats.FLOOR_US
+            now = result[key]
+            if short:
+                verdict = comparestats.untested(comparestats.quotient(now, before[key]), comparestats.TOOSHORT)
+            else:
+                verdict = comparestats.decide(result[key + "_runs"], before[key + "_runs"], alpha, threshold)
+            row[key] = dict(verdict, before=before[key], now=now, before_runs=before[key + "_runs"])
+        rows.append(row)
+    differing = sorted({r["file"] for r in results if r["file"] in names and r["file"] not in matched})
+    return rows, differing
+
+
+def jsonready(value):
+    """Infinities and NaN have no JSON; they become null."""
+    if isinstance(value, float) and value != value or value in (float("inf"), float("-inf")):
+        return None
+    if isinstance(value, dict):
+        return {str(k): jsonready(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [jsonready(v) for v in value]
+    return value
+
+
+def writejson(path, record):
+    """Writes the record whole or not at all: a run stopped while writing
+    leaves the previous results.json."""
+    partial = path + ".partial"
+    try:
+        with open(partial, "w") as out:
+            json.dump(jsonready(record), out, indent=1, ensure_ascii=False)
+            out.write("\n")
+        os.replace(partial, path)
+    finally:
+        if os.path.exists(partial):
+            os.remove(partial)

@@ -1,0 +1,289 @@
+"""bench/compare's runs: the build, the programs, the corpora, each timed run
+under the heap probe on one pinned CPU, linebench-shape, and what the machine
+and the build are.
+"""
+
+import ctypes
+import hashlib
+import os
+import platform
+import shutil
+import subprocess
+import time
+
+from linebenchreport import ReportError, runreport
+
+BENCH = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(BENCH)
+
+CORPUS = "linebench-corpus"
+PROBE = "heapprobe.so"
+SHAPE = "linebench-shape"
+
+
+def knownprograms():
+    """The programs that compare runs by default, in order, and the only ones
+    that --programs knows by name."""
+    return ["linebench-redblack", "linebench-hash", "linebench-stdset", "linebench-stdhash",
+            "linebench-abslflat", "linebench-boostflat", "linebench-abslbtree"]
+
+
+def targets():
+    return knownprograms() + [CORPUS, "heapprobe", SHAPE]
+
+
+# A shape: its name, what it is, and the linebench-corpus options that make it.
+SHAPES = [
+    ("unique", "every line distinct, random order", ["--distinct", "1.0"]),
+    ("zipf", "1% distinct, repeats by a Zipf law (s = 1), random order: like the words of a text",
+     ["--distinct", "0.01", "--repeats", "zipf"]),
+    ("uniform", "1% distinct, repeats uniform, random order", ["--distinct", "0.01", "--repeats", "uniform"]),
+    ("ascending", "every line distinct, ascending order", ["--distinct", "1.0", "--order", "ascending"]),
+]
+
+# Lines per corpus for each shape, sized so that the default run, its many
+# rounds of seven programs, stays under five minutes on two quiet cores (the
+# README says how long it takes).  Most of the time goes to the largest unique
+# file, where every line costs a cache miss or more.  The small files draw the
+# curves; their passes are below the timer's floor and carry no verdict.
+LADDER = {
+    "unique": [10**4, 3 * 10**4, 10**5, 3 * 10**5],
+    "zipf": [10**4, 10**5, 10**6],
+    "uniform": [10**4, 10**5, 10**6],
+    "ascending": [10**4, 10**5, 3 * 10**5],
+}
+QUICK_LADDER = [10**3, 10**4]
+
+
+class RunError(Exception):
+    """A failure of a run, a build or a tool: one line for the user."""
+
+
+class Interrupted(Exception):
+    """SIGINT or SIGTERM arrived."""
+
+    def __init__(self, signum):
+        super().__init__(signum)
+        self.signum = signum
+
+
+def build(progress):
+    if shutil.which("cmake") is None:
+        raise RunError("cmake not found (tools/deps installs it)")
+    progress("compare: building the Release preset")
+    for command in (["cmake", "--preset", "release"],
+                    ["cmake", "--build", "--preset", "release", "-j", "2", "--target"] + targets()):
+        done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                              errors="replace")
+        if done.returncode != 0:
+            tail = done.stdout.strip().splitlines()[-1:] or [""]
+            raise RunError(f"'{' '.join(command)}' failed with status {done.returncode}: {tail[0]}")
+    return os.path.join(ROOT, "build", "release")
+
+
+def tidylines(lines):
+    """10000 -> 1e4, 30000 -> 3e4: short names for corpus files."""
+    exponent = len(str(lines)) - 1
+    mantissa = lines / 10**exponent
+    return f"{mantissa:g}e{exponent}" if int(mantissa * 10) == mantissa * 10 else str(lines)
+
+
+def corpusplan(folder, quick, seed):
+    """(path, shape, command line) of every generated corpus."""
+    corpora = []
+    for shape, _, options in SHAPES:
+        for lines in QUICK_LADDER if quick else LADDER[shape]:
+            path = os.path.join(folder, f"{shape}-{tidylines(lines)}.txt")
+            command = [CORPUS, "--lines", str(lines)] + options + ["--seed", str(seed)]
+            corpora.append((path, shape, " ".join(command)))
+    return corpora
+
+
+def generatecorpora(bindir, corpora, progress):
+    for number, (path, _, command) in enumerate(corpora, 1):
+        progress(f"compare: corpus {number}/{len(corpora)} {os.path.basename(path)}", transient=True)
+        argv = [os.path.join(bindir, CORPUS)] + command.split()[1:] + ["-o", path]
+        done = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, errors="replace")
+        if done.returncode != 0:
+            raise RunError(f"{CORPUS} failed on {os.path.basename(path)}: {done.stderr.strip()}")
+
+
+def digest(path):
+    """(size, SHA-256) of a file's content."""
+    sha = hashlib.sha256()
+    size = 0
+    with open(path, "rb") as source:
+        while block := source.read(1 << 20):
+            sha.update(block)
+            size += len(block)
+    return size, sha.hexdigest()
+
+
+ADDR_NO_RANDOMIZE = 0x0040000  # personality(2), as setarch -R sets it
+
+
+def childsetup(cpu, norandom):
+    """What the child does between fork and exec: keep to one CPU, and lay out
+    its memory without randomisation.  Both last across the exec."""
+    libc = ctypes.CDLL(None, use_errno=True) if norandom else None
+
+    def setup():
+        if cpu is not None:
+            os.sched_setaffinity(0, {cpu})
+        if libc is not None:
+            libc.personality(libc.personality(0xFFFFFFFF) | ADDR_NO_RANDOMIZE)
+    return setup
+
+
+def probeenvironment(probe, probefile):
+    """The environment of a run under the heap probe."""
+    env = dict(os.environ)
+    env["LD_PRELOAD"] = " ".join(filter(None, [probe, env.get("LD_PRELOAD")]))
+    env["HEAPPROBE_FILE"] = probefile
+    # A sanitizer build wants its runtime loaded first; the probe needs no
+    # sanitizer and may come before it.
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
+    return env
+
+
+def readprobe(probefile, program):
+    """(break growth, heap growth) over the store pass, from the probe's two
+    lines: the break and the bytes in use at each of the driver's sbrk calls."""
+    try:
+        with open(probefile) as lines:
+            calls = [[int(field) for field in line.split()] for line in lines]
+    except (OSError, ValueError) as error:
+        raise RunError(f"the heap probe in {program} left no figures: {error}") from None
+    if len(calls) != 2 or any(len(call) != 2 for call in calls):
+        raise RunError(f"the heap probe in {program} saw {len(calls)} calls of sbrk, not the driver's two")
+    (breakbefore, heapbefore), (breakafter, heapafter) = calls
+    return breakafter - breakbefore, heapafter - heapbefore
+
+
+def runonce(store, path, probe, probefile, setup):
+    """One run's report.  Its memory figure, bytes_per_line, counts the heap
+    growth that the probe saw where the program counts the break's growth:
+    both add the store's static footprint, so swapping one growth for the
+    other leaves the footprint in.  The program's own figure is kept as
+    report_bytes_per_line."""
+    if os.path.exists(probefile):
+        os.remove(probefile)
+    try:
+        report = runreport(store["path"], path, probeenvironment(probe, probefile), setup)
+    except ReportError as error:
+        raise RunError(str(error)) from None
+    if store["checkadt"] and report["adt"] != store["key"]:
+        raise RunError(f"{store['path']} reports the store {report['adt']}, not {store['key']}")
+    breakgrowth, heapgrowth = readprobe(probefile, store["path"])
+    report["report_bytes_per_line"] = report["bytes_per_line"]
+    report["bytes_per_line"] += (heapgrowth - breakgrowth) / report["distinct"]
+    return report
+
+
+def runqueue(stores, files, runs):
+    """(round, file, store) in the order of the runs: every program on every
+    file each round, the program order rotated each round so that none always
+    goes first."""
+    return [(lap, path, stores[(turn + lap) % len(stores)])
+            for lap in range(runs) for path in files for turn in range(len(stores))]
+
+
+def measure(bindir, stores, files, runs, scratch, setup, progress, done):
+    """Runs the queue, handing each finished run to done(round, path, store,
+    report)."""
+    queue = runqueue(stores, files, runs)
+    probe = os.path.join(bindir, PROBE)
+    probefile = os.path.join(scratch, "heapprobe.txt")
+    took = {}  # seconds of the latest run of each file and store
+    started = time.monotonic()
+    for number, (lap, path, store) in enumerate(queue):
+        elapsed = time.monotonic() - started
+        left = [took.get((p, s["key"])) for _, p, s in queue[number:]]
+        eta = f", about {sum(left):.0f} s left" if None not in left else ""
+        progress(f"compare: [{number + 1:{len(str(len(queue)))}}/{len(queue)}] {elapsed:.0f} s{eta}: "
+                 f"round {lap + 1}/{runs} {store['key']} {os.path.basename(path)}", transient=True)
+        begun = time.monotonic()
+        done(lap, path, store, runonce(store, path, probe, probefile, setup))
+        took[(path, store["key"])] = time.monotonic() - begun
+
+
+def runshape(bindir, files, progress):
+    """Every key and value that linebench-shape prints, per file path, or None
+    when the build has no linebench-shape.  It times nothing, so it runs
+    once per file."""
+    program = os.path.join(bindir, SHAPE)
+    if not os.access(program, os.X_OK):
+        return None
+    figures = {}
+    for number, path in enumerate(files, 1):
+        progress(f"compare: {SHAPE} {number}/{len(files)} {os.path.basename(path)}", transient=True)
+        done = subprocess.run([program, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              errors="replace")
+        if done.returncode != 0:
+            said = (done.stderr or done.stdout).strip().splitlines()[:1] or ["nothing"]
+            raise RunError(f"{SHAPE} gave status {done.returncode} on {path}: {said[0]}")
+        figures[path] = dict(line.split(None, 1) for line in done.stdout.splitlines() if len(line.split()) == 2)
+    return figures
+
+
+def readfirst(path, prefix):
+    try:
+        with open(path) as source:
+            for line in source:
+                if line.startswith(prefix):
+                    return line[len(prefix):].strip()
+    except OSError:
+        pass
+    return None
+
+
+def machineinfo():
+    """The machine: CPU model, cores, kernel and the frequency governor where
+    the kernel shows one."""
+    model = readfirst("/proc/cpuinfo", "model name")
+    governor = readfirst("/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor", "")
+    return {"cpu": model.lstrip(": ") if model else platform.processor() or platform.machine(),
+            "cores": os.cpu_count(), "kernel": platform.release(), "governor": governor or None}
+
+
+def cachevalues(bindir):
+    values = {}
+    try:
+        with open(os.path.join(bindir, "CMakeCache.txt"), errors="replace") as cache:
+            for line in cache:
+                name, _, value = line.rstrip("\n").partition("=")
+                if ":" in name and not line.startswith(("//", "#")):
+                    values[name.split(":", 1)[0]] = value
+    except OSError:
+        pass
+    return values
+
+
+def firstline(command):
+    try:
+        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                              errors="replace", timeout=30)
+    except (OSError, subprocess.TimeoutExpired):
+        return None
+    lines = done.stdout.strip().splitlines()
+    return lines[0] if done.returncode == 0 and lines else None
+
+
+def buildinfo(bindir):
+    """The build: compiler and version, build type and flags, the Abseil and
+    Boost versions it found, and the commit; None where unknown."""
+    cache = cachevalues(bindir)
+    compiler = cache.get("CMAKE_CXX_COMPILER")
+    buildtype = cache.get("CMAKE_BUILD_TYPE")
+    flags = " ".join(filter(None, [cache.get("CMAKE_CXX_FLAGS"),
+                                   cache.get(f"CMAKE_CXX_FLAGS_{buildtype.upper()}") if buildtype else None]))
+    abseil = None
+    if cache.get("absl_DIR"):
+        version = readfirst(os.path.join(cache["absl_DIR"], "abslConfigVersion.cmake"), 'set(PACKAGE_VERSION "')
+        abseil = version.rstrip('")') if version else None
+    boost = None
+    if cache.get("Boost_DIR"):
+        boost = os.path.basename(cache["Boost_DIR"]).removeprefix("Boost-") or None
+    return {"folder": bindir, "compiler": compiler, "compiler_version": firstline([compiler, "--version"])
+            if compiler else None, "build_type": buildtype, "flags": flags or None, "abseil": abseil,
+            "boost": boost, "commit": firstline(["git", "-C", ROOT, "rev-parse", "HEAD"])}

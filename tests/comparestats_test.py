@@ -1,0 +1,102 @@
+"""bench/compare's rule: the rank test and the threshold on runs drawn from a
+noise model fitted to this machine's runs, and the marks of a file's winners."""
+
+import os
+import sys
+import unittest
+
+import numpy
+from scipy import stats
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
+import comparecli  # noqa: E402
+import comparestats  # noqa: E402
+
+# The noise of one run around its figure's median: the log of a run's time
+# over the median of its runs, fitted (scipy.stats.t.fit, centred) to the 320
+# store and lookup runs above the floor of bench/spreadcheck's pinned,
+# randomised runs on AMD EPYC (Zen 3): a Student t, heavy-tailed.
+NOISEDF = 2.0
+NOISESCALE = 0.0558
+PAIRS = 400
+
+
+def draw(generator, median, runs):
+    return list(median * numpy.exp(NOISESCALE * stats.t.rvs(NOISEDF, size=runs, random_state=generator)))
+
+
+class equalandunequal(unittest.TestCase):
+    def verdicts(self, ratio, seed):
+        generator = numpy.random.default_rng(seed)
+        runs = comparecli.RUNS
+        return [comparestats.decide(draw(generator, ratio, runs), draw(generator, 1.0, runs))["verdict"]
+                for _ in range(PAIRS)]
+
+    def test_equalprogramsgetaverdictatmostonetimeintwenty(self):
+        verdicts = self.verdicts(1.0, 1)
+        self.assertLessEqual(sum(v != comparestats.LEVEL for v in verdicts), PAIRS * 0.05)
+
+    def test_programstenpercentapartaretoldapartfourtimesinfive(self):
+        self.assertGreaterEqual(self.verdicts(0.9, 2).count(comparestats.FASTER), PAIRS * 0.8)
+        self.assertGreaterEqual(self.verdicts(1 / 0.9, 3).count(comparestats.SLOWER), PAIRS * 0.8)
+
+
+class rule(unittest.TestCase):
+    def test_asignificantdifferencewithinthethresholdislevel(self):
+        now, before = [1.00, 1.001, 0.999, 1.002, 1.0], [1.02, 1.021, 1.019, 1.022, 1.02]
+        self.assertLess(comparestats.decide(now, before)["p"], 0.05)
+        self.assertEqual(comparestats.decide(now, before)["verdict"], comparestats.LEVEL)
+        self.assertEqual(comparestats.decide(now, before, threshold=0.01)["verdict"], comparestats.FASTER)
+
+    def test_theratioisnowoverbeforewithaninterval(self):
+        decided = comparestats.decide([0.9, 0.91, 0.89, 0.92, 0.9], [1.0, 1.01, 0.99, 1.02, 1.0])
+        self.assertAlmostEqual(decided["ratio"], 0.9)
+        self.assertLess(decided["low"], 0.9)
+        self.assertGreater(decided["high"], 0.9)
+        self.assertLess(decided["high"], 1.0)
+        self.assertEqual(decided["verdict"], comparestats.FASTER)
+
+    def test_runstoofewtoreachalphagivenoverdict(self):
+        self.assertEqual(comparestats.fewestruns(0.05), 4)
+        decided = comparestats.decide([1, 1.01, 1.02], [2, 2.01, 2.02])
+        self.assertIsNone(decided["verdict"])
+        self.assertEqual(decided["why"], comparestats.TOOFEW)
+        self.assertIsNotNone(comparestats.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"])
+
+    def test_theintervalexcludesoneexactlywhenthetestrejects(self):
+        generator = numpy.random.default_rng(4)
+        for _ in range(200):
+            now, before = draw(generator, 1.03, 6), draw(generator, 1.0, 6)
+            decided = comparestats.decide(now, before)
+            self.assertEqual(decided["p"] < 0.05, not decided["low"] <= 1 <= decided["high"], (now, before))
+
+
+def row(store, times, lines=10**6):
+    result = {"file": "f", "store": store, "lines": lines, "store_us": sorted(times)[len(times) // 2],
+              "store_us_runs": times}
+    result["lookup_us"], result["lookup_us_runs"] = result["store_us"], times
+    return result
+
+
+class winners(unittest.TestCase):
+    def test_everystorelevelwiththefastestismarked(self):
+        rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.01, 1.00, 1.02, 0.99, 1.01]),
+                row("C", [1.00, 1.02, 1.01, 0.99, 1.00]), row("D", [1.5, 1.51, 1.49, 1.5, 1.52])]
+        decided = comparestats.winners(rows, "store_us", 0.05, 0.03, False)
+        self.assertEqual(sorted(decided["marked"]), ["A", "B", "C"])
+        self.assertFalse(decided["clear"])
+        self.assertEqual(decided["versus"]["D"]["verdict"], comparestats.SLOWER)
+
+    def test_aclearwinnerisaloneandashortpassmarksnothing(self):
+        rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.5, 1.51, 1.49, 1.5, 1.52])]
+        decided = comparestats.winners(rows, "store_us", 0.05, 0.03, False)
+        self.assertEqual((decided["marked"], decided["clear"]), (["A"], True))
+        short = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01], 5000), row("B", [1.5, 1.51, 1.49, 1.5, 1.52], 5000)]
+        self.assertEqual(comparestats.shortfigures(short, ["store_us"]), {("f", "store_us")})
+        decided = comparestats.filewinners(short, 0.05, 0.03)[("f", "store_us")]
+        self.assertEqual((decided["marked"], decided["why"]), ([], comparestats.TOOSHORT))
+        self.assertEqual(comparestats.linesneeded(short, "f"), 10000)
+
+
+if __name__ == "__main__":
+    unittest.main()
