@@ -20,18 +20,27 @@ inline constexpr char storelookupfailure[] = "GETSTRING(hattrie) failed -- BUG!\
 inline constexpr std::size_t storefootprint = 0;
 
 // The trie keeps its own copy of each line's bytes and a word of value per line.
+// Like the project's stores, it is never freed; the static pointer keeps it
+// reachable to the end, for leak checkers too.
+inline hattrie_t *hattrie;
 using storecontainer = hattrie_t *;
-inline storecontainer storecreate() { return hattrie_create(); }
+inline storecontainer storecreate() { return hattrie = hattrie_create(); }
 
 // One call finds the line or inserts it: a new line's value is 0, and set to 1
-// here, so a value already set marks a duplicate.
+// here, so a value already set marks a duplicate.  The trie packs each value
+// word right after its line's bytes, unaligned, so it is read and written
+// with memcpy.
 inline void storeinsert(storecontainer &trie, const char *line)
 {
     value_t *value = hattrie_get(trie, line, std::strlen(line));
-    if (*value != 0)
+    value_t held;
+    std::memcpy(&held, value, sizeof held);
+    if (held != 0) {
         ++gDupCnt;
-    else
-        *value = 1;
+    } else {
+        const value_t one = 1;
+        std::memcpy(value, &one, sizeof one);
+    }
 }
 
 // The line's value word, or null for a line not stored.
