@@ -1,0 +1,7 @@
+find_library(JUDY_LIBRARY Judy REQUIRED)
+find_path(JUDY_INCLUDE_DIR Judy.h REQUIRED)
+add_library(linebench_judy INTERFACE)
+target_include_directories(linebench_judy INTERFACE ${JUDY_INCLUDE_DIR})
+target_link_libraries(linebench_judy INTERFACE ${JUDY_LIBRARY})
+set(STORE_LIBRARIES linebench_judy)
+set(STORE_FAMILY "trie")

@@ -1,0 +1,1 @@
+set(STORE_FAMILY "tree")
