@@ -8,6 +8,7 @@ import os
 import shutil
 import signal
 import stat
+import statistics
 import sys
 import tempfile
 import time
@@ -26,6 +27,9 @@ from comparerun import Interrupted, RunError
 # test then tells 10% apart more than four times in five (README).
 RUNS = 13
 QUICK_RUNS = 3
+# --large: its rungs past the default ladder take minutes a run, so fewer
+# runs, still enough for the rank test to reach α; about an hour here (README).
+LARGE_RUNS = 5
 # The timed runs keep to one CPU, by default the last one this process may
 # use: pinned, their spreads narrowed (README).
 # Address-space randomisation stays on: turning it off narrowed the spreads
@@ -68,10 +72,17 @@ def parser():
                         help="small corpora only, for a smoke test (well under 30 s; too short for verdicts)")
     result.add_argument("--programs", metavar="LIST",
                         help="comma-separated: programs of the build folder (e.g. linebench-hash) and "
-                        "NAME=PATH for a program elsewhere, shown as NAME (default: all seven)")
+                        "NAME=PATH for a program elsewhere, shown as NAME, or all: every store the build made "
+                        "(default: every store the build made)")
     result.add_argument("--against", metavar="DIR",
                         help="set this run's figures beside those of DIR/results.csv (or the CSV itself), an "
                         "earlier run, for the files of the same content")
+    result.add_argument("--large", action="store_true",
+                        help="extend each shape's ladder until the largest store's memory passes four times the "
+                        f"last-level cache (default runs {LARGE_RUNS}; about an hour)")
+    result.add_argument("--shapes", metavar="LIST",
+                        help=f"comma-separated shapes of the generated ladder (default: "
+                        f"{','.join(name for name, _, _ in comparerun.SHAPES)})")
     result.add_argument("--build-dir", help="use the programs already built there; skip the build")
     result.add_argument("--seed", type=int, help="seed of the generated corpora (default 1)")
     result.add_argument("--keep-corpora", action="store_true", help="keep the generated corpora")
@@ -124,10 +135,17 @@ def outtrouble(out):
 
 def chooseprograms(text, bindir, error):
     """The stores to run, in order: for each its key (the name its rows go
-    by), its path, and whether its ADT label must be that key."""
-    known = comparerun.knownprograms()
+    by), its path, its family, and whether its ADT label must be that key.
+    Programs are known by name from the build's list of stores."""
+    known = {store["program"]: store for store in comparerun.readstores(bindir)}
+    if text is None:
+        items = comparerun.defaultprograms(known.values())
+    elif text.strip() == "all":
+        items = list(known)
+    else:
+        items = text.split(",")
     stores = []
-    for item in text.split(",") if text is not None else known:
+    for item in items:
         item = item.strip()
         name, equals, path = item.partition("=")
         if not item:
@@ -137,13 +155,14 @@ def chooseprograms(text, bindir, error):
                 error(f"--programs: {item}: the NAME before '=' is empty")
             if any(c in name for c in "\n\r\t") or not path:
                 error(f"--programs: {item}: " + ("no PATH after '='" if not path else "a control character in NAME"))
-            store = {"key": name, "path": os.path.abspath(path), "checkadt": False}
+            store = {"key": name, "path": os.path.abspath(path), "family": "other", "checkadt": False}
         else:
             if name not in known:
-                error(f"--programs: unknown program {name!r}; the known ones are {', '.join(known)}, or "
+                error(f"--programs: unknown program {name!r}; the build made {', '.join(known)}; or 'all', or "
                       "NAME=PATH for another")
-            label = name.removeprefix("linebench-")
-            store = {"key": label.upper(), "path": os.path.join(bindir, name), "checkadt": True}
+            label = known[name]["label"]
+            store = {"key": label or name.removeprefix("linebench-").upper(), "path": known[name]["path"],
+                     "family": known[name]["family"], "checkadt": bool(label)}
         if not os.path.exists(store["path"]):
             error(f"--programs: {item}: no such program {store['path']}" + ("" if equals else " (not built there?)"))
         if os.path.isdir(store["path"]):
@@ -161,7 +180,7 @@ def parsearguments(argv):
     args = command.parse_args(argv)
     error = command.error
     if args.runs is None:
-        args.runs = QUICK_RUNS if args.quick else RUNS
+        args.runs = QUICK_RUNS if args.quick else LARGE_RUNS if args.large else RUNS
     if args.runs < 1:
         error("--runs must be at least 1")
     if not 0 < args.alpha < 1:
@@ -179,7 +198,8 @@ def parsearguments(argv):
         args.cpu = int(args.cpu)
     if args.files:
         for option, given in (("--quick", args.quick), ("--seed", args.seed is not None),
-                              ("--keep-corpora", args.keep_corpora)):
+                              ("--keep-corpora", args.keep_corpora), ("--large", args.large),
+                              ("--shapes", args.shapes is not None)):
             if given:
                 error(f"{option} applies to the generated corpora only, and FILEs are given")
         for path in args.files:
@@ -190,6 +210,16 @@ def parsearguments(argv):
             error("the FILEs must have different names: the results know them by name")
     if args.seed is None:
         args.seed = 1
+    if args.large and args.quick:
+        error("--large and --quick ask for opposite ladders; give one")
+    known = [name for name, _, _ in comparerun.SHAPES]
+    if args.shapes is not None:
+        args.shapes = [shape.strip() for shape in args.shapes.split(",")]
+        unknown = [shape for shape in args.shapes if shape not in known]
+        if unknown or not args.shapes:
+            error(f"--shapes: unknown shape {unknown[0] if unknown else ''!r}; the shapes are {', '.join(known)}")
+    if args.large and comparerun.lastlevelcache() is None:
+        error("--large: sysfs (/sys/devices/system/cpu/cpu0/cache) does not tell the last-level cache's size")
     if args.build_dir is not None:
         folder = args.build_dir
         if not folder or not os.path.isdir(folder):
@@ -221,7 +251,8 @@ class Run:
                        "build": None, "settings": {
                            "runs": args.runs, "alpha": args.alpha, "threshold": args.threshold / 100,
                            "floor_us": comparestats.FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
-                           "quick": args.quick, "seed": None if args.files else args.seed},
+                           "quick": args.quick, "large": args.large, "shapes": args.shapes,
+                           "seed": None if args.files else args.seed},
                        "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
                        "winners": [], "against": None}
         self.reports = {}
@@ -246,18 +277,63 @@ def stopon(signum, frame):
 def describefiles(args, bindir, corpora):
     """(path, facts) of every file, facts being what results carry about it."""
     if args.files:
-        planned = [(os.path.abspath(f), compareplot.YOURFILES, None) for f in args.files]
-    else:
-        descriptions = {name: text for name, text, _ in comparerun.SHAPES}
-        plan = comparerun.corpusplan(corpora, args.quick, args.seed)
-        planned = [(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan]
-        comparerun.generatecorpora(bindir, plan, progress)
+        return withfacts([(os.path.abspath(f), compareplot.YOURFILES, None) for f in args.files])
+    return generated(bindir, comparerun.corpusplan(corpora, args.quick, args.seed, args.shapes))
+
+
+def generated(bindir, plan):
+    """Writes the corpora of plan; returns their (path, facts)."""
+    descriptions = {name: text for name, text, _ in comparerun.SHAPES}
+    comparerun.generatecorpora(bindir, plan, progress)
+    return withfacts([(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan])
+
+
+def withfacts(planned):
     files = []
     for path, shape, source in planned:
         size, sha = comparerun.digest(path)
         files.append((path, {"file": os.path.basename(path), "path": path, "shape": shape, "size": size,
                              "sha256": sha, "source": source or compareoutput.mdescape(path)}))
     return files
+
+
+def largestmemory(reports, path):
+    """(lines, bytes that the hungriest store held) on the file at path: its
+    median bytes per distinct line times the distinct lines."""
+    runs = [r for (p, _), r in reports.items() if p == path]
+    return runs[0][0]["lines"], max(statistics.median(r["bytes_per_line"] for r in store) * store[0]["distinct"]
+                                    for store in runs)
+
+
+def growladders(run, bindir, files, corpora, measurefiles):
+    """--large: each shape's ladder grows by a rung at a time, each measured
+    before the next is sized, until the largest store's memory on the last
+    rung passes four times the last-level cache."""
+    cache, level = comparerun.lastlevelcache()
+    target = 4 * cache
+    run.record["large"] = {"cache_level": level, "cache_bytes": cache, "target_bytes": target}
+    for shape in dict.fromkeys(facts["shape"] for _, facts in files):
+        while True:
+            path, facts = max(((p, f) for p, f in files if f["shape"] == shape), key=lambda pf: pf[1]["size"])
+            lines, memory = largestmemory(run.reports, path)
+            if memory >= target:
+                progress(f"compare: --large: {shape} done: {memory / 2**20:.0f} MiB on {lines} lines, past "
+                         f"4 x the level-{level} cache of {cache / 2**20:g} MiB")
+                break
+            more = comparerun.nextrung(lines, memory, target)
+            if more is None:
+                progress(f"compare: --large: {shape} stops at {lines} lines: the next rung would need more lines "
+                         "than the programs count")
+                break
+            size = facts["size"] * more / lines
+            free = shutil.disk_usage(corpora).free
+            if free < 1.5 * size:
+                raise RunError(f"--large: the next {shape} rung, {more} lines, needs about {size / 1e9:.1f} GB "
+                               f"and {corpora} has {free / 1e9:.1f} GB free")
+            rung = generated(bindir, [comparerun.corpus(corpora, shape, more, run.args.seed)])
+            files += rung
+            run.record["files"] += [dict(facts) for _, facts in rung]
+            measurefiles([path for path, _ in rung])
 
 
 def execute(run):
@@ -277,7 +353,15 @@ def execute(run):
     paths = [path for path, _ in files]
     setup = comparerun.childsetup(args.cpu, args.aslr == "off")
     with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
-        comparerun.measure(bindir, stores, paths, args.runs, scratch, setup, progress, run.done)
+        def measurefiles(paths):
+            comparerun.measure(bindir, stores, paths, args.runs, scratch, setup, progress, run.done)
+        measurefiles(paths)
+        if args.large:
+            growladders(run, bindir, files, corpora, measurefiles)
+            order = [name for name, _, _ in comparerun.SHAPES]
+            files.sort(key=lambda file: (order.index(file[1]["shape"]), file[1]["size"]))
+            run.record["files"].sort(key=lambda facts: (order.index(facts["shape"]), facts["size"]))
+            paths = [path for path, _ in files]
     results = comparestats.summarise(files, stores, run.reports)
     shapes = comparerun.runshape(bindir, paths, progress)
     shapenote = None
@@ -308,7 +392,7 @@ def execute(run):
     compareresults.writecsv(os.path.join(args.out, "results.csv"), results, shapes is not None)
     run.record["complete"] = True
     run.save()
-    note = compareplot.writeplot(args.out, results, stores)
+    note = compareplot.writeplot(args.out, results, stores, comparerun.lastlevelcache())
     if run.corpora and not args.keep_corpora:
         shutil.rmtree(corpora)
     compareoutput.printsummary(results, stores, settings, winners, against)

@@ -13,15 +13,20 @@ from comparerun import RunError
 
 YOURFILES = "your files"
 
-# The project's two stores in strong colours; the baselines lighter, warm for
-# the trees and cool for the hash sets; stores given as NAME=PATH in dark
-# colours, dashed.
-STYLES = {
-    "REDBLACK": ("#c0392b", 3.0, 7), "HASH": ("#1a5fb4", 3.0, 7),
-    "STDSET": ("#f0a35e", 1.5, 5), "ABSLBTREE": ("#c9a26b", 1.5, 9),
-    "STDHASH": ("#8fd19e", 1.5, 5), "ABSLFLAT": ("#5fb8a6", 1.5, 9), "BOOSTFLAT": ("#b5d86a", 1.5, 11),
+# Colours by family: warm for the trees, blue for the chained hashes, green
+# for open addressing, violet for the tries, grey for stores of no family.
+# The project's two stores are the family's strong colour, drawn thick; the
+# baselines take the family's lighter shades in the build's order; stores
+# given as NAME=PATH are dashed.
+FAMILYCOLOURS = {
+    "tree": ["#f0a35e", "#c9a26b", "#e07b91", "#d4b483"],
+    "chained hash": ["#7fb3e0", "#9bbbd4", "#5d8aa8"],
+    "open addressing": ["#8fd19e", "#5fb8a6", "#b5d86a", "#3e9b6b", "#a3c4a8"],
+    "trie": ["#a98bd6", "#d08bd6", "#7d6bb0"],
+    "other": ["#444444", "#9a7d0a", "#6c3483", "#117864"],
 }
-EXTRACOLOURS = ["#6c3483", "#444444", "#9a7d0a", "#117864"]
+STRONG = {"REDBLACK": "#c0392b", "HASH": "#1a5fb4"}
+POINTS = [5, 9, 11, 13, 4, 6]
 
 # The columns of panels: the figure and its axis label.  The memory panels
 # stop at MEMORYTOP, so that the stores' figures stay apart: HASH's fixed
@@ -49,22 +54,35 @@ def countlabel(count):
 def drawingorder(stores):
     """The stores' keys, baselines first by family, the project's stores last,
     so that their curves lie on top."""
-    rank = list(STYLES)[2:] + list(STYLES)[:2]
-    return sorted((s["key"] for s in stores), key=lambda key: rank.index(key) if key in rank else len(STYLES) - 2)
+    families = list(FAMILYCOLOURS)
+    return [s["key"] for s in sorted(stores, key=lambda s: (s["key"] in STRONG, families.index(s["family"])))]
 
 
 def styles(stores):
     """Colour, line width, point type and dash of each store's curves."""
     chosen = {}
-    extras = 0
+    taken = dict.fromkeys(FAMILYCOLOURS, 0)
     for store in stores:
-        if store["key"] in STYLES:
-            colour, width, point = STYLES[store["key"]]
-            chosen[store["key"]] = (colour, width, point, 1)
-        else:
-            chosen[store["key"]] = (EXTRACOLOURS[extras % len(EXTRACOLOURS)], 2.0, 6, 2)
-            extras += 1
+        if store["key"] in STRONG and store["checkadt"]:
+            chosen[store["key"]] = (STRONG[store["key"]], 3.0, 7, 1)
+            continue
+        shades = FAMILYCOLOURS[store["family"]]
+        number = taken[store["family"]]
+        taken[store["family"]] += 1
+        chosen[store["key"]] = (shades[number % len(shades)], 1.5, POINTS[number % len(POINTS)],
+                                1 if store["checkadt"] else 2)
     return chosen
+
+
+def cachemark(results, shape, cache):
+    """The distinct lines at which the hungriest store's memory fills the
+    cache: on the first rung where it holds more than the cache, the cache's
+    bytes over its bytes per line.  None where no rung fills it."""
+    for distinct in sorted({r["distinct"] for r in results if r["shape"] == shape}):
+        perline = max(r["bytes_per_line"] for r in results if r["shape"] == shape and r["distinct"] == distinct)
+        if perline * distinct >= cache:
+            return cache / perline
+    return None
 
 
 def points(results, shape, key, order, files):
@@ -80,9 +98,10 @@ def points(results, shape, key, order, files):
              min(r["bytes_per_line"], MEMORYTOP), r["bytes_per_line"]) for r in rows]
 
 
-def gnuplotscript(results, stores, png):
+def gnuplotscript(results, stores, png, cache=None):
     """A gnuplot script with the data inline: a row of panels per shape (store
-    time, lookup time, memory), the project's stores drawn last, one key below."""
+    time, lookup time, memory), the project's stores drawn last, one key below,
+    and a dotted mark where the last-level cache, (bytes, level), fills."""
     shapes = list(dict.fromkeys(r["shape"] for r in results))
     files = list(dict.fromkeys(r["file"] for r in results))
     order = drawingorder(stores)
@@ -119,6 +138,11 @@ def gnuplotscript(results, stores, png):
         else:
             lines += ["set logscale xy", "set autoscale fix", "set offsets graph 0.04, graph 0.04, graph 0.08, "
                       "graph 0.08", f"set xtics ({xticks}) norotate", "set xlabel 'distinct lines' offset 0,0.3"]
+        mark = cachemark(results, shape, cache[0]) if cache and shape != YOURFILES else None
+        if mark is not None:
+            lines += [f"set arrow 1 from {mark:g}, graph 0 to {mark:g}, graph 1 nohead dt 3 lw 1.5 lc rgb '#555555'",
+                      f"set label 1 {quote(f'L{cache[1]} cache full')} at {mark:g}, graph 0.97 right offset -0.5,0 "
+                      "font ',8' tc rgb '#555555'"]
         for column, (figurekey, label) in enumerate(PANELS, 1):
             memory = figurekey == "bytes_per_line"
             plots = []
@@ -136,24 +160,26 @@ def gnuplotscript(results, stores, png):
                                  f"(sprintf('%.0f', $5)) with labels offset 0,-1.1 font ',8' tc rgb '{colour}' "
                                  "notitle")
             if row == len(shapes) - 1 and column == len(PANELS):
-                lines.append("set key at screen 0.5, screen 0.01 center bottom vertical maxrows 1 width 1 samplen 3")
+                lines.append("set key at screen 0.5, screen 0.01 center bottom vertical maxrows 2 width 1 samplen 3")
             note = f" (cut at {MEMORYTOP}, ▲ above)" if memory else ""
             lines.append(f"set title {quote(f'{shape}: {label}{note}')}")
             lines.append(f"set ylabel {quote(label)}")
             lines.append(f"set yrange [*:{MEMORYTOP}]" if memory else "set yrange [*:*]")
             lines.append("plot " + ", \\\n     ".join(plots))
+        if mark is not None:
+            lines += ["unset arrow 1", "unset label 1"]
     lines.append("unset multiplot")
     return "\n".join(lines) + "\n"
 
 
-def writeplot(folder, results, stores):
+def writeplot(folder, results, stores, cache=None):
     """Renders results.png with gnuplot; returns a note when there is none."""
     png = os.path.join(folder, "results.png")
     if os.path.exists(png):
         os.remove(png)
     script = os.path.join(folder, "results.gp")
     with open(script, "w") as gp:
-        gp.write(gnuplotscript(results, stores, png))
+        gp.write(gnuplotscript(results, stores, png, cache))
     gnuplot = shutil.which("gnuplot")
     if gnuplot is None:
         return "no results.png: gnuplot is not installed (Debian: gnuplot-nox, which tools/deps installs)"

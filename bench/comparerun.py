@@ -21,15 +21,43 @@ PROBE = "heapprobe.so"
 SHAPE = "linebench-shape"
 
 
-def knownprograms():
-    """The programs that compare runs by default, in order, and the only ones
-    that --programs knows by name."""
-    return ["linebench-redblack", "linebench-hash", "linebench-stdset", "linebench-stdhash",
-            "linebench-abslflat", "linebench-boostflat", "linebench-abslbtree"]
+# The build's list of the store programs it made (cmake/linebenchstores.cmake
+# writes it): a header, then a program, its path, its ADT label (empty where
+# the build could not read it) and its family on each line, tab-separated.
+STORELIST = "linebench-stores.tsv"
+STORELISTHEADER = ["program", "path", "label", "family"]
+FAMILIES = ["tree", "chained hash", "open addressing", "trie", "other"]
+
+# The stores that a default run leaves out, to stay under five minutes with
+# its many rounds; --programs all runs them too.
+NOTBYDEFAULT = []
+
+TOOLS = [CORPUS, "heapprobe", SHAPE]
 
 
-def targets():
-    return knownprograms() + [CORPUS, "heapprobe", SHAPE]
+def readstores(bindir):
+    """Every store program of the build in bindir, in the build's order: for
+    each its program name, path, label and family."""
+    path = os.path.join(bindir, STORELIST)
+    try:
+        with open(path, encoding="utf-8", errors="replace") as listing:
+            rows = [line.rstrip("\n").split("\t") for line in listing]
+    except OSError as error:
+        raise RunError(f"{path}: {error.strerror}; is {bindir} a build folder of this version of linebench? "
+                       f"(cmake --build {bindir})") from None
+    if not rows or rows[0] != STORELISTHEADER:
+        raise RunError(f"{path}: not a list of stores (its first line is not the header "
+                       f"{chr(9).join(STORELISTHEADER)!r})")
+    stores = []
+    for number, row in enumerate(rows[1:], 2):
+        if len(row) != len(STORELISTHEADER) or not row[0] or not row[1] or row[3] not in FAMILIES:
+            raise RunError(f"{path}, line {number}: not a program, path, label and family")
+        stores.append(dict(zip(STORELISTHEADER, row)))
+    return stores
+
+
+def defaultprograms(known):
+    return [store["program"] for store in known if store["program"] not in NOTBYDEFAULT]
 
 
 # A shape: its name, what it is, and the linebench-corpus options that make it.
@@ -68,17 +96,24 @@ class Interrupted(Exception):
 
 
 def build(progress):
+    """Configures and builds the Release preset: every store program that it
+    lists and the tools; returns the build folder."""
     if shutil.which("cmake") is None:
         raise RunError("cmake not found (tools/deps installs it)")
     progress("compare: building the Release preset")
-    for command in (["cmake", "--preset", "release"],
-                    ["cmake", "--build", "--preset", "release", "-j", "2", "--target"] + targets()):
-        done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                              errors="replace")
-        if done.returncode != 0:
-            tail = done.stdout.strip().splitlines()[-1:] or [""]
-            raise RunError(f"'{' '.join(command)}' failed with status {done.returncode}: {tail[0]}")
-    return os.path.join(ROOT, "build", "release")
+    bindir = os.path.join(ROOT, "build", "release")
+    cmake(["cmake", "--preset", "release"])
+    programs = [store["program"] for store in readstores(bindir)]
+    cmake(["cmake", "--build", "--preset", "release", "-j", "2", "--target"] + programs + TOOLS)
+    return bindir
+
+
+def cmake(command):
+    done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          errors="replace")
+    if done.returncode != 0:
+        tail = done.stdout.strip().splitlines()[-1:] or [""]
+        raise RunError(f"'{' '.join(command)}' failed with status {done.returncode}: {tail[0]}")
 
 
 def tidylines(lines):
@@ -88,15 +123,60 @@ def tidylines(lines):
     return f"{mantissa:g}e{exponent}" if int(mantissa * 10) == mantissa * 10 else str(lines)
 
 
-def corpusplan(folder, quick, seed):
-    """(path, shape, command line) of every generated corpus."""
-    corpora = []
-    for shape, _, options in SHAPES:
-        for lines in QUICK_LADDER if quick else LADDER[shape]:
-            path = os.path.join(folder, f"{shape}-{tidylines(lines)}.txt")
-            command = [CORPUS, "--lines", str(lines)] + options + ["--seed", str(seed)]
-            corpora.append((path, shape, " ".join(command)))
-    return corpora
+def corpusplan(folder, quick, seed, shapes=None):
+    """(path, shape, command line) of every generated corpus of the shapes
+    named (all by default)."""
+    return [corpus(folder, shape, lines, seed) for shape, _, _ in SHAPES if shapes is None or shape in shapes
+            for lines in (QUICK_LADDER if quick else LADDER[shape])]
+
+
+def corpus(folder, shape, lines, seed):
+    """(path, shape, command line) of one generated corpus."""
+    options = next(options for name, _, options in SHAPES if name == shape)
+    command = [CORPUS, "--lines", str(lines)] + options + ["--seed", str(seed)]
+    return os.path.join(folder, f"{shape}-{tidylines(lines)}.txt"), shape, " ".join(command)
+
+
+def lastlevelcache():
+    """The size in bytes of the largest data cache of CPU 0, from sysfs, with
+    its level; None where sysfs does not tell."""
+    found = None
+    folder = "/sys/devices/system/cpu/cpu0/cache"
+    try:
+        entries = sorted(os.listdir(folder))
+    except OSError:
+        return None
+    for entry in entries:
+        try:
+            level = int(readfirst(os.path.join(folder, entry, "level"), ""))
+            kind = readfirst(os.path.join(folder, entry, "type"), "")
+            text = readfirst(os.path.join(folder, entry, "size"), "")
+            size = int(text[:-1]) * {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}[text[-1]]
+        except (TypeError, ValueError, KeyError, IndexError):
+            continue
+        if kind in ("Unified", "Data") and (found is None or level > found[1]):
+            found = (size, level)
+    return found
+
+
+# --large: the ladder's rungs past the default ones grow at most tenfold, and
+# the last is sized to pass the memory target by a quarter, as the stores'
+# bytes per line drift a little with their size.
+LARGESTEP = 10
+LARGEMARGIN = 1.25
+# The driver counts lines in 32 bits; a rung never asks for more.
+MOSTLINES = 2**31 - 1
+
+
+def nextrung(lines, memory, target):
+    """The lines of the next rung after one of lines whose largest store held
+    memory bytes, towards target bytes: memory grows with the lines.  None
+    when the target would need more lines than the driver counts."""
+    growth = min(LARGESTEP, target * LARGEMARGIN / max(memory, 1))
+    wanted = lines * max(growth, 1.5)
+    exponent = 10 ** (len(str(int(wanted))) - 1)
+    nice = next(m * exponent for m in (1, 1.5, 2, 3, 5, 7, 10) if m * exponent >= wanted)
+    return int(nice) if nice <= MOSTLINES else None
 
 
 def generatecorpora(bindir, corpora, progress):

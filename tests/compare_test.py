@@ -15,6 +15,9 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
+import comparerun  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMPARE = os.path.join(ROOT, "bench", "compare")
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
@@ -162,7 +165,7 @@ class badinput(Folder):
             ([empty], "is empty"),
             # programs
             (["--programs", f"={afile}", afile], "the NAME before '=' is empty"),
-            (["--programs", "linebench-nosuch", afile], "the known ones are linebench-redblack, linebench-hash"),
+            (["--programs", "linebench-nosuch", afile], "the build made linebench-redblack, linebench-hash"),
             (["--programs", f"X={plain}", afile], "is not executable"),
             (["--programs", f"X={self.dir}/nosuch", afile], "no such program"),
             (["--programs", "linebench-hash,linebench-hash", afile], "HASH is named twice"),
@@ -175,6 +178,10 @@ class badinput(Folder):
             (["--quick", afile], "--quick applies to the generated corpora only"),
             (["--seed", "2", afile], "--seed applies to the generated corpora only"),
             (["--keep-corpora", afile], "--keep-corpora applies to the generated corpora only"),
+            (["--large", afile], "--large applies to the generated corpora only"),
+            (["--shapes", "unique", afile], "--shapes applies to the generated corpora only"),
+            (["--shapes", "unique,sorted"], "--shapes: unknown shape 'sorted'; the shapes are unique, zipf"),
+            (["--large", "--quick"], "--large and --quick ask for opposite ladders"),
             (["--runs", "0", afile], "--runs must be at least 1"),
             (["--cpu", "999", afile], "--cpu 999: not a CPU"),
         ]
@@ -187,6 +194,17 @@ class badinput(Folder):
         os.mkdir(empty)
         done = subprocess.run([COMPARE, "--build-dir", empty, self.text], stderr=subprocess.PIPE, text=True)
         self.oneline(done, 2, "no heapprobe.so there")
+
+    def test_adamagedlistofstoresisnamedbyitsline(self):
+        build = os.path.join(self.dir, "build")
+        os.mkdir(build)
+        os.symlink(os.path.abspath(os.path.join(BUILD, "heapprobe.so")), os.path.join(build, "heapprobe.so"))
+        for listing, words in (("", "not a list of stores"),
+                               ("program\tpath\tlabel\tfamily\nlinebench-x\t/x\tX\tgraph\n", "line 2: not a program")):
+            write(os.path.join(build, "linebench-stores.tsv"), listing)
+            done = subprocess.run([COMPARE, "--build-dir", build, "--out", self.dir, self.text],
+                                  stderr=subprocess.PIPE, text=True)
+            self.oneline(done, 1, words)
 
     def test_aprogramthatfailsorprintsnoreportisafailure(self):
         for program, words in ((stub(self.dir, "silent", 0, 0, report=False), "printed nothing on"),
@@ -205,6 +223,15 @@ class badinput(Folder):
             self.assertIn("| a\\|b's.txt | 200000 | 100000 | it's |", md.read())
         if "results.png" in done.stderr:
             self.assertTrue(os.path.exists(os.path.join(out, "results.png")))
+
+
+class largeladder(unittest.TestCase):
+    def test_arunggrowsatmosttenfoldandthelastpassesthetarget(self):
+        self.assertEqual(comparerun.nextrung(10**6, 10**6, 10**9), 10**7)
+        # a quarter past what the bytes per line so far say the target needs
+        self.assertEqual(comparerun.nextrung(10**6, 100 * 10**6, 4 * 100 * 10**6), 5 * 10**6)
+        self.assertGreaterEqual(comparerun.nextrung(3 * 10**5, 99, 100), 4.5 * 10**5)
+        self.assertIsNone(comparerun.nextrung(10**9, 1, 10**9))
 
 
 class interruption(Folder):

@@ -18,6 +18,10 @@ def result(file, store, shape, memory=80.0, distinct=1000):
             "bytes_per_line": memory}
 
 
+def store(key, family="other", checkadt=True):
+    return {"key": key, "family": family, "checkadt": checkadt}
+
+
 class words(unittest.TestCase):
     def test_markdownescapesbarsandmarks(self):
         self.assertEqual(compareoutput.mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
@@ -28,7 +32,7 @@ class words(unittest.TestCase):
 
 class plot(unittest.TestCase):
     def test_yourfilesarepointsandamemoryabovethecutismarked(self):
-        stores = [{"key": "HASH"}, {"key": "it's"}]
+        stores = [store("HASH", "chained hash"), store("it's")]
         results = [result("a.txt", "HASH", "your files", memory=8461.3), result("a.txt", "it's", "your files"),
                    result("b.txt", "HASH", "your files", distinct=10), result("b.txt", "it's", "your files")]
         script = compareplot.gnuplotscript(results, stores, "/tmp/it's.png")
@@ -42,9 +46,30 @@ class plot(unittest.TestCase):
 
     def test_theladderiscurvesoverthedistinctlines(self):
         results = [result("u-1e3.txt", "HASH", "unique"), result("u-1e4.txt", "HASH", "unique", distinct=10000)]
-        script = compareplot.gnuplotscript(results, [{"key": "HASH"}], "out.png")
+        script = compareplot.gnuplotscript(results, [store("HASH", "chained hash")], "out.png")
         self.assertIn("with linespoints", script)
         self.assertIn("set logscale xy", script)
+
+    def test_thecachemarkstandswherethehungrieststorefillsit(self):
+        results = [result("u-1e3.txt", "HASH", "unique", memory=100, distinct=1000),
+                   result("u-1e3.txt", "LEAN", "unique", memory=10, distinct=1000),
+                   result("u-1e4.txt", "HASH", "unique", memory=200, distinct=10000),
+                   result("u-1e4.txt", "LEAN", "unique", memory=20, distinct=10000)]
+        self.assertEqual(compareplot.cachemark(results, "unique", 1_000_000), 5000)
+        self.assertIsNone(compareplot.cachemark(results, "unique", 10_000_000))
+        script = compareplot.gnuplotscript(results, [store("HASH", "chained hash"), store("LEAN", "trie")], "o.png",
+                                           (1_000_000, 3))
+        self.assertIn("set arrow 1 from 5000, graph 0 to 5000, graph 1", script)
+        self.assertIn("'L3 cache full'", script)
+
+    def test_familiessharecolourstheprojectsstoresstandout(self):
+        chosen = compareplot.styles([store("REDBLACK", "tree"), store("STDSET", "tree"), store("ABSLBTREE", "tree"),
+                                     store("MINE", checkadt=False)])
+        self.assertEqual(chosen["REDBLACK"][:2], (compareplot.STRONG["REDBLACK"], 3.0))
+        self.assertEqual([chosen[key][0] for key in ("STDSET", "ABSLBTREE")], compareplot.FAMILYCOLOURS["tree"][:2])
+        self.assertEqual(chosen["MINE"][3], 2)
+        self.assertEqual(compareplot.drawingorder([store("HASH", "chained hash"), store("JUDYSL", "trie"),
+                                                   store("STDSET", "tree")]), ["STDSET", "JUDYSL", "HASH"])
 
 
 class earlier(unittest.TestCase):
