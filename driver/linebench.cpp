@@ -1,9 +1,9 @@
 // linebench: times how fast, and with how much heap, one string store keeps and
 // finds the lines of a text file.
 //
-// The file is mapped, cut into lines by scanline, and run through three timed
-// passes: count (scanning alone), store (one insert per line) and lookup (one
-// lookup per line).  The store is fixed when the program is built: the build
+// The file is mapped, cut into lines by the scanner, and run through three
+// timed passes: count (scanning alone), store (one insert per line) and lookup
+// (one lookup per line).  The scanner's kernel is chosen once, at start-up.  The store is fixed when the program is built: the build
 // puts one store's binding.hpp on the include path, and the passes call its
 // insert and lookup directly, so no indirection is timed.
 //
@@ -32,11 +32,12 @@ void *malStart;   // program break just before the store pass
 double DeltaMem;  // growth of the program break over the store pass, bytes
 double DeltaUSec; // elapsed time of the latest pass, microseconds
 
-// Tells the compiler that line's bytes are read here, so the count pass must
-// really copy every line although nothing else looks at it.  Emits no code.
+// Tells the compiler that the line's bytes are read here, so the count pass
+// must really copy every line although nothing else looks at it.  Emits no
+// code.
 [[gnu::always_inline]] inline void keepline(const char *line)
 {
-    asm volatile("" : : "r"(line) : "memory");
+    asm volatile("" : : "m"(*reinterpret_cast<const char(*)[MAXLINE]>(line)));
 }
 
 // Tells the compiler that a lookup's result is used, so the lookup cannot be
@@ -46,22 +47,32 @@ double DeltaUSec; // elapsed time of the latest pass, microseconds
     asm volatile("" : : "r"(result));
 }
 
-// One pass over the text: scan each line into linebuf and hand it to work.
-// The timestamps sit right around the loop; DeltaUSec gets the elapsed time.
+// One pass over the text with the scanner's kernel: scan each line into
+// linebuf and hand it to work.  The timestamps sit right around the pass;
+// DeltaUSec gets the elapsed time.
 template <typename Work>
-[[gnu::always_inline]] inline void timedpass(const char *text, const char *end, char *linebuf, Work work)
+[[gnu::always_inline]] inline Work timedpass(scannerkernel kernel, const char *text, const char *end, char *linebuf,
+                                             Work work)
 {
     timeval start, stop;
     gettimeofday(&start, nullptr);
-    for (const char *pos = text; pos < end;) {
-        pos = scanline(pos, end, linebuf);
-        work(linebuf);
-    }
+    Work done = scanpass(kernel, text, end, linebuf, work);
     gettimeofday(&stop, nullptr);
     long long seconds = static_cast<long long>(stop.tv_sec) - start.tv_sec;
     long long micros = static_cast<long long>(stop.tv_usec) - start.tv_usec;
     DeltaUSec = static_cast<double>(seconds) * 1000000.0 + static_cast<double>(micros);
+    return done;
 }
+
+// The count pass's work: counts the lines, each of which must be copied.
+struct linecount {
+    std::uint64_t lines = 0;
+    [[gnu::always_inline]] void operator()(const char *line)
+    {
+        ++lines;
+        keepline(line);
+    }
+};
 
 int main(int argc, char **argv)
 {
@@ -72,6 +83,13 @@ int main(int argc, char **argv)
         return 1;
     }
     const char *path = argv[1];
+
+    const scannerkernel kernel = passkernel();
+    if (!kernelsupported(kernel)) { // only where the build fixes a kernel
+        std::fprintf(stderr, "%s: This build's scanner kernel, %s, needs instructions that this CPU lacks\n",
+                     gProgName, kernelname(kernel));
+        return 1;
+    }
 
     inputtext input = mapinput(path);
     const char *text = input.text;
@@ -88,11 +106,7 @@ int main(int argc, char **argv)
     std::printf("# %s %s \n", gProgName, path);
     std::fflush(stdout);
 
-    std::uint64_t lines = 0;
-    timedpass(text, end, linebuf, [&](const char *line) {
-        ++lines;
-        keepline(line);
-    });
+    std::uint64_t lines = timedpass(kernel, text, end, linebuf, linecount{}).lines;
     std::printf("#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT\n");
     std::printf("%8" PRIu64, lines);
     std::printf(" %6.1f byts", static_cast<double>(filesize) / static_cast<double>(lines));
@@ -102,7 +116,7 @@ int main(int argc, char **argv)
     gRowOpen = 1;
 
     malStart = sbrk(0);
-    timedpass(text, end, linebuf, [&](const char *line) { storeinsert(store, line); });
+    timedpass(kernel, text, end, linebuf, [&](const char *line) { storeinsert(store, line); });
     DeltaMem = static_cast<double>(static_cast<char *>(sbrk(0)) - static_cast<char *>(malStart));
 
     auto stored = lines - static_cast<std::uint64_t>(gDupCnt);
@@ -111,7 +125,7 @@ int main(int argc, char **argv)
     std::printf(" %6.3f uS", DeltaUSec / static_cast<double>(lines));
     std::fflush(stdout);
 
-    timedpass(text, end, linebuf, [&](const char *line) {
+    timedpass(kernel, text, end, linebuf, [&](const char *line) {
         const void *found = storelookup(store, line);
         if constexpr (storechecklookup) {
             if (found == nullptr) {

@@ -8,23 +8,39 @@
 // reads as a NUL, tested against the end pointer, so no byte beyond the text is
 // ever read and a file whose size is a multiple of the page size is safe.
 //
-// scanline is always inlined into the pass loops and makes no call, so that a
-// pass's time is the scanning plus the pass's own work.
+// scanlineplain is the model: a byte at a time, it defines the rules.  The
+// passes run a kernel's step, the same rules 64 bytes at a time:
+//   sse2  as four 16-byte vectors, on every x86-64;
+//   avx2  as two 32-byte vectors, blanks removed by byte shuffles, where the
+//         CPU has AVX2 (with BMI1 and POPCNT, which every AVX2 CPU has).
+// The widest kernel that the CPU runs is chosen once, at start-up.  The build
+// option LINEBENCH_SCANNERKERNEL fixes one instead (sse2, avx2, or plain for
+// the model), for comparisons; a build then holds that kernel alone.
+//
+// Each kernel's step and pass are compiled for the kernel's instructions
+// (scanstep.hpp, included once per kernel under its target), so a binary built
+// for baseline x86-64 carries both and a pass inlines its kernel's step.  The
+// step makes no call, so that a pass's time is the scanning plus the pass's
+// own work.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
-// The block fast path: SSE2 is part of every x86-64.
-#if defined(__SSE2__) && !defined(LINEBENCH_PLAINSCANNER)
-#define LINEBENCH_SCANNERBLOCKS 1
-#include <emmintrin.h>
-#else
-#define LINEBENCH_SCANNERBLOCKS 0
+#if !defined(__x86_64__)
+#error "the scanner's kernels are written for x86-64"
 #endif
+#include <immintrin.h>
 
 // Size of the driver's line buffer: the longest line plus its NUL.
 inline constexpr std::size_t MAXLINE = 10000;
 inline constexpr std::size_t MAXLINELEN = MAXLINE - 1;
+
+// How far ahead of a step's position the step asks for the text, in bytes.
+// The next line's start depends on a load of this one, so without it each
+// line waits for memory; the figure is chosen from the flat part of the curve
+// that bench/prefetchcurve measures.
+inline constexpr std::size_t prefetchdistance = 1024;
 
 // One step, a byte at a time: copies the line that begins at pos (pos < end)
 // into linebuf, NUL-terminated, and returns where the next line begins.  A
@@ -61,92 +77,217 @@ inline constexpr std::size_t MAXLINELEN = MAXLINE - 1;
     }
 }
 
-// The step that the passes run: the model's rules, 16 bytes at a time where
-// SSE2 is at hand.  A block is loaded only when all of it lies inside the text
-// and only while the line has room for 16 more bytes, so every store stays
-// inside linebuf and the cut is left to the byte step.  Each block is stored
-// whole at linebuf[len]; the length then advances past its kept bytes: all 16
-// when none is at most 32, else those before the first such byte, and when
-// that byte is a blank, the block's bytes up to its first line feed, NUL or
-// control byte less the blanks, copied without a branch per byte.  That byte,
-// the bytes near the cut and the last bytes of the text go through the byte
-// step, which is the model's loop body.  Bytes stored past the kept ones lie
-// beyond the line's NUL or are overwritten by the bytes that follow.
-// LINEBENCH_PLAINSCANNER selects the model instead, for comparisons.
+enum class scannerkernel { plain, sse2, avx2 };
+
+inline const char *kernelname(scannerkernel kernel)
+{
+    switch (kernel) {
+    case scannerkernel::plain:
+        return "plain";
+    case scannerkernel::sse2:
+        return "sse2";
+    case scannerkernel::avx2:
+        return "avx2";
+    }
+    return "?";
+}
+
+// Whether this CPU, and the system under it, can run the kernel.
+inline bool kernelsupported(scannerkernel kernel)
+{
+    if (kernel != scannerkernel::avx2)
+        return true;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
+}
+
+// The kernel that the passes run: the one the build fixes, else the widest
+// that this CPU runs.
+inline scannerkernel passkernel()
+{
+#ifdef LINEBENCH_SCANNERKERNEL
+    return scannerkernel::LINEBENCH_SCANNERKERNEL;
+#else
+    return kernelsupported(scannerkernel::avx2) ? scannerkernel::avx2 : scannerkernel::sse2;
+#endif
+}
+
+// Brackets code compiled for the AVX2 kernel's instructions: every function
+// declared in between, templates included, may use them.
+#if defined(__clang__)
+#define LINEBENCH_AVX2_BEGIN                                                                                 \
+    _Pragma("clang attribute push(__attribute__((target(\"avx2,bmi,popcnt\"))), apply_to = function)")
+#define LINEBENCH_AVX2_END _Pragma("clang attribute pop")
+#else
+#define LINEBENCH_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,bmi,popcnt\")")
+#define LINEBENCH_AVX2_END _Pragma("GCC pop_options")
+#endif
+
+// The model as a kernel, for comparisons.
+namespace plainkernel
+{
+template <std::size_t Distance = 0>
 [[gnu::always_inline]] inline const char *scanline(const char *pos, const char *end, char *linebuf)
 {
-#if LINEBENCH_SCANNERBLOCKS
-    const __m128i space = _mm_set1_epi8(' ');
-    const __m128i tab = _mm_set1_epi8('\t');
-    const __m128i cr = _mm_set1_epi8('\r');
-    std::size_t len = 0;
-    for (;;) {
-        if (end - pos >= 16 && len + 16 <= MAXLINELEN) {
-            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pos));
-            // Bit i is set when byte i is at most 32 (unsigned): min(b, 32) == b.
-            auto special =
-                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, space), block)));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(linebuf + len), block);
-            if (special == 0) { // predicted, so the next load need not wait for this one
-                len += 16;
-                pos += 16;
-                continue;
-            }
-            auto first = static_cast<unsigned>(__builtin_ctz(special));
-            unsigned char c = static_cast<unsigned char>(pos[first]);
-            if (c != ' ' && c != '\t' && c != '\r') { // the byte step decides what this byte does
-                len += first;
-                pos += first;
-            } else {
-                __m128i blankbytes =
-                    _mm_or_si128(_mm_cmpeq_epi8(block, space),
-                                 _mm_or_si128(_mm_cmpeq_epi8(block, tab), _mm_cmpeq_epi8(block, cr)));
-                auto blanks = static_cast<unsigned>(_mm_movemask_epi8(blankbytes));
-                unsigned stops = special & ~blanks;
-                auto stop = static_cast<unsigned>(__builtin_ctz(stops | 0x10000u));
-                unsigned keep = ~blanks & ((1u << stop) - 1);
-                for (unsigned i = 0; i < 16; ++i) {
-                    linebuf[len] = pos[i];
-                    len += (keep >> i) & 1;
-                }
-                if (stops == 0) {
-                    pos += 16;
-                    continue;
-                }
-                pos += stop;
-            }
-        }
-        if (pos == end) {
-            linebuf[len] = '\0';
-            return end;
-        }
-        unsigned char c = static_cast<unsigned char>(*pos);
-        if (c <= ' ') {
-            if (c == ' ' || c == '\t' || c == '\r') {
-                ++pos;
-                continue;
-            }
-            if (c == '\n') {
-                if (len == 0) {
-                    ++pos;
-                    continue;
-                }
-                linebuf[len] = '\0';
-                return pos + 1;
-            }
-            if (c == '\0') {
-                linebuf[len] = '\0';
-                return pos + 1;
-            }
-        }
-        if (len == MAXLINELEN) {
-            linebuf[len] = '\0';
-            return pos;
-        }
-        linebuf[len++] = static_cast<char>(c);
-        ++pos;
-    }
-#else
     return scanlineplain(pos, end, linebuf);
+}
+template <std::size_t Distance = 0, typename Work>
+[[gnu::noinline, gnu::aligned(64)]] Work scanpass(const char *text, const char *end, char *linebuf, Work work)
+{
+    for (const char *pos = text; pos < end;) {
+        pos = scanline(pos, end, linebuf);
+        work(static_cast<const char *>(linebuf));
+    }
+    return work;
+}
+} // namespace plainkernel
+
+// 64 bytes at a time as four 16-byte vectors, with the instructions of every
+// x86-64.
+namespace sse2kernel
+{
+struct block {
+    static constexpr std::size_t width = 64;
+    __m128i part[4];
+
+    [[gnu::always_inline]] static block load(const char *at)
+    {
+        block b;
+        for (unsigned i = 0; i < 4; ++i)
+            b.part[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at + 16 * i));
+        return b;
+    }
+    [[gnu::always_inline]] void store(char *at) const
+    {
+        for (unsigned i = 0; i < 4; ++i)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(at + 16 * i), part[i]);
+    }
+    [[gnu::always_inline]] static std::uint64_t bits(const __m128i (&marks)[4])
+    {
+        std::uint64_t mask = 0;
+        for (unsigned i = 0; i < 4; ++i)
+            mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(marks[i]))) << (16 * i);
+        return mask;
+    }
+    // Bit i is set when byte i equals c.
+    [[gnu::always_inline]] std::uint64_t equal(char c) const
+    {
+        __m128i marks[4];
+        for (unsigned i = 0; i < 4; ++i)
+            marks[i] = _mm_cmpeq_epi8(part[i], _mm_set1_epi8(c));
+        return bits(marks);
+    }
+    // Bit i is set when byte i is at most 32 (unsigned): min(b, 32) == b.
+    [[gnu::always_inline]] std::uint64_t special() const
+    {
+        __m128i marks[4];
+        for (unsigned i = 0; i < 4; ++i)
+            marks[i] = _mm_cmpeq_epi8(_mm_min_epu8(part[i], _mm_set1_epi8(' ')), part[i]);
+        return bits(marks);
+    }
+    // Copies the bytes of from[0] to from[count - 1] whose bit is set in keep
+    // to at, in order, and returns how many.  Writes at[0] to at[count - 1].
+    [[gnu::always_inline]] static std::size_t compact(char *at, const char *from, std::uint64_t keep,
+                                                      unsigned count)
+    {
+        std::size_t kept = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            at[kept] = from[i];
+            kept += (keep >> i) & 1;
+        }
+        return kept;
+    }
+};
+#include "driver/scanstep.hpp"
+} // namespace sse2kernel
+
+LINEBENCH_AVX2_BEGIN
+// 64 bytes at a time as two 32-byte vectors, with AVX2; blanks are removed 8
+// bytes at a time by a byte shuffle from a table.
+namespace avx2kernel
+{
+// For each set of kept bytes among 8 (bit i: byte i), the shuffle that moves
+// them to the front in order.
+struct shuffletable {
+    std::uint64_t order[256];
+};
+inline constexpr shuffletable shuffles = [] {
+    shuffletable table{};
+    for (unsigned keep = 0; keep < 256; ++keep) {
+        unsigned slot = 0;
+        for (unsigned i = 0; i < 8; ++i)
+            if ((keep >> i) & 1)
+                table.order[keep] |= std::uint64_t{i} << (8 * slot++);
+    }
+    return table;
+}();
+
+struct block {
+    static constexpr std::size_t width = 64;
+    __m256i low, high;
+
+    [[gnu::always_inline]] static block load(const char *at)
+    {
+        return {_mm256_loadu_si256(reinterpret_cast<const __m256i *>(at)),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at + 32))};
+    }
+    [[gnu::always_inline]] void store(char *at) const
+    {
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(at), low);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(at + 32), high);
+    }
+    [[gnu::always_inline]] static std::uint64_t bits(__m256i lowmarks, __m256i highmarks)
+    {
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(lowmarks)) |
+               static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(highmarks))) << 32;
+    }
+    [[gnu::always_inline]] std::uint64_t equal(char c) const
+    {
+        __m256i value = _mm256_set1_epi8(c);
+        return bits(_mm256_cmpeq_epi8(low, value), _mm256_cmpeq_epi8(high, value));
+    }
+    [[gnu::always_inline]] std::uint64_t special() const
+    {
+        __m256i space = _mm256_set1_epi8(' ');
+        return bits(_mm256_cmpeq_epi8(_mm256_min_epu8(low, space), low),
+                    _mm256_cmpeq_epi8(_mm256_min_epu8(high, space), high));
+    }
+    // Every group of 8 is shuffled into place and stored with 8 bytes, so the
+    // writes end at at[width - 1] at the latest; those past the kept bytes
+    // are garbage.  count only bounds what keep holds.
+    [[gnu::always_inline]] static std::size_t compact(char *at, const char *from, std::uint64_t keep, unsigned)
+    {
+        std::size_t kept = 0;
+        for (unsigned group = 0; group < width / 8; ++group) {
+            auto mask = static_cast<unsigned>(keep >> (8 * group)) & 0xff;
+            __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + 8 * group));
+            __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&shuffles.order[mask]));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(at + kept), _mm_shuffle_epi8(bytes, order));
+            kept += static_cast<std::size_t>(__builtin_popcount(mask));
+        }
+        return kept;
+    }
+};
+#include "driver/scanstep.hpp"
+} // namespace avx2kernel
+LINEBENCH_AVX2_END
+
+#define LINEBENCH_KERNELNAMESPACEOF(name) name##kernel
+#define LINEBENCH_KERNELNAMESPACE(name) LINEBENCH_KERNELNAMESPACEOF(name)
+
+// One pass over the text with the kernel given: a step per line, each line
+// handed to work, which is returned.  The kernel is chosen here once per
+// pass, by a direct call; inside, the pass's loop has its kernel's step
+// inlined.
+template <typename Work>
+[[gnu::always_inline]] inline Work scanpass([[maybe_unused]] scannerkernel kernel, const char *text, const char *end,
+                                            char *linebuf, Work work)
+{
+#ifdef LINEBENCH_SCANNERKERNEL
+    return LINEBENCH_KERNELNAMESPACE(LINEBENCH_SCANNERKERNEL)::scanpass(text, end, linebuf, work);
+#else
+    if (kernel == scannerkernel::avx2)
+        return avx2kernel::scanpass(text, end, linebuf, work);
+    return sse2kernel::scanpass(text, end, linebuf, work);
 #endif
 }

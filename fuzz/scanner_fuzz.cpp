@@ -1,6 +1,7 @@
-// Differential fuzz target: the block scanner (scanline) against the
-// byte-at-a-time model (scanlineplain).  Both scan the same text from the same
-// position at every step; the returned positions and the lines must agree.
+// Differential fuzz target: each block kernel's step that this CPU runs against
+// the byte-at-a-time model (scanlineplain); a kernel it cannot run is named as
+// skipped at start.  Both scan the same text from the same position at every
+// step; the returned positions and the lines must agree.
 //
 // Each input is scanned twice: as it is, and as a longer text that repeats the
 // input up to a length given by its first two bytes, so that runs reach the
@@ -26,14 +27,26 @@ void samelines(const char *begin, const char *end)
 {
     std::unique_ptr<char[]> fast(new char[MAXLINE]);
     std::unique_ptr<char[]> plain(new char[MAXLINE]);
-    std::string difference = scannerdifference(begin, end, fast.get(), plain.get());
-    if (!difference.empty()) {
-        std::fprintf(stderr, "scanners differ on a %s\n", difference.c_str());
-        std::abort();
+    for (const kernelstep &kernel : blockkernels) {
+        if (!kernelsupported(kernel.kernel))
+            continue;
+        std::string difference = scannerdifference(kernel, begin, end, fast.get(), plain.get());
+        if (!difference.empty()) {
+            std::fprintf(stderr, "scanners differ on a %s\n", difference.c_str());
+            std::abort();
+        }
     }
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    for (const kernelstep &kernel : blockkernels)
+        if (!kernelsupported(kernel.kernel))
+            std::fprintf(stderr, "scanner_fuzz: the %s kernel is %s\n", kernelname(kernel.kernel), kernelskipped);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -14,8 +14,10 @@
 // Output, on standard output, one "key value" pair per line in this order:
 // lines, stored, tree.height, tree.height_bound, tree.mean_depth,
 // tree.compares_per_lookup, hash.chains_used, hash.longest_chain,
-// hash.mean_chain, hash.nodes_per_lookup, hash.spread.  Counts print as
-// integers, tree.height_bound with one decimal, the other ratios with three.
+// hash.mean_chain, hash.nodes_per_lookup, hash.spread, scanner.kernel.
+// Counts print as integers, tree.height_bound with one decimal, the other
+// ratios with three; scanner.kernel names the scanner kernel that the passes
+// ran, the one the two programs run on this CPU.
 // Exit status 0 after a full run, 1 after any failure, as the programs.
 
 #include <algorithm>
@@ -35,13 +37,11 @@
 // The hash store's chain heads, all null at start, as in linebench-hash.
 static hashnode *table[HASHSIZE];
 
-// One pass over the text: scan each line into linebuf and hand it to work.
+// One pass over the text with the programs' scanner kernel: scan each line
+// into linebuf and hand it to work.
 template <typename Work> static void pass(const inputtext &input, char *linebuf, Work work)
 {
-    for (const char *pos = input.text; pos < input.end;) {
-        pos = scanline(pos, input.end, linebuf);
-        work(linebuf);
-    }
+    scanpass(passkernel(), input.text, input.end, linebuf, work);
 }
 
 // Depth of a node, the root at depth 1.
@@ -149,6 +149,11 @@ int main(int argc, char **argv)
         std::printf("Usage: %s <text file>\n", gProgName);
         return 1;
     }
+    if (!kernelsupported(passkernel())) { // only where the build fixes a kernel
+        std::fprintf(stderr, "%s: This build's scanner kernel, %s, needs instructions that this CPU lacks\n",
+                     gProgName, kernelname(passkernel()));
+        return 1;
+    }
     inputtext input = mapinput(argv[1]);
     char linebuf[MAXLINE];
 
@@ -194,6 +199,7 @@ int main(int argc, char **argv)
     std::printf("hash.mean_chain %.3f\n", ratio(stored, hashfigures.chainsused));
     std::printf("hash.nodes_per_lookup %.3f\n", ratio(visits, lines));
     std::printf("hash.spread %.3f\n", chisquare / (heads - 1.0));
+    std::printf("scanner.kernel %s\n", kernelname(passkernel()));
 
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         int error = errno;

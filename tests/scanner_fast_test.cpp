@@ -1,6 +1,7 @@
-// The block scanner (scanline) against the byte-at-a-time model (scanlineplain)
-// on generated texts that put the block path's hand-overs everywhere: block
-// edges, the 9,999-byte cut, blanks inside long runs and the end of the text.
+// Each block kernel's step against the byte-at-a-time model (scanlineplain) on
+// generated texts that put the block path's hand-overs everywhere: block edges,
+// the 9,999-byte cut, blanks inside long runs and the end of the text.  A
+// kernel that this CPU cannot run is skipped, and the test output says so.
 // The line rules themselves are checked case by case in scanner_test.cpp.
 #include <gtest/gtest.h>
 
@@ -11,30 +12,41 @@
 
 #include "driver/scanner.hpp"
 #include "guardedtext.hpp"
+#include "kernels.hpp"
 #include "samelines.hpp"
 
 namespace
 {
 
-// Scans the text with both scanners (see scannerdifference); neither may
-// write past linebuf.
-testing::AssertionResult samelines(const char *begin, const char *end)
+class ScannerFast : public testing::TestWithParam<kernelstep>
+{
+  protected:
+    void SetUp() override
+    {
+        if (!kernelsupported(GetParam().kernel))
+            GTEST_SKIP() << kernelskipped;
+    }
+    testing::AssertionResult samelines(const char *begin, const char *end) const;
+    testing::AssertionResult samelines(const std::string &text) const
+    {
+        return samelines(text.data(), text.data() + text.size());
+    }
+};
+
+// Scans the text with the kernel and the model (see scannerdifference);
+// neither may write past linebuf.
+testing::AssertionResult ScannerFast::samelines(const char *begin, const char *end) const
 {
     std::vector<char> fast = guardedlinebuf();
     std::vector<char> plain = guardedlinebuf();
-    std::string difference = scannerdifference(begin, end, fast.data(), plain.data());
+    std::string difference = scannerdifference(GetParam(), begin, end, fast.data(), plain.data());
     if (!difference.empty())
         return testing::AssertionFailure() << difference;
     if (std::size_t at = canarywritten(fast))
-        return testing::AssertionFailure() << "scanline wrote linebuf[" << at << "]";
+        return testing::AssertionFailure() << "the kernel wrote linebuf[" << at << "]";
     if (std::size_t at = canarywritten(plain))
         return testing::AssertionFailure() << "scanlineplain wrote linebuf[" << at << "]";
     return testing::AssertionSuccess();
-}
-
-testing::AssertionResult samelines(const std::string &text)
-{
-    return samelines(text.data(), text.data() + text.size());
 }
 
 // Text bytes that vary, so that a misplaced byte shows in the line.
@@ -46,7 +58,7 @@ std::string textrun(std::size_t length)
     return run;
 }
 
-TEST(ScannerFast, CutFallsAtEveryOffsetWithinABlock)
+TEST_P(ScannerFast, CutFallsAtEveryOffsetWithinABlock)
 {
     // What may follow the run: each hands the step over differently.
     const std::string nul("\0", 1);
@@ -64,7 +76,7 @@ TEST(ScannerFast, CutFallsAtEveryOffsetWithinABlock)
             }
 }
 
-TEST(ScannerFast, RunsLongerThanTwoLines)
+TEST_P(ScannerFast, RunsLongerThanTwoLines)
 {
     for (std::size_t length : {2 * MAXLINELEN - 1, 2 * MAXLINELEN, 2 * MAXLINELEN + 1, std::size_t{20000}}) {
         EXPECT_TRUE(samelines(textrun(length) + "\n")) << length;
@@ -72,7 +84,7 @@ TEST(ScannerFast, RunsLongerThanTwoLines)
     }
 }
 
-TEST(ScannerFast, BlanksInsideLongRuns)
+TEST_P(ScannerFast, BlanksInsideLongRuns)
 {
     const std::string blankchars = " \t\r";
     std::string run = textrun(200);
@@ -98,7 +110,7 @@ TEST(ScannerFast, BlanksInsideLongRuns)
     EXPECT_TRUE(samelines(walking + "\n" + walking));
 }
 
-TEST(ScannerFast, LineEndsAtEveryOffsetWithinABlock)
+TEST_P(ScannerFast, LineEndsAtEveryOffsetWithinABlock)
 {
     const std::string nul("\0", 1);
     for (std::size_t length = 0; length < 48; ++length)
@@ -111,7 +123,7 @@ TEST(ScannerFast, LineEndsAtEveryOffsetWithinABlock)
 
 // Texts drawn from a small alphabet heavy in the bytes that the scanner tells
 // apart, with a fixed seed so that a failure can be replayed.
-TEST(ScannerFast, GeneratedTextsAgree)
+TEST_P(ScannerFast, GeneratedTextsAgree)
 {
     const std::string alphabet("ab \t\r\n\n\0\x01\x08\x0b\x0c\x0e\x1f\x21\x7f\x80\xff", 18);
     std::uint64_t state = 88172645463325252u;
@@ -137,7 +149,7 @@ TEST(ScannerFast, GeneratedTextsAgree)
 
 // Texts that end right before an inaccessible page: a block load that reached
 // beyond the text would fault.
-TEST(ScannerFast, ReadsNothingPastTheText)
+TEST_P(ScannerFast, ReadsNothingPastTheText)
 {
     const std::string nul("\0", 1);
     for (std::size_t length = 0; length < 70; ++length)
@@ -155,5 +167,8 @@ TEST(ScannerFast, ReadsNothingPastTheText)
         EXPECT_TRUE(samelines(text.begin(), text.end())) << length;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(kernels, ScannerFast, testing::ValuesIn(blockkernels),
+                         [](const testing::TestParamInfo<kernelstep> &info) { return kernelname(info.param.kernel); });
 
 } // namespace

@@ -1,27 +1,34 @@
-// The line scanner's rules, run against both the byte-at-a-time model
-// (scanlineplain) and the step that the passes run (scanline).
+// The line scanner's rules, run against the byte-at-a-time model
+// (scanlineplain) and each kernel's step that the passes run.  A kernel that
+// this CPU cannot run is skipped, and the test output says so.
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
 #include <random>
-#include <type_traits>
 #include <string>
 #include <vector>
 
 #include "driver/scanner.hpp"
 #include "guardedtext.hpp"
+#include "kernels.hpp"
 
 using namespace std::string_literals;
 
 namespace {
 
 struct plainstep {
+    static constexpr scannerkernel kernel = scannerkernel::plain;
     static const char *step(const char *pos, const char *end, char *linebuf) { return scanlineplain(pos, end, linebuf); }
 };
-struct passstep {
-    static const char *step(const char *pos, const char *end, char *linebuf) { return scanline(pos, end, linebuf); }
+struct sse2pass {
+    static constexpr scannerkernel kernel = scannerkernel::sse2;
+    static const char *step(const char *pos, const char *end, char *linebuf) { return sse2step(pos, end, linebuf); }
+};
+struct avx2pass {
+    static constexpr scannerkernel kernel = scannerkernel::avx2;
+    static const char *step(const char *pos, const char *end, char *linebuf) { return avx2step(pos, end, linebuf); }
 };
 
 struct pass {
@@ -70,19 +77,21 @@ std::string letters(std::size_t n, std::size_t from = 0)
 
 template <class Step> class scannertest : public ::testing::Test {
   protected:
+    void SetUp() override
+    {
+        if (!kernelsupported(Step::kernel))
+            GTEST_SKIP() << kernelskipped;
+    }
     static pass run(const std::string &text) { return scanpass<Step>(text.data(), text.data() + text.size()); }
     static std::vector<std::string> lines(const std::string &text) { return run(text).lines; }
 };
 
 class stepnames {
   public:
-    template <class Step> static std::string GetName(int)
-    {
-        return std::is_same_v<Step, plainstep> ? "scanlineplain" : "scanline";
-    }
+    template <class Step> static std::string GetName(int) { return kernelname(Step::kernel); }
 };
 
-using steps = ::testing::Types<plainstep, passstep>;
+using steps = ::testing::Types<plainstep, sse2pass, avx2pass>;
 TYPED_TEST_SUITE(scannertest, steps, stepnames);
 
 using linelist = std::vector<std::string>;
@@ -249,10 +258,14 @@ TYPED_TEST(scannertest, readsnothingbeyondtheend)
     }
 }
 
-// The pass step against the model on random texts rich in the cases that a
-// step tells apart, long runs around the cut included: the same lines and the
-// same positions, step by step.
-TEST(scanneragreement, scanlinematchesthemodel)
+template <class Step> class scanneragreement : public scannertest<Step> {};
+using blocksteps = ::testing::Types<sse2pass, avx2pass>;
+TYPED_TEST_SUITE(scanneragreement, blocksteps, stepnames);
+
+// Each kernel's step against the model on random texts rich in the cases that
+// a step tells apart, long runs around the cut included: the same lines and
+// the same positions, step by step.
+TYPED_TEST(scanneragreement, kernelmatchesthemodel)
 {
     std::mt19937 rng(20240611);
     const std::string alphabet = "abcxyz0189 \t\r\n\n\n\0\0\x01\x08\x0b\x0c\x1f\x7f\x80\xe9\xff"s;
@@ -272,7 +285,7 @@ TEST(scanneragreement, scanlinematchesthemodel)
         guardedtext g(text);
         ASSERT_TRUE(g.ok());
         pass model = scanpass<plainstep>(g.begin(), g.end());
-        pass fast = scanpass<passstep>(g.begin(), g.end());
+        pass fast = scanpass<TypeParam>(g.begin(), g.end());
         ASSERT_EQ(fast.lines, model.lines);
         ASSERT_EQ(fast.stops.size(), model.stops.size());
         for (std::size_t i = 0; i + 1 < model.stops.size(); ++i)

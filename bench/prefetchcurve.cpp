@@ -1,0 +1,117 @@
+// prefetchcurve: the count pass of each scanner kernel with the text asked
+// for 0 (never) to 4,096 bytes ahead of each step, to choose the scanner's
+// prefetch distance from the flat part of the curve.  Every pass maps the file
+// afresh, as the driver does, so each time also covers bringing in its pages.
+// The kernels and distances run interleaved, in a rotating order, and the
+// median of each is printed.
+//
+// Usage: prefetchcurve <file> [runs]
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "driver/scanner.hpp"
+
+namespace
+{
+
+// The count pass's work, as in the driver: each line counted and copied.
+struct linecount {
+    std::uint64_t lines = 0;
+    [[gnu::always_inline]] void operator()(const char *line)
+    {
+        ++lines;
+        asm volatile("" : : "m"(*reinterpret_cast<const char(*)[MAXLINE]>(line)));
+    }
+};
+
+struct trial {
+    scannerkernel kernel;
+    std::size_t distance;
+    double (*pass)(const char *path);
+    std::vector<double> micros;
+};
+
+// One count pass over a fresh mapping of path, in microseconds.
+template <scannerkernel Kernel, std::size_t Distance> double countpass(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0 || status.st_size == 0) {
+        std::perror(path);
+        std::exit(1);
+    }
+    auto size = static_cast<std::size_t>(status.st_size);
+    void *mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (mapping == MAP_FAILED) {
+        std::perror(path);
+        std::exit(1);
+    }
+    const char *text = static_cast<const char *>(mapping);
+    static char linebuf[MAXLINE];
+    timespec start, stop;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    linecount counted;
+    if constexpr (Kernel == scannerkernel::avx2)
+        counted = avx2kernel::scanpass<Distance>(text, text + size, linebuf, linecount{});
+    else
+        counted = sse2kernel::scanpass<Distance>(text, text + size, linebuf, linecount{});
+    clock_gettime(CLOCK_MONOTONIC, &stop);
+    munmap(mapping, size);
+    asm volatile("" : : "r"(counted.lines));
+    return static_cast<double>(stop.tv_sec - start.tv_sec) * 1e6 +
+           static_cast<double>(stop.tv_nsec - start.tv_nsec) / 1e3;
+}
+
+template <scannerkernel Kernel, std::size_t... Distances> void addtrials(std::vector<trial> &trials)
+{
+    if (!kernelsupported(Kernel)) {
+        std::printf("%s kernel skipped: this CPU lacks its instructions\n", kernelname(Kernel));
+        return;
+    }
+    (trials.push_back({Kernel, Distances, countpass<Kernel, Distances>, {}}), ...);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    std::size_t half = values.size() / 2;
+    return values.size() % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "Usage: %s <file> [runs]\n", argv[0]);
+        return 1;
+    }
+    int runs = argc == 3 ? std::atoi(argv[2]) : 11;
+    if (runs < 1) {
+        std::fprintf(stderr, "%s: runs must be at least 1\n", argv[0]);
+        return 1;
+    }
+    std::vector<trial> trials;
+    addtrials<scannerkernel::sse2, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
+    addtrials<scannerkernel::avx2, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
+    for (int run = 0; run < runs; ++run)
+        for (std::size_t slot = 0; slot < trials.size(); ++slot) {
+            trial &t = trials[(slot + static_cast<std::size_t>(run)) % trials.size()];
+            t.micros.push_back(t.pass(argv[1]));
+        }
+    std::printf("%s: count pass, median of %d interleaved runs, microseconds\n", argv[1], runs);
+    std::printf("kernel  distance      us\n");
+    for (const trial &t : trials)
+        std::printf("%-6s  %8zu  %6.0f\n", kernelname(t.kernel), t.distance, median(t.micros));
+    return 0;
+}
