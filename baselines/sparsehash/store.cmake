@@ -1,9 +1,3 @@
-# sparsehash throws std::length_error where a table's size would overflow, and
-# GCC rejects a throw built without exceptions.  With them, such an overflow,
-# which nothing catches, ends the process.
-if(NOT TARGET linebench_sparsehash)
-  add_library(linebench_sparsehash INTERFACE)
-  target_compile_options(linebench_sparsehash INTERFACE -fexceptions)
-endif()
-set(STORE_LIBRARIES linebench_sparsehash)
+include(${CMAKE_CURRENT_LIST_DIR}/../googlehash.cmake)
+set(STORE_LIBRARIES linebench_googlehash)
 set(STORE_FAMILY "open addressing")
