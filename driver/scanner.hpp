@@ -9,10 +9,12 @@
 // ever read and a file whose size is a multiple of the page size is safe.
 //
 // scanlineplain is the model: a byte at a time, it defines the rules.  The
-// passes run a kernel's step, the same rules 64 bytes at a time:
-//   sse2  as four 16-byte vectors, on every x86-64;
-//   avx2  as two 32-byte vectors, blanks removed by byte shuffles, where the
-//         CPU has AVX2 (with BMI1 and POPCNT, which every AVX2 CPU has).
+// passes run a kernel's step, the same rules on blocks of 64 bytes, looking at
+// two blocks at once where a line ends inside them (scanstep.hpp):
+//   sse2  a block as four 16-byte vectors, on every x86-64;
+//   avx2  a block as two 32-byte vectors, blanks removed by byte shuffles,
+//         where the CPU has AVX2 (with BMI1 and POPCNT, which every AVX2 CPU
+//         has).
 // The widest kernel that the CPU runs is chosen once, at start-up.  The build
 // option LINEBENCH_SCANNERKERNEL fixes one instead (sse2, avx2, or plain for
 // the model), for comparisons; a build then holds that kernel alone.
@@ -77,6 +79,10 @@ inline constexpr std::size_t prefetchdistance = 1024;
     }
 }
 
+// A mask of the window of two blocks that the step looks at, bit i for byte
+// i, where a shift by a byte's index needs no branch.
+__extension__ typedef unsigned __int128 windowmask;
+
 enum class scannerkernel { plain, sse2, avx2 };
 
 inline const char *kernelname(scannerkernel kernel)
@@ -98,7 +104,8 @@ inline bool kernelsupported(scannerkernel kernel)
     if (kernel != scannerkernel::avx2)
         return true;
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("popcnt");
 }
 
 // The kernel that the passes run: the one the build fixes, else the widest
@@ -166,7 +173,8 @@ struct block {
     {
         std::uint64_t mask = 0;
         for (unsigned i = 0; i < 4; ++i)
-            mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(marks[i]))) << (16 * i);
+            mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(marks[i])))
+                    << (16 * i);
         return mask;
     }
     // Bit i is set when byte i equals c.
@@ -184,6 +192,35 @@ struct block {
         for (unsigned i = 0; i < 4; ++i)
             marks[i] = _mm_cmpeq_epi8(_mm_min_epu8(part[i], _mm_set1_epi8(' ')), part[i]);
         return bits(marks);
+    }
+    // Bit i is set when byte i is a blank.
+    [[gnu::always_inline]] std::uint64_t blank() const
+    {
+        __m128i marks[4];
+        for (unsigned i = 0; i < 4; ++i)
+            marks[i] = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(part[i], _mm_set1_epi8(' ')),
+                                                 _mm_cmpeq_epi8(part[i], _mm_set1_epi8('\t'))),
+                                    _mm_cmpeq_epi8(part[i], _mm_set1_epi8('\r')));
+        return bits(marks);
+    }
+    // Stores the 32 bytes at from at to, and returns the index of the first
+    // that is at most 32, or 32 if none is.
+    [[gnu::always_inline]] static unsigned firstspecial32(const char *from, char *to)
+    {
+        unsigned mask = 0;
+        for (unsigned i = 0; i < 2; ++i) {
+            __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 16 * i));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 16 * i), bytes);
+            __m128i marks = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8(' ')), bytes);
+            mask |= static_cast<unsigned>(_mm_movemask_epi8(marks)) << (16 * i);
+        }
+        return mask == 0 ? 32 : static_cast<unsigned>(__builtin_ctz(mask));
+    }
+    // The index of the lowest bit set in the 128 bits high:low; one must be set.
+    [[gnu::always_inline]] static unsigned firstof(std::uint64_t low, std::uint64_t high)
+    {
+        return low != 0 ? static_cast<unsigned>(__builtin_ctzll(low))
+                        : 64 + static_cast<unsigned>(__builtin_ctzll(high));
     }
     // Copies the bytes of from[0] to from[count - 1] whose bit is set in keep
     // to at, in order, and returns how many.  Writes at[0] to at[count - 1].
@@ -252,10 +289,35 @@ struct block {
         return bits(_mm256_cmpeq_epi8(_mm256_min_epu8(low, space), low),
                     _mm256_cmpeq_epi8(_mm256_min_epu8(high, space), high));
     }
+    // Bytes equal to their entry in this table, indexed by their low four
+    // bits, are blanks: space (0x20), tab (0x09) and carriage return (0x0d).
+    // Every other entry differs from its index in the low four bits, and a
+    // byte from 0x80 up is shuffled to 0, so nothing else matches.
+    [[gnu::always_inline]] static __m256i blankbytes(__m256i bytes)
+    {
+        const __m256i table = _mm256_setr_epi8(' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', 0, 0, 0, '\r', 0, 0, //
+                                               ' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', 0, 0, 0, '\r', 0, 0);
+        return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
+    }
+    [[gnu::always_inline]] std::uint64_t blank() const { return bits(blankbytes(low), blankbytes(high)); }
+    // tzcnt gives the width for a mask of none, so neither needs a branch.
+    [[gnu::always_inline]] static unsigned firstspecial32(const char *from, char *to)
+    {
+        __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to), bytes);
+        __m256i marks = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, _mm256_set1_epi8(' ')), bytes);
+        return _tzcnt_u32(static_cast<std::uint32_t>(_mm256_movemask_epi8(marks)));
+    }
+    [[gnu::always_inline]] static unsigned firstof(std::uint64_t low, std::uint64_t high)
+    {
+        auto first = static_cast<unsigned>(_tzcnt_u64(low));
+        return low != 0 ? first : 64 + static_cast<unsigned>(_tzcnt_u64(high));
+    }
     // Every group of 8 is shuffled into place and stored with 8 bytes, so the
     // writes end at at[width - 1] at the latest; those past the kept bytes
     // are garbage.  count only bounds what keep holds.
-    [[gnu::always_inline]] static std::size_t compact(char *at, const char *from, std::uint64_t keep, unsigned)
+    [[gnu::always_inline]] static std::size_t compact(char *at, const char *from, std::uint64_t keep,
+                                                      unsigned)
     {
         std::size_t kept = 0;
         for (unsigned group = 0; group < width / 8; ++group) {
@@ -280,8 +342,8 @@ LINEBENCH_AVX2_END
 // pass, by a direct call; inside, the pass's loop has its kernel's step
 // inlined.
 template <typename Work>
-[[gnu::always_inline]] inline Work scanpass([[maybe_unused]] scannerkernel kernel, const char *text, const char *end,
-                                            char *linebuf, Work work)
+[[gnu::always_inline]] inline Work scanpass([[maybe_unused]] scannerkernel kernel, const char *text,
+                                            const char *end, char *linebuf, Work work)
 {
 #ifdef LINEBENCH_SCANNERKERNEL
     return LINEBENCH_KERNELNAMESPACE(LINEBENCH_SCANNERKERNEL)::scanpass(text, end, linebuf, work);

@@ -110,15 +110,23 @@ TEST_P(ScannerFast, BlanksInsideLongRuns)
     EXPECT_TRUE(samelines(walking + "\n" + walking));
 }
 
-TEST_P(ScannerFast, LineEndsAtEveryOffsetWithinABlock)
+TEST_P(ScannerFast, LineEndsAtEveryOffsetWithinTheWindow)
 {
+    // The step finds most lines' ends among the 128 bytes at the line's
+    // start: with no blank, with blanks in either block, led by blanks, with a
+    // NUL or control byte before or after the end, and past the window.
     const std::string nul("\0", 1);
-    for (std::size_t length = 0; length < 48; ++length)
-        for (const std::string &end :
-             {std::string("\n"), nul, std::string("\n\n\n"), std::string("\x01\n")}) {
-            std::string line = textrun(length) + end;
-            EXPECT_TRUE(samelines(line + line + line + "tail")) << length;
-        }
+    const std::string ends[] = {"\n", nul, "\n\n\n", "\x01\n", "\n\x01", "\n" + nul};
+    for (std::size_t length = 0; length < 140; ++length)
+        for (std::size_t blanks : {std::size_t{0}, std::size_t{1}, std::size_t{9}})
+            for (const std::string &end : ends) {
+                std::string line = textrun(length);
+                for (std::size_t b = 0; b < blanks && b < length; ++b)
+                    line[(b * 37 + length / 2) % length] = " \t\r"[b % 3];
+                std::string led = "\t  " + line;
+                EXPECT_TRUE(samelines(line + end + line + end + led + end + "tail"))
+                    << length << ", " << blanks;
+            }
 }
 
 // Texts drawn from a small alphabet heavy in the bytes that the scanner tells
@@ -169,6 +177,8 @@ TEST_P(ScannerFast, ReadsNothingPastTheText)
 }
 
 INSTANTIATE_TEST_SUITE_P(kernels, ScannerFast, testing::ValuesIn(blockkernels),
-                         [](const testing::TestParamInfo<kernelstep> &info) { return kernelname(info.param.kernel); });
+                         [](const testing::TestParamInfo<kernelstep> &info) {
+                             return kernelname(info.param.kernel);
+                         });
 
 } // namespace
