@@ -315,12 +315,14 @@ struct block {
     }
     // Every group of 8 is shuffled into place and stored with 8 bytes, so the
     // writes end at at[width - 1] at the latest; those past the kept bytes
-    // are garbage.  count only bounds what keep holds.
+    // are garbage.  Only the first half's groups are needed when count lies
+    // in it, as on short lines: keep has no bit at or past count.
     [[gnu::always_inline]] static std::size_t compact(char *at, const char *from, std::uint64_t keep,
-                                                      unsigned)
+                                                      unsigned count)
     {
         std::size_t kept = 0;
-        for (unsigned group = 0; group < width / 8; ++group) {
+        unsigned groups = count <= width / 2 ? width / 16 : width / 8;
+        for (unsigned group = 0; group < groups; ++group) {
             auto mask = static_cast<unsigned>(keep >> (8 * group)) & 0xff;
             __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + 8 * group));
             __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&shuffles.order[mask]));
