@@ -18,20 +18,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "driver/linecount.hpp"
 #include "driver/scanner.hpp"
 
 namespace
 {
-
-// The count pass's work, as in the driver: each line counted and copied.
-struct linecount {
-    std::uint64_t lines = 0;
-    [[gnu::always_inline]] void operator()(const char *line)
-    {
-        ++lines;
-        asm volatile("" : : "m"(*reinterpret_cast<const char(*)[MAXLINE]>(line)));
-    }
-};
 
 struct trial {
     scannerkernel kernel;

@@ -25,20 +25,13 @@
 
 #include "binding.hpp"
 #include "driver/common.hpp"
+#include "driver/linecount.hpp"
 #include "driver/mapping.hpp"
 #include "driver/scanner.hpp"
 
 void *malStart;   // program break just before the store pass
 double DeltaMem;  // growth of the program break over the store pass, bytes
 double DeltaUSec; // elapsed time of the latest pass, microseconds
-
-// Tells the compiler that the line's bytes are read here, so the count pass
-// must really copy every line although nothing else looks at it.  Emits no
-// code.
-[[gnu::always_inline]] inline void keepline(const char *line)
-{
-    asm volatile("" : : "m"(*reinterpret_cast<const char(*)[MAXLINE]>(line)));
-}
 
 // Tells the compiler that a lookup's result is used, so the lookup cannot be
 // dropped even where the driver does not check it.  Emits no code.
@@ -63,16 +56,6 @@ template <typename Work>
     DeltaUSec = static_cast<double>(seconds) * 1000000.0 + static_cast<double>(micros);
     return done;
 }
-
-// The count pass's work: counts the lines, each of which must be copied.
-struct linecount {
-    std::uint64_t lines = 0;
-    [[gnu::always_inline]] void operator()(const char *line)
-    {
-        ++lines;
-        keepline(line);
-    }
-};
 
 int main(int argc, char **argv)
 {
