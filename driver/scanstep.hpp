@@ -84,7 +84,7 @@ template <std::size_t Distance = prefetchdistance>
         keephigh &= static_cast<std::uint64_t>(before >> width);
         if (((speciallow & keeplow) | (specialhigh & keephigh)) != 0)
             break; // a NUL or control byte before the line feed
-        auto kept = static_cast<std::size_t>(__builtin_popcountll(keeplow) + __builtin_popcountll(keephigh));
+        std::size_t kept = block::countof(keeplow) + block::countof(keephigh);
         const char *line = pos;
         pos += at + 1;
         if (kept == 0)
