@@ -53,7 +53,7 @@ template <std::size_t Distance = prefetchdistance>
         first.store(linebuf);
         second.store(linebuf + width);
         std::uint64_t speciallow = first.special(), specialhigh = second.special();
-        if ((speciallow | specialhigh) == 0) { // text on, in place
+        if ((speciallow | specialhigh) == 0) { // all text, already in place
             len = 2 * width;
             pos += 2 * width;
             break;
@@ -87,7 +87,7 @@ template <std::size_t Distance = prefetchdistance>
         std::size_t kept = block::countof(keeplow) + block::countof(keephigh);
         const char *line = pos;
         pos += at + 1;
-        if (kept == 0)
+        if (kept == 0) // blanks alone before the line feed: no line
             continue;
         if (kept != at) {
             std::size_t keptlow = block::compact(linebuf, line, keeplow, at < width ? at : width);
