@@ -6,15 +6,13 @@
 //
 // Usage: libcloop <file>
 // Prints the lines, the elapsed microseconds and the rate.
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <time.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "bench/freshmap.hpp"
 #include "driver/scanner.hpp"
 
 int main(int argc, char **argv)
@@ -23,19 +21,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "Usage: %s <file>\n", argv[0]);
         return 1;
     }
-    int fd = open(argv[1], O_RDONLY | O_CLOEXEC);
-    struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0 || status.st_size == 0) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    auto size = static_cast<std::size_t>(status.st_size);
-    void *mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
-    if (mapping == MAP_FAILED) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    const char *text = static_cast<const char *>(mapping);
+    auto [text, size] = mapfresh(argv[1]);
     const char *end = text + size;
     static char linebuf[MAXLINE];
 
@@ -43,7 +29,8 @@ int main(int argc, char **argv)
     clock_gettime(CLOCK_MONOTONIC, &start);
     std::uint64_t lines = 0;
     for (const char *pos = text; pos < end; ++lines) {
-        const char *feed = static_cast<const char *>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
+        const char *feed =
+            static_cast<const char *>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
         const char *lineend = feed != nullptr ? feed : end;
         auto length = static_cast<std::size_t>(lineend - pos);
         if (length > MAXLINELEN)
@@ -55,8 +42,7 @@ int main(int argc, char **argv)
     }
     clock_gettime(CLOCK_MONOTONIC, &stop);
 
-    double micros = static_cast<double>(stop.tv_sec - start.tv_sec) * 1e6 +
-                    static_cast<double>(stop.tv_nsec - start.tv_nsec) / 1e3;
+    double micros = elapsedmicros(start, stop);
     std::printf("%llu lines %.0f us %.2f GB/s\n", static_cast<unsigned long long>(lines), micros,
                 static_cast<double>(size) / micros / 1e3);
     return 0;

@@ -6,9 +6,6 @@
 //
 // Usage: pagetouch [read] <file>
 // Prints the bytes, the pages, the elapsed microseconds and the rate.
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bench/freshmap.hpp"
+
 int main(int argc, char **argv)
 {
     bool readall = argc == 3 && std::strcmp(argv[1], "read") == 0;
@@ -26,19 +25,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const char *path = argv[argc - 1];
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0 || status.st_size == 0) {
-        std::perror(path);
-        return 1;
-    }
-    auto size = static_cast<std::size_t>(status.st_size);
-    void *mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
-    if (mapping == MAP_FAILED) {
-        std::perror(path);
-        return 1;
-    }
-    const volatile unsigned char *text = static_cast<const unsigned char *>(mapping);
+    auto [bytes, size] = mapfresh(path);
+    const volatile unsigned char *text = reinterpret_cast<const unsigned char *>(bytes);
     auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 
     timespec start, stop;
@@ -46,12 +34,12 @@ int main(int argc, char **argv)
     unsigned sum = 0;
     if (readall) {
         // Two 16-byte loads a step, or-ed together so that none can be dropped.
-        const char *bytes = static_cast<const char *>(mapping);
         __m128i acc = _mm_setzero_si128();
         std::size_t offset = 0;
         for (; offset + 32 <= size; offset += 32)
-            acc = _mm_or_si128(acc, _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + offset)),
-                                                 _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + offset + 16))));
+            acc = _mm_or_si128(
+                acc, _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + offset)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + offset + 16))));
         for (; offset < size; ++offset)
             sum |= text[offset];
         sum |= static_cast<unsigned>(_mm_movemask_epi8(acc));
@@ -61,8 +49,7 @@ int main(int argc, char **argv)
     }
     clock_gettime(CLOCK_MONOTONIC, &stop);
 
-    double micros = static_cast<double>(stop.tv_sec - start.tv_sec) * 1e6 +
-                    static_cast<double>(stop.tv_nsec - start.tv_nsec) / 1e3;
+    double micros = elapsedmicros(start, stop);
     std::printf("%zu bytes %zu pages %.0f us %.2f GB/s (sum %u)\n", size, (size + page - 1) / page, micros,
                 static_cast<double>(size) / micros / 1e3, sum);
     return 0;

@@ -6,11 +6,8 @@
 // median of each is printed.
 //
 // Usage: prefetchcurve <file> [runs]
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -18,6 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/freshmap.hpp"
 #include "driver/linecount.hpp"
 #include "driver/scanner.hpp"
 
@@ -34,20 +32,7 @@ struct trial {
 // One count pass over a fresh mapping of path, in microseconds.
 template <scannerkernel Kernel, std::size_t Distance> double countpass(const char *path)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0 || status.st_size == 0) {
-        std::perror(path);
-        std::exit(1);
-    }
-    auto size = static_cast<std::size_t>(status.st_size);
-    void *mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
-    close(fd);
-    if (mapping == MAP_FAILED) {
-        std::perror(path);
-        std::exit(1);
-    }
-    const char *text = static_cast<const char *>(mapping);
+    auto [text, size] = mapfresh(path);
     static char linebuf[MAXLINE];
     timespec start, stop;
     clock_gettime(CLOCK_MONOTONIC, &start);
@@ -57,10 +42,9 @@ template <scannerkernel Kernel, std::size_t Distance> double countpass(const cha
     else
         counted = sse2kernel::scanpass<Distance>(text, text + size, linebuf, linecount{});
     clock_gettime(CLOCK_MONOTONIC, &stop);
-    munmap(mapping, size);
+    munmap(const_cast<char *>(text), size);
     asm volatile("" : : "r"(counted.lines));
-    return static_cast<double>(stop.tv_sec - start.tv_sec) * 1e6 +
-           static_cast<double>(stop.tv_nsec - start.tv_nsec) / 1e3;
+    return elapsedmicros(start, stop);
 }
 
 template <scannerkernel Kernel, std::size_t... Distances> void addtrials(std::vector<trial> &trials)
