@@ -3,9 +3,10 @@
 //
 // The file is mapped, cut into lines by the scanner, and run through three
 // timed passes: count (scanning alone), store (one insert per line) and lookup
-// (one lookup per line).  The scanner's kernel is chosen once, at start-up.  The store is fixed when the program is built: the build
-// puts one store's binding.hpp on the include path, and the passes call its
-// insert and lookup directly, so no indirection is timed.
+// (one lookup per line).  The scanner's kernel is chosen once, at start-up.
+// The store is fixed when the program is built: the build puts one store's
+// binding.hpp on the include path, and the passes call its insert and lookup
+// directly, so no indirection is timed.
 //
 // Output, on standard output:
 //   # <program> <path> 
