@@ -270,15 +270,30 @@ class Run:
                                     "report": report})
         per = len(self.record["files"]) * len(self.record["stores"])
         self.record["rounds_finished"] = len(self.record["runs"]) // per
+        checkstop()
 
     def save(self):
         compareresults.writejson(os.path.join(self.args.out, "results.json"), self.record)
 
 
+# The signal that stopped the run.  Python drops the exception that stopon
+# raises where the signal lands in a finaliser or a fork hook, as when a run's
+# child is started, so the run also looks here after every run and before it
+# calls itself complete.
+caught = None
+
+
 def stopon(signum, frame):
+    global caught
+    caught = signum
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, signal.SIG_IGN)
     raise Interrupted(signum)
+
+
+def checkstop():
+    if caught is not None:
+        raise Interrupted(caught)
 
 
 def describefiles(args, bindir, corpora):
@@ -397,6 +412,7 @@ def execute(run):
     compareoutput.writemarkdown(os.path.join(args.out, "results.md"), results, sources, settings, shapenote,
                                 winners, against, machineline)
     compareresults.writecsv(os.path.join(args.out, "results.csv"), results, shapes is not None)
+    checkstop()
     run.record["complete"] = True
     run.save()
     note = compareplot.writeplot(args.out, results, stores, comparerun.lastlevelcache())

@@ -16,6 +16,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
+import comparecli  # noqa: E402
 import comparerun  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -257,6 +258,28 @@ class interruption(Folder):
                 self.assertEqual((record["complete"], record["stopped_by"]), (False, signum.name))
                 self.assertGreaterEqual(record["rounds_finished"], 1)
                 self.assertGreaterEqual(len(record["runs"]), record["rounds_finished"])
+
+
+    def test_astopthatpythondropsstillendstherunafterthenextrun(self):
+        """A signal that lands in a finaliser or a fork hook: Python drops the
+        exception the handler raises there, and the run must stop anyway."""
+        handlers = {signum: signal.getsignal(signum) for signum in (signal.SIGINT, signal.SIGTERM)}
+        self.addCleanup(lambda: [signal.signal(s, h) for s, h in handlers.items()])
+        self.addCleanup(setattr, comparecli, "caught", None)
+        self.addCleanup(setattr, sys, "unraisablehook", sys.unraisablehook)
+        sys.unraisablehook = lambda unraisable: None
+
+        class landsinafinaliser:
+            def __del__(self):
+                comparecli.stopon(signal.SIGINT, None)
+
+        landsinafinaliser()
+        run = comparecli.Run.__new__(comparecli.Run)
+        run.reports, run.record = {}, {"runs": [], "files": [{}], "stores": [{}]}
+        with self.assertRaises(comparerun.Interrupted) as stop:
+            run.done(0, "words.txt", {"key": "X"}, {})
+        self.assertEqual(stop.exception.signum, signal.SIGINT)
+        self.assertEqual(len(run.record["runs"]), 1)
 
 
 class memory(Folder):
