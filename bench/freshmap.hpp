@@ -18,13 +18,18 @@ struct freshmapping {
 };
 
 // Maps the file at path; on a failure prints the path with the reason and
-// exits with status 1.  An empty file cannot be mapped.
+// exits with status 1.  An empty file cannot be mapped, and has no lines to
+// time.
 inline freshmapping mapfresh(const char *path)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     struct stat status;
-    if (fd < 0 || fstat(fd, &status) != 0 || status.st_size == 0) {
+    if (fd < 0 || fstat(fd, &status) != 0) {
         std::perror(path);
+        std::exit(1);
+    }
+    if (status.st_size == 0) {
+        std::fprintf(stderr, "%s: the file is empty\n", path);
         std::exit(1);
     }
     auto size = static_cast<std::size_t>(status.st_size);
