@@ -1,0 +1,200 @@
+// stepchain: what the count pass loses by each line waiting for the line
+// before.  A step starts at its position, so the next line's loads wait for
+// the load at this line's start, its marks and its bit scan.  Over the first
+// 4 MiB of a file, already in memory and in the cache, this times per line:
+//   pass     the count pass of the widest kernel, all rules kept;
+//   carried  a pass that copies each line as the step does, 128 bytes, but
+//            takes line ends from the line-feed masks of aligned 64-byte
+//            blocks carried from one line to the next, so that no line waits
+//            on a load at the line before;
+//   C library loop  memchr and memcpy per line.
+// carried keeps no rule but the line feed, so it runs only on texts of lines
+// of 1 to 127 bytes above 32, each ended by one line feed, where all three
+// count the same lines.  Runs are interleaved; medians are printed.
+//
+// Usage: stepchain <file> [runs]
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "bench/freshmap.hpp"
+#include "driver/linecount.hpp"
+#include "driver/scanner.hpp"
+
+namespace
+{
+
+constexpr std::size_t textlimit = 4 << 20;
+constexpr std::size_t longestplain = 127;
+constexpr int passesperrun = 10;
+
+bool plainlines(const char *begin, const char *end)
+{
+    std::size_t length = 0;
+    for (const char *at = begin; at < end; ++at) {
+        auto c = static_cast<unsigned char>(*at);
+        if (c == '\n') {
+            if (length == 0)
+                return false;
+            length = 0;
+        } else if (c <= ' ' || ++length > longestplain) {
+            return false;
+        }
+    }
+    return length == 0;
+}
+
+LINEBENCH_AVX2_BEGIN
+// Bit i set where byte i of the 64 at from is at most 32: in a text of plain
+// lines, where it is a line feed.
+[[gnu::always_inline]] inline std::uint64_t marks64(const char *from)
+{
+    __m256i space = _mm256_set1_epi8(' ');
+    __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from));
+    __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + 32));
+    return static_cast<std::uint32_t>(
+               _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(low, space), low))) |
+           static_cast<std::uint64_t>(static_cast<std::uint32_t>(
+               _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(high, space), high))))
+               << 32;
+}
+
+[[gnu::always_inline]] inline void copy128(char *to, const char *from)
+{
+    for (int offset = 0; offset < 128; offset += 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + offset),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + offset)));
+}
+
+[[gnu::noinline]] std::uint64_t carriedpass(const char *text, const char *end, char *linebuf)
+{
+    linecount counted;
+    const char *base = text; // aligned: the block whose line feeds are in feeds
+    std::uint64_t feeds = marks64(base);
+    for (const char *pos = text; pos < end;) {
+        __builtin_prefetch(base + prefetchdistance);
+        // A line of up to 127 bytes ends in this block or one of the next two.
+        while (feeds == 0) {
+            base += 64;
+            feeds = marks64(base);
+        }
+        const char *feed = base + _tzcnt_u64(feeds);
+        feeds &= feeds - 1;
+        copy128(linebuf, pos);
+        linebuf[feed - pos] = '\0';
+        pos = feed + 1;
+        counted(linebuf);
+    }
+    return counted.lines;
+}
+LINEBENCH_AVX2_END
+
+std::uint64_t kernelpass(const char *text, const char *end, char *linebuf)
+{
+    return scanpass(passkernel(), text, end, linebuf, linecount{}).lines;
+}
+
+std::uint64_t libcpass(const char *text, const char *end, char *linebuf)
+{
+    std::uint64_t lines = 0;
+    for (const char *pos = text; pos < end; ++lines) {
+        const char *feed =
+            static_cast<const char *>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
+        const char *lineend = feed != nullptr ? feed : end;
+        auto length = std::min(static_cast<std::size_t>(lineend - pos), MAXLINELEN);
+        std::memcpy(linebuf, pos, length);
+        linebuf[length] = '\0';
+        asm volatile("" : : "r"(linebuf) : "memory");
+        pos = lineend + 1;
+    }
+    return lines;
+}
+
+struct row {
+    const char *name;
+    std::uint64_t (*pass)(const char *, const char *, char *);
+    std::vector<double> nanosperline;
+    std::uint64_t lines;
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    std::size_t half = values.size() / 2;
+    return values.size() % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "Usage: %s <file> [runs]\n", argv[0]);
+        return 1;
+    }
+    int runs = argc == 3 ? std::atoi(argv[2]) : 11;
+    if (runs < 1) {
+        std::fprintf(stderr, "%s: runs must be at least 1\n", argv[0]);
+        return 1;
+    }
+    auto [mapped, size] = mapfresh(argv[1]);
+    std::size_t kept = size;
+    if (kept > textlimit) { // whole lines only
+        const void *lastfeed = memrchr(mapped, '\n', textlimit);
+        kept = lastfeed != nullptr
+                   ? static_cast<std::size_t>(static_cast<const char *>(lastfeed) - mapped) + 1
+                   : textlimit;
+    }
+    // The text 64-byte aligned and followed by zeros, so that the loads of
+    // whole blocks and vectors past its end stay inside the buffer.
+    auto buffer = std::make_unique<char[]>(kept + 512);
+    char *begin = buffer.get() + (64 - reinterpret_cast<std::uintptr_t>(buffer.get()) % 64);
+    std::memcpy(begin, mapped, kept);
+    const char *end = begin + kept;
+    static char linebuf[MAXLINE + 128];
+
+    std::vector<row> rows{{"pass", kernelpass, {}, 0}};
+    if (!kernelsupported(scannerkernel::avx2))
+        std::printf("carried skipped: this CPU lacks AVX2\n");
+    else if (!plainlines(begin, end))
+        std::printf("carried skipped: the text is not lines of 1 to %zu bytes above 32\n", longestplain);
+    else
+        rows.push_back({"carried", carriedpass, {}, 0});
+    rows.push_back({"C library loop", libcpass, {}, 0});
+
+    for (int run = 0; run < runs; ++run)
+        for (std::size_t slot = 0; slot < rows.size(); ++slot) {
+            row &r = rows[(slot + static_cast<std::size_t>(run)) % rows.size()];
+            timespec start, stop;
+            clock_gettime(CLOCK_MONOTONIC, &start);
+            for (int pass = 0; pass < passesperrun; ++pass)
+                r.lines = r.pass(begin, end, linebuf);
+            clock_gettime(CLOCK_MONOTONIC, &stop);
+            r.nanosperline.push_back(elapsedmicros(start, stop) * 1e3 / passesperrun /
+                                     static_cast<double>(r.lines));
+        }
+
+    // On plain lines every row must count the pass's lines, or it timed
+    // something else.
+    for (const row &r : rows)
+        if (rows.size() > 2 && r.lines != rows.front().lines) {
+            std::fprintf(stderr, "%s: %s counted %llu lines, the pass %llu\n", argv[0], r.name,
+                         static_cast<unsigned long long>(r.lines),
+                         static_cast<unsigned long long>(rows.front().lines));
+            return 1;
+        }
+    std::printf("%s: first %zu bytes in memory, %s kernel, medians of %d interleaved runs\n", argv[1], kept,
+                kernelname(passkernel()), runs);
+    std::printf("                  ns/line  pass/row     lines\n");
+    double pass = median(rows.front().nanosperline);
+    for (const row &r : rows) {
+        double nanos = median(r.nanosperline);
+        std::printf("%-16s %8.2f  %8.2f  %8llu\n", r.name, nanos, pass / nanos,
+                    static_cast<unsigned long long>(r.lines));
+    }
+    return 0;
+}
