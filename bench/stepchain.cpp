@@ -49,42 +49,26 @@ bool plainlines(const char *begin, const char *end)
 }
 
 LINEBENCH_AVX2_BEGIN
-// Bit i set where byte i of the 64 at from is at most 32: in a text of plain
-// lines, where it is a line feed.
-[[gnu::always_inline]] inline std::uint64_t marks64(const char *from)
-{
-    __m256i space = _mm256_set1_epi8(' ');
-    __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from));
-    __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + 32));
-    return static_cast<std::uint32_t>(
-               _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(low, space), low))) |
-           static_cast<std::uint64_t>(static_cast<std::uint32_t>(
-               _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(high, space), high))))
-               << 32;
-}
-
-[[gnu::always_inline]] inline void copy128(char *to, const char *from)
-{
-    for (int offset = 0; offset < 128; offset += 32)
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + offset),
-                            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + offset)));
-}
-
+// The carried pass, with the AVX2 kernel's blocks.  In a text of plain lines
+// a block's special bytes are its line feeds: feeds holds those of the aligned
+// block at base not yet taken, so the next line's end needs no load at all
+// while its block is the same.
 [[gnu::noinline]] std::uint64_t carriedpass(const char *text, const char *end, char *linebuf)
 {
+    using avx2kernel::block;
     linecount counted;
-    const char *base = text; // aligned: the block whose line feeds are in feeds
-    std::uint64_t feeds = marks64(base);
+    const char *base = text;
+    std::uint64_t feeds = block::load(base).special();
     for (const char *pos = text; pos < end;) {
         __builtin_prefetch(base + prefetchdistance);
-        // A line of up to 127 bytes ends in this block or one of the next two.
-        while (feeds == 0) {
-            base += 64;
-            feeds = marks64(base);
+        while (feeds == 0) { // a line of up to 127 bytes ends in one of the next two blocks
+            base += block::width;
+            feeds = block::load(base).special();
         }
         const char *feed = base + _tzcnt_u64(feeds);
         feeds &= feeds - 1;
-        copy128(linebuf, pos);
+        block::load(pos).store(linebuf);
+        block::load(pos + block::width).store(linebuf + block::width);
         linebuf[feed - pos] = '\0';
         pos = feed + 1;
         counted(linebuf);
