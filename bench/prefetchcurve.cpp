@@ -9,13 +9,13 @@
 #include <sys/mman.h>
 #include <time.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "bench/freshmap.hpp"
+#include "bench/runs.hpp"
 #include "driver/linecount.hpp"
 #include "driver/scanner.hpp"
 
@@ -56,26 +56,11 @@ template <scannerkernel Kernel, std::size_t... Distances> void addtrials(std::ve
     (trials.push_back({Kernel, Distances, countpass<Kernel, Distances>, {}}), ...);
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    std::size_t half = values.size() / 2;
-    return values.size() % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "Usage: %s <file> [runs]\n", argv[0]);
-        return 1;
-    }
-    int runs = argc == 3 ? std::atoi(argv[2]) : 11;
-    if (runs < 1) {
-        std::fprintf(stderr, "%s: runs must be at least 1\n", argv[0]);
-        return 1;
-    }
+    int runs = runsasked(argc, argv);
     std::vector<trial> trials;
     addtrials<scannerkernel::sse2, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
     addtrials<scannerkernel::avx2, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);

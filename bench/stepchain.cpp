@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/freshmap.hpp"
+#include "bench/runs.hpp"
 #include "driver/linecount.hpp"
 #include "driver/scanner.hpp"
 
@@ -105,26 +106,11 @@ struct row {
     std::uint64_t lines;
 };
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    std::size_t half = values.size() / 2;
-    return values.size() % 2 != 0 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "Usage: %s <file> [runs]\n", argv[0]);
-        return 1;
-    }
-    int runs = argc == 3 ? std::atoi(argv[2]) : 11;
-    if (runs < 1) {
-        std::fprintf(stderr, "%s: runs must be at least 1\n", argv[0]);
-        return 1;
-    }
+    int runs = runsasked(argc, argv);
     auto [mapped, size] = mapfresh(argv[1]);
     std::size_t kept = size;
     if (kept > textlimit) { // whole lines only
