@@ -281,6 +281,7 @@ class Run:
 # child is started, so the run also looks here after every run and before it
 # calls itself complete.
 caught = None
+passunraisable = sys.unraisablehook
 
 
 def stopon(signum, frame):
@@ -289,6 +290,13 @@ def stopon(signum, frame):
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, signal.SIG_IGN)
     raise Interrupted(signum)
+
+
+def quietstops(unraisable):
+    """Python prints a dropped exception with its traceback; a dropped stop is
+    no fault, as checkstop raises it again, so it goes unprinted."""
+    if not isinstance(unraisable.exc_value, Interrupted):
+        passunraisable(unraisable)
 
 
 def checkstop():
@@ -454,6 +462,7 @@ def stopped(run, signum):
 
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
+    sys.unraisablehook = quietstops
     signal.signal(signal.SIGINT, stopon)
     signal.signal(signal.SIGTERM, stopon)
     run = None

@@ -5,7 +5,9 @@ a stop by signal, and a memory column that sees a table malloc maps with mmap.
 Usage: compare_test.py BUILD, the folder that holds the programs.
 """
 
+import contextlib
 import csv
+import io
 import json
 import os
 import signal
@@ -267,13 +269,15 @@ class interruption(Folder):
         self.addCleanup(lambda: [signal.signal(s, h) for s, h in handlers.items()])
         self.addCleanup(setattr, comparecli, "caught", None)
         self.addCleanup(setattr, sys, "unraisablehook", sys.unraisablehook)
-        sys.unraisablehook = lambda unraisable: None
+        sys.unraisablehook = comparecli.quietstops
 
         class landsinafinaliser:
             def __del__(self):
                 comparecli.stopon(signal.SIGINT, None)
 
-        landsinafinaliser()
+        with contextlib.redirect_stderr(io.StringIO()) as stderr:
+            landsinafinaliser()
+        self.assertEqual(stderr.getvalue(), "")
         run = comparecli.Run.__new__(comparecli.Run)
         run.reports, run.record = {}, {"runs": [], "files": [{}], "stores": [{}]}
         with self.assertRaises(comparerun.Interrupted) as stop:
