@@ -4,6 +4,7 @@ on SIGINT or SIGTERM stop at once, keeping the rounds already finished.
 """
 
 import argparse
+import math
 import os
 import shutil
 import signal
@@ -190,8 +191,8 @@ def parsearguments(argv):
         error("--runs must be at least 1")
     if not 0 < args.alpha < 1:
         error("--alpha must lie between 0 and 1")
-    if args.threshold < 0:
-        error("--threshold must be 0 or more")
+    if not 0 <= args.threshold < math.inf:
+        error("--threshold must be 0 or more, and finite")
     allowed = sorted(os.sched_getaffinity(0))
     if args.cpu is None:
         args.cpu = allowed[-1]

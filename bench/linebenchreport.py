@@ -16,7 +16,10 @@ MAXLINELEN = 9999
 HASHSIZE = 1048576
 
 HEADER = "#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT"
-ROW = re.compile(r"^\s*(\d+)\s+(\S+) byts\s+(\S+) uS\s+(\d+)\s+(\S+) byts\s+(\S+) uS\s+(\S+) uS (\S+)$")
+# The driver prints its figures as plain decimals; anything else in a figure's
+# place (nan, inf, a sign, an exponent, a typo) is not a report.
+FIGURE = r"(\d+(?:\.\d+)?)"
+ROW = re.compile(rf"^\s*(\d+)\s+{FIGURE} byts\s+{FIGURE} uS\s+(\d+)\s+{FIGURE} byts\s+{FIGURE} uS\s+{FIGURE} uS (\S+)$")
 
 
 def parsereport(text):

@@ -186,6 +186,9 @@ class badinput(Folder):
             (["--shapes", "unique,sorted"], "--shapes: unknown shape 'sorted'; the shapes are unique, zipf"),
             (["--large", "--quick"], "--large and --quick ask for opposite ladders"),
             (["--runs", "0", afile], "--runs must be at least 1"),
+            (["--threshold", "nan", afile], "--threshold must be 0 or more, and finite"),
+            (["--threshold", "inf", afile], "--threshold must be 0 or more, and finite"),
+            (["--alpha", "nan", afile], "--alpha must lie between 0 and 1"),
             (["--cpu", "999", afile], "--cpu 999: not a CPU"),
         ]
         for args, words in cases:
@@ -212,7 +215,9 @@ class badinput(Folder):
     def test_aprogramthatfailsorprintsnoreportisafailure(self):
         for program, words in ((stub(self.dir, "silent", 0, 0, report=False), "printed nothing on"),
                                (write(os.path.join(self.dir, "fails"), "#!/bin/sh\necho oops\nexit 3\n"),
-                                "failed with status 3 on")):
+                                "failed with status 3 on"),
+                               (stub(self.dir, "nan", float("nan"), 0), "printed no report on"),
+                               (stub(self.dir, "minus", 0.3, -0.2), "printed no report on")):
             os.chmod(program, 0o755)
             self.oneline(compare("--programs", f"X={program}", "--runs", "1", "--out", self.dir, self.text), 1,
                          words)
