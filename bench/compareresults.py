@@ -4,6 +4,7 @@ back with --against, and results.json, which keeps every run.
 
 import csv
 import json
+import math
 import os
 
 import comparestats
@@ -102,13 +103,21 @@ def earlierruns(earlier):
     return min((len(entry["store_us_runs"]) for entry in earlier.values()), default=0)
 
 
+# Far beyond any figure a run gives (a microsecond a line for 10^20 lines, or
+# that many bytes), and small enough that passes and medians made of such
+# figures stay finite.
+LARGESTFIGURE = 1e20
+
+
 def readnumber(row, column, place, kind):
     try:
         value = kind(row[column])
     except ValueError:
         raise DamagedResults(f"{place}, column {column}: {row[column]!r} is not a number") from None
-    if not value >= 0:
+    if not 0 <= value < math.inf:
         raise DamagedResults(f"{place}, column {column}: {row[column]!r} is not a number of 0 or more")
+    if value > LARGESTFIGURE:
+        raise DamagedResults(f"{place}, column {column}: {row[column]!r} is larger than any run gives")
     return value
 
 
@@ -126,7 +135,9 @@ def setagainst(results, earlier, alpha, threshold):
         matched.add(result["file"])
         row = {"file": result["file"], "store": result["store"]}
         for key in comparestats.TESTED:
-            short = min(before[key] * before["lines"], comparestats.passus(result, key)) < comparestats.FLOOR_US
+            # A run of 0 is a pass the clock did not see, whatever the median.
+            short = (min(before[key] * before["lines"], comparestats.passus(result, key)) < comparestats.FLOOR_US
+                     or 0 in before[key + "_runs"])
             now = result[key]
             if short:
                 verdict = comparestats.untested(comparestats.quotient(now, before[key]), comparestats.TOOSHORT)

@@ -11,6 +11,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 import compareoutput  # noqa: E402
 import compareplot  # noqa: E402
 import compareresults  # noqa: E402
+import comparestats  # noqa: E402
 
 
 def result(file, store, shape, memory=80.0, distinct=1000):
@@ -79,7 +80,10 @@ class earlier(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "results.csv")
             for row, words in ((good, None), (good + ",extra", "row 2 has 10 fields, not the header's 9"),
-                               (good.rsplit(",", 1)[0], "row 2 has 8 fields, not the header's 9")):
+                               (good.rsplit(",", 1)[0], "row 2 has 8 fields, not the header's 9"),
+                               (good.replace(",0.2,", ",inf,", 1), "column store_us: 'inf' is not a number of 0"),
+                               (good.replace("0.1 0.1", "nan 0.1"), "column lookup_us_runs: 'nan' is not a number"),
+                               (good.replace("0.2 0.2", "1e308 1e308"), "'1e308' is larger than any run gives")):
                 with open(path, "w") as out:
                     out.write(f"{header}\n{row}\n")
                 if words is None:
@@ -88,6 +92,13 @@ class earlier(unittest.TestCase):
                 with self.assertRaises(compareresults.DamagedResults) as caught:
                     compareresults.readearlier(path)
                 self.assertIn(words, str(caught.exception))
+
+    def test_anearlierrunof0isapasstooshortnotacrash(self):
+        runs = [0.0, 1.0, 1.0, 1.0, 1.0]
+        figures = {key: 1.0 for key in comparestats.TESTED} | {key + "_runs": runs for key in comparestats.TESTED}
+        now = dict(figures, file="a.txt", sha256="0" * 64, store="X", lines=10**6)
+        rows, _ = compareresults.setagainst([now], {("0" * 64, "X"): dict(now)}, 0.05, 0.03)
+        self.assertEqual({rows[0][key]["why"] for key in comparestats.TESTED}, {comparestats.TOOSHORT})
 
 
 if __name__ == "__main__":
