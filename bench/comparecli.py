@@ -21,6 +21,7 @@ import comparerun
 import comparestats
 from compareoutput import progress
 from comparerun import Interrupted, RunError
+from comparetext import SHOWBYTES, shown
 
 # Runs of every program on every file.  On this project's machine one run
 # strays from its figure's median by a Student t of 2 degrees of freedom and
@@ -161,7 +162,7 @@ def chooseprograms(text, bindir, error):
                 error(f"--programs: {item}: the NAME before '=' is empty")
             if any(c in name for c in "\n\r\t") or not path:
                 error(f"--programs: {item}: " + ("no PATH after '='" if not path else "a control character in NAME"))
-            store = {"key": name, "path": os.path.abspath(path), "family": "other", "checkadt": False}
+            store = {"key": shown(name), "path": os.path.abspath(path), "family": "other", "checkadt": False}
         else:
             if name not in known:
                 error(f"--programs: unknown program {name!r}; the build made {', '.join(known)}; or 'all', or "
@@ -267,7 +268,7 @@ class Run:
 
     def done(self, lap, path, store, report):
         self.reports.setdefault((path, store["key"]), []).append(report)
-        self.record["runs"].append({"round": lap + 1, "file": os.path.basename(path), "store": store["key"],
+        self.record["runs"].append({"round": lap + 1, "file": shown(os.path.basename(path)), "store": store["key"],
                                     "report": report})
         per = len(self.record["files"]) * len(self.record["stores"])
         self.record["rounds_finished"] = len(self.record["runs"]) // per
@@ -323,8 +324,8 @@ def withfacts(planned):
     files = []
     for path, shape, source in planned:
         size, sha = comparerun.digest(path)
-        files.append((path, {"file": os.path.basename(path), "path": path, "shape": shape, "size": size,
-                             "sha256": sha, "source": source or compareoutput.mdescape(path)}))
+        files.append((path, {"file": shown(os.path.basename(path)), "path": path, "shape": shape, "size": size,
+                             "sha256": sha, "source": source or compareoutput.mdescape(shown(path))}))
     return files
 
 
@@ -464,6 +465,8 @@ def stopped(run, signum):
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     sys.unraisablehook = quietstops
+    for stream in (sys.stdout, sys.stderr):
+        stream.reconfigure(errors=SHOWBYTES)
     signal.signal(signal.SIGINT, stopon)
     signal.signal(signal.SIGTERM, stopon)
     run = None

@@ -8,6 +8,7 @@ import sys
 import comparestats
 from comparestats import SLOWER, TOOFEW, TOOSHORT
 from compareresults import SHAPEFIGURES
+from comparetext import SHOWBYTES
 from linebenchreport import HASHSIZE
 
 
@@ -145,7 +146,7 @@ def writemarkdown(path, results, sources, settings, shapenote, winners, against,
     out += ["", "## Files", ""]
     for name, source in sources:
         out.append(f"- {mdescape(name)}: {source}")
-    with open(path, "w") as md:
+    with open(path, "w", errors=SHOWBYTES) as md:
         md.write("\n".join(out) + "\n")
 
 

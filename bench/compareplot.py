@@ -178,7 +178,8 @@ def writeplot(folder, results, stores, cache=None):
     if os.path.exists(png):
         os.remove(png)
     script = os.path.join(folder, "results.gp")
-    with open(script, "w") as gp:
+    # gnuplot gets the names' own bytes, so results.png lands in the folder asked for.
+    with open(script, "w", errors="surrogateescape") as gp:
         gp.write(gnuplotscript(results, stores, png, cache))
     gnuplot = shutil.which("gnuplot")
     if gnuplot is None:

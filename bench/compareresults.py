@@ -8,6 +8,7 @@ import math
 import os
 
 import comparestats
+from comparetext import SHOWBYTES
 
 SUMMARYFIELDS = ["file", "shape", "size", "sha256", "lines", "distinct", "avg_linelen", "store", "program", "adt",
                  "runs"] + [name for key in comparestats.FIGURES for name in (key, key + "_iqr_pct")] + [
@@ -31,7 +32,7 @@ def addshape(results, shapes):
 
 def writecsv(path, results, withshape):
     fields = SUMMARYFIELDS + RUNFIELDS + ([column for column, _, _, _ in SHAPEFIGURES] if withshape else [])
-    with open(path, "w", newline="") as out:
+    with open(path, "w", newline="", errors=SHOWBYTES) as out:
         writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
         writer.writeheader()
         for result in results:
@@ -162,10 +163,11 @@ def jsonready(value):
 
 def writejson(path, record):
     """Writes the record whole or not at all: a run stopped while writing
-    leaves the previous results.json."""
+    leaves the previous results.json.  A name's bytes that are not UTF-8 are
+    written as \\udcNN escapes, valid JSON that reads back as the same name."""
     partial = path + ".partial"
     try:
-        with open(partial, "w") as out:
+        with open(partial, "w", errors="backslashreplace") as out:
             json.dump(jsonready(record), out, indent=1, ensure_ascii=False)
             out.write("\n")
         os.replace(partial, path)

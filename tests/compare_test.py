@@ -222,13 +222,18 @@ class badinput(Folder):
             self.oneline(compare("--programs", f"X={program}", "--runs", "1", "--out", self.dir, self.text), 1,
                          words)
 
-    def test_quotesandbarsinnamesandpathsarewrittensafely(self):
+    def test_quotesbarsandbytesnotutf8innamesandpathsarewrittensafely(self):
         odd = write(os.path.join(self.dir, "a|b's.txt"), "to\nbe\n")
-        out = os.path.join(self.dir, "it's out")
-        done = compare("--programs", f"it's={stub(self.dir, 'x', 0.3, 0.2)}", "--runs", "1", "--out", out, odd)
+        notutf8 = write(os.path.join(self.dir, os.fsdecode(b"x\xff.txt")), "to\nbe\n")
+        out = os.path.join(self.dir, os.fsdecode(b"it's out\xfe"))
+        done = compare("--programs", f"it's={stub(self.dir, 'x', 0.3, 0.2)}", "--runs", "1", "--out", out, odd,
+                       notutf8)
         self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("\nx\\xff.txt ", done.stdout)
         with open(os.path.join(out, "results.md")) as md:
-            self.assertIn("| a\\|b's.txt | 200000 | 100000 | it's |", md.read())
+            self.assertRegex(md.read(), r"\| a\\\|b's.txt \| 200000 \| 100000 \| it's \|"
+                                        r"(.|\n)*\| x\\\\xff.txt \| 200000 ")
+        self.assertEqual(readjson(out)["files"][1]["path"], notutf8)
         if "results.png" in done.stderr:
             self.assertTrue(os.path.exists(os.path.join(out, "results.png")))
 
