@@ -58,7 +58,7 @@ on the runs with a practical threshold."""
 class Parser(argparse.ArgumentParser):
     def error(self, message):
         """A bad command line: one line, status 2."""
-        print(f"compare: {message}", file=sys.stderr)
+        print(f"compare: {shown(message)}", file=sys.stderr)
         sys.exit(2)
 
 

@@ -8,12 +8,13 @@ import sys
 import comparestats
 from comparestats import SLOWER, TOOFEW, TOOSHORT
 from compareresults import SHAPEFIGURES
-from comparetext import SHOWBYTES
+from comparetext import SHOWBYTES, shown
 from linebenchreport import HASHSIZE
 
 
 def progress(message, transient=False):
     """A line of progress; on a terminal, transient ones overwrite each other."""
+    message = shown(message)
     if sys.stderr.isatty():
         sys.stderr.write("\r\033[K" + message + ("" if transient else "\n"))
         sys.stderr.flush()

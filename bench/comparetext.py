@@ -1,10 +1,12 @@
 """How bench/compare writes names it did not make.  Python reads a file or
 folder name whose bytes are not UTF-8 with each such byte as a lone
 surrogate, which UTF-8 cannot encode; the words that people read show the
-byte as \\xNN, as `ls -b` does.
+byte as \\xNN, as `ls -b` does, and a control character in a name as its
+escape, so that a line of the terminal or a row of a table stays one line.
 """
 
 import codecs
+import re
 
 SHOWBYTES = "showbytes"
 
@@ -20,6 +22,11 @@ def showbytes(error):
 codecs.register_error(SHOWBYTES, showbytes)
 
 
+CONTROL = re.compile(r"[\x00-\x1f\x7f]")
+ESCAPES = {"\n": "\\n", "\r": "\\r", "\t": "\\t"}
+
+
 def shown(name):
     """name as people read it, so that tables measure it as it is shown."""
-    return name.encode("utf-8", SHOWBYTES).decode("utf-8")
+    text = name.encode("utf-8", SHOWBYTES).decode("utf-8")
+    return CONTROL.sub(lambda c: ESCAPES.get(c[0], f"\\x{ord(c[0]):02x}"), text)

@@ -2,7 +2,9 @@
 limits of the driver and the hash store that the tools need.
 
 A report is three lines: a comment line naming the program and the file, the
-column header and one row of eight fields.
+column header and one row of eight fields.  The comment holds the path as it
+was given, so a path with a line feed in it spreads the comment over more
+lines.
 """
 
 import re
@@ -25,16 +27,16 @@ ROW = re.compile(rf"^\s*(\d+)\s+{FIGURE} byts\s+{FIGURE} uS\s+(\d+)\s+{FIGURE} b
 def parsereport(text):
     """The row of a complete report as a dict of its figures and the row
     itself, or None if text is not one."""
-    lines = text.splitlines()
-    if len(lines) != 3 or not lines[0].startswith("# ") or lines[1] != HEADER:
+    lines = text.removesuffix("\n").split("\n")
+    if len(lines) < 3 or not text.startswith("# ") or lines[-2] != HEADER:
         return None
-    match = ROW.match(lines[2])
+    match = ROW.match(lines[-1])
     if match is None:
         return None
     fields = match.groups()
     return {"lines": int(fields[0]), "avg_linelen": float(fields[1]), "getline_us": float(fields[2]),
             "distinct": int(fields[3]), "bytes_per_line": float(fields[4]), "store_us": float(fields[5]),
-            "lookup_us": float(fields[6]), "adt": fields[7], "row": lines[2]}
+            "lookup_us": float(fields[6]), "adt": fields[7], "row": lines[-1]}
 
 
 class ReportError(Exception):

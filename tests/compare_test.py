@@ -222,14 +222,16 @@ class badinput(Folder):
             self.oneline(compare("--programs", f"X={program}", "--runs", "1", "--out", self.dir, self.text), 1,
                          words)
 
-    def test_quotesbarsandbytesnotutf8innamesandpathsarewrittensafely(self):
+    def test_quotesbarslinefeedsandbytesnotutf8innamesandpathsarewrittensafely(self):
         odd = write(os.path.join(self.dir, "a|b's.txt"), "to\nbe\n")
         notutf8 = write(os.path.join(self.dir, os.fsdecode(b"x\xff.txt")), "to\nbe\n")
+        twolines = write(os.path.join(self.dir, "y\n.txt"), "to\nbe\n")
         out = os.path.join(self.dir, os.fsdecode(b"it's out\xfe"))
         done = compare("--programs", f"it's={stub(self.dir, 'x', 0.3, 0.2)}", "--runs", "1", "--out", out, odd,
-                       notutf8)
+                       notutf8, twolines)
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("\nx\\xff.txt ", done.stdout)
+        self.assertIn("\ny\\n.txt ", done.stdout)
         with open(os.path.join(out, "results.md")) as md:
             self.assertRegex(md.read(), r"\| a\\\|b's.txt \| 200000 \| 100000 \| it's \|"
                                         r"(.|\n)*\| x\\\\xff.txt \| 200000 ")
