@@ -68,6 +68,10 @@ def readearlier(path):
         raise DamagedResults(f"{path} is not text") from None
     if not text:
         raise DamagedResults(f"{path} is empty")
+    # A run column holds every run's figure: thousands of runs pass csv's
+    # default limit of 131,072 characters a field, and no field is longer
+    # than the text.
+    csv.field_size_limit(len(text))
     reader = csv.DictReader(text.splitlines(keepends=True))
     missing = [f for f in NEEDED if f not in (reader.fieldnames or [])]
     if missing:

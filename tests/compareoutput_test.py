@@ -92,6 +92,9 @@ class earlier(unittest.TestCase):
                 with self.assertRaises(compareresults.DamagedResults) as caught:
                     compareresults.readearlier(path)
                 self.assertIn(words, str(caught.exception))
+            with open(path, "w") as out:  # a run column longer than csv's default field limit
+                out.write(f"{header}\n" + good.replace("0.1 0.1", " ".join(["0.1"] * 40000)) + "\n")
+            self.assertEqual(len(compareresults.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"]), 40000)
 
     def test_anearlierrunof0isapasstooshortnotacrash(self):
         runs = [0.0, 1.0, 1.0, 1.0, 1.0]
