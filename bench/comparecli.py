@@ -217,6 +217,8 @@ def parsearguments(argv):
             error("the FILEs must have different names: the results know them by name")
     if args.seed is None:
         args.seed = 1
+    if not 0 <= args.seed < 2**64:
+        error("--seed must lie between 0 and 2^64 - 1, the corpus generator's seeds")
     if args.large and args.quick:
         error("--large and --quick ask for opposite ladders; give one")
     known = [name for name, _, _ in comparerun.SHAPES]

@@ -186,7 +186,8 @@ def generatecorpora(bindir, corpora, progress):
         argv = [os.path.join(bindir, CORPUS)] + command.split()[1:] + ["-o", path]
         done = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, errors="replace")
         if done.returncode != 0:
-            raise RunError(f"{CORPUS} failed on {os.path.basename(path)}: {done.stderr.strip()}")
+            said = done.stderr.strip().splitlines()[:1] or ["nothing"]
+            raise RunError(f"{CORPUS} failed on {os.path.basename(path)}: {said[0]}")
 
 
 def digest(path):

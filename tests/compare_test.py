@@ -185,6 +185,7 @@ class badinput(Folder):
             (["--shapes", "unique", afile], "--shapes applies to the generated corpora only"),
             (["--shapes", "unique,sorted"], "--shapes: unknown shape 'sorted'; the shapes are unique, zipf"),
             (["--large", "--quick"], "--large and --quick ask for opposite ladders"),
+            (["--seed", "-1"], "--seed must lie between 0 and 2^64 - 1"),
             (["--runs", "0", afile], "--runs must be at least 1"),
             (["--threshold", "nan", afile], "--threshold must be 0 or more, and finite"),
             (["--threshold", "inf", afile], "--threshold must be 0 or more, and finite"),
