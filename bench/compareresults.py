@@ -140,9 +140,7 @@ def setagainst(results, earlier, alpha, threshold):
         matched.add(result["file"])
         row = {"file": result["file"], "store": result["store"]}
         for key in comparestats.TESTED:
-            # A run of 0 is a pass the clock did not see, whatever the median.
-            short = (min(before[key] * before["lines"], comparestats.passus(result, key)) < comparestats.FLOOR_US
-                     or 0 in before[key + "_runs"])
+            short = min(before[key] * before["lines"], comparestats.passus(result, key)) < comparestats.FLOOR_US
             now = result[key]
             if short:
                 verdict = comparestats.untested(comparestats.quotient(now, before[key]), comparestats.TOOSHORT)

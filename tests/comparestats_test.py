@@ -63,6 +63,10 @@ class rule(unittest.TestCase):
         self.assertEqual(decided["why"], comparestats.TOOFEW)
         self.assertIsNotNone(comparestats.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"])
 
+    def test_arunof0isapassthattheclockdidnotsee(self):
+        for now, before in (([0, 2, 2, 2, 2], [2] * 5), ([2] * 5, [2, 2, 0, 2, 2])):
+            self.assertEqual(comparestats.decide(now, before)["why"], comparestats.TOOSHORT)
+
     def test_theintervalexcludesoneexactlywhenthetestrejects(self):
         generator = numpy.random.default_rng(4)
         for _ in range(200):
