@@ -70,7 +70,8 @@ class rule(unittest.TestCase):
     def test_theintervalexcludesoneexactlywhenthetestrejects(self):
         generator = numpy.random.default_rng(4)
         for _ in range(200):
-            now, before = draw(generator, 1.03, 6), draw(generator, 1.0, 6)
+            runs = 6 + generator.integers(0, 2) * 7  # the exact test, and the default 13 runs beyond it
+            now, before = draw(generator, 1.03, runs), draw(generator, 1.0, runs)
             decided = comparestats.decide(now, before)
             self.assertEqual(decided["p"] < 0.05, not decided["low"] <= 1 <= decided["high"], (now, before))
 
