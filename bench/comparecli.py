@@ -96,8 +96,8 @@ def parser():
     result.add_argument("--alpha", type=float, default=comparestats.ALPHA,
                         help=f"significance level of the rank test (default {comparestats.ALPHA:g})")
     result.add_argument("--threshold", type=float, default=comparestats.THRESHOLD * 100, metavar="PERCENT",
-                        help="ratios of medians within this many percent of 1 are level, however significant "
-                        f"(default {comparestats.THRESHOLD * 100:g})")
+                        help="ratios of medians within this many percent of 1 (before the reports' rounding) "
+                        f"are level, however significant (default {comparestats.THRESHOLD * 100:g})")
     result.add_argument("--cpu", default=None, metavar="N|none",
                         help="the CPU every timed run is pinned to, or none (default: the last one allowed)")
     result.add_argument("--aslr", choices=["on", "off"], default=ASLR,

@@ -4,7 +4,8 @@ figure set against an earlier run.
 
 The rule: the two-sided Mann-Whitney U test on the runs at ALPHA, and on top
 of it a practical threshold: a ratio of medians within THRESHOLD of 1 is
-level, however significant.  The ratio's confidence interval inverts the same
+level, however significant, and so is one that the reports' rounding may have
+pushed past it.  The ratio's confidence interval inverts the same
 test on the logarithms of the times (the Hodges-Lehmann interval): the
 ratios r for which the test does not tell the runs of one program from the
 runs of the other divided by r.  It therefore excludes 1 exactly when the
@@ -26,6 +27,9 @@ THRESHOLD = 0.03
 # A pass shorter than this says little: the programs' clock counts whole
 # microseconds, and 10 ms of them resolve 0.01%.
 FLOOR_US = 10000.0
+# The reports round a time per line to 0.001 µs, so each median may be off
+# by half of that: 0.0205 and 0.0204 print as 0.021 and 0.020, 5% apart.
+ROUNDING_US = 0.0005
 NOISY = 10.0  # a spread over this percentage of its median marks the machine noisy
 # Up to this many runs a side the test takes SciPy's exact distribution; the
 # normal approximation is poor there.
@@ -119,11 +123,19 @@ def quotient(now, before):
     return 1.0 if now == before else math.inf
 
 
+def withinthreshold(now, before, threshold):
+    """Whether medians now and before, each as it was before the report
+    rounded it, may lie within the threshold of each other."""
+    wide = 1 + threshold
+    return now - ROUNDING_US <= wide * (before + ROUNDING_US) and wide * (now + ROUNDING_US) >= before - ROUNDING_US
+
+
 def decide(now, before, alpha=ALPHA, threshold=THRESHOLD):
     """The verdict on runs now against runs before, lower being faster:
     ratio of medians, its interval, p and the verdict (None with the reason
     when the runs are too few for the test to ever reach alpha)."""
-    ratio = quotient(statistics.median(now), statistics.median(before))
+    nowmedian, beforemedian = statistics.median(now), statistics.median(before)
+    ratio = quotient(nowmedian, beforemedian)
     if 0 in now or 0 in before:  # a pass the clock did not see, however long the others
         return untested(ratio, TOOSHORT)
     if not canreach(len(now), len(before), alpha):
@@ -131,7 +143,7 @@ def decide(now, before, alpha=ALPHA, threshold=THRESHOLD):
     p = ranktest(now, before)
     low, high = ratiointerval(now, before, alpha)
     verdict = LEVEL
-    if p < alpha and abs(math.log(ratio)) > math.log1p(threshold):
+    if p < alpha and not withinthreshold(nowmedian, beforemedian, threshold):
         verdict = FASTER if ratio < 1 else SLOWER
     return {"ratio": ratio, "low": low, "high": high, "p": p, "verdict": verdict, "why": None}
 

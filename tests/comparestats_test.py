@@ -47,6 +47,9 @@ class rule(unittest.TestCase):
         self.assertLess(comparestats.decide(now, before)["p"], 0.05)
         self.assertEqual(comparestats.decide(now, before)["verdict"], comparestats.LEVEL)
         self.assertEqual(comparestats.decide(now, before, threshold=0.01)["verdict"], comparestats.FASTER)
+        # 0.0205 against 0.0200, rounded by the reports to 0.021 and 0.020
+        self.assertEqual(comparestats.decide([0.021] * 5, [0.020] * 5)["verdict"], comparestats.LEVEL)
+        self.assertEqual(comparestats.decide([0.022] * 5, [0.020] * 5)["verdict"], comparestats.SLOWER)
 
     def test_theratioisnowoverbeforewithaninterval(self):
         decided = comparestats.decide([0.9, 0.91, 0.89, 0.92, 0.9], [1.0, 1.01, 0.99, 1.02, 1.0])
