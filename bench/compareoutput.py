@@ -96,8 +96,9 @@ def notes(results, winners, settings, against):
 def rulesentence(settings):
     return (f"A verdict is the two-sided Mann–Whitney U test on the runs at α = {settings['alpha']:g}, and "
             f"level when the ratio of medians lies within {settings['threshold'] * 100:g}% of 1, however "
-            "significant, or may have before the reports rounded the times to 0.001 µs; each carries the ratio of medians with its 95% confidence interval (the "
-            "Hodges–Lehmann interval of the test on log times).")
+            "significant, or may have before the reports rounded the times to 0.001 µs; each carries the "
+            "ratio of medians with its 95% confidence interval (the Hodges–Lehmann interval of the test on "
+            "log times).")
 
 
 def writemarkdown(path, results, sources, settings, shapenote, winners, against, machine):
