@@ -468,7 +468,8 @@ def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     sys.unraisablehook = quietstops
     for stream in (sys.stdout, sys.stderr):
-        stream.reconfigure(errors=SHOWBYTES)
+        if stream is not None:  # None: started with that descriptor closed
+            stream.reconfigure(errors=SHOWBYTES)
     signal.signal(signal.SIGINT, stopon)
     signal.signal(signal.SIGTERM, stopon)
     run = None

@@ -15,6 +15,8 @@ from linebenchreport import HASHSIZE
 def progress(message, transient=False):
     """A line of progress; on a terminal, transient ones overwrite each other."""
     message = shown(message)
+    if sys.stderr is None:  # started with standard error closed
+        return
     if sys.stderr.isatty():
         sys.stderr.write("\r\033[K" + message + ("" if transient else "\n"))
         sys.stderr.flush()

@@ -213,6 +213,15 @@ class badinput(Folder):
                                   stderr=subprocess.PIPE, text=True)
             self.oneline(done, 1, words)
 
+    def test_arunwithitsoutputclosedstillcompletes(self):
+        for closed in (1, 2):
+            with self.subTest(closed=closed):
+                argv = [COMPARE, "--build-dir", BUILD, "--programs", f"X={stub(self.dir, 'x', 0.3, 0.2)}", "--runs",
+                        "1", "--out", self.dir, self.text]
+                done = subprocess.run(argv, preexec_fn=lambda: os.close(closed), stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
+                self.assertEqual((done.returncode, readjson(self.dir)["complete"]), (0, True))
+
     def test_aprogramthatfailsorprintsnoreportisafailure(self):
         for program, words in ((stub(self.dir, "silent", 0, 0, report=False), "printed nothing on"),
                                (write(os.path.join(self.dir, "fails"), "#!/bin/sh\necho oops\nexit 3\n"),
