@@ -99,8 +99,8 @@ def rulesentence(settings):
     return (f"A verdict is the two-sided Mann–Whitney U test on the runs at α = {settings['alpha']:g}, and "
             f"level when the ratio of medians lies within {settings['threshold'] * 100:g}% of 1, however "
             "significant, or may have before the reports rounded the times to 0.001 µs; each carries the "
-            "ratio of medians with its 95% confidence interval (the Hodges–Lehmann interval of the test on "
-            "log times).")
+            "ratio of medians with its 95% confidence interval (the ratios that the same test on log times, "
+            "ties and all, cannot tell from the runs' own; the Hodges–Lehmann interval where no runs tie).")
 
 
 def writemarkdown(path, results, sources, settings, shapenote, winners, against, machine):

@@ -6,12 +6,13 @@ The rule: the two-sided Mann-Whitney U test on the runs at ALPHA, and on top
 of it a practical threshold: a ratio of medians within THRESHOLD of 1 is
 level, however significant, and so is one that the reports' rounding may have
 pushed past it.  The ratio's confidence interval inverts the same
-test on the logarithms of the times (the Hodges-Lehmann interval): the
-ratios r for which the test does not tell the runs of one program from the
-runs of the other divided by r.  It therefore excludes 1 exactly when the
-test finds a difference.
+test, ties and all, on the logarithms of the times (on runs without ties,
+the Hodges-Lehmann interval): the ratios r for which the test does not tell
+the runs of one program divided by r from the runs of the other.  It
+therefore excludes 1 exactly when the test finds a difference.
 """
 
+import bisect
 import functools
 import math
 import statistics
@@ -90,29 +91,42 @@ def fewestruns(alpha):
     return runs
 
 
-@functools.lru_cache(maxsize=None)
-def criticalu(n1, n2, alpha):
-    """The largest u whose p is below alpha, or -1 when there is none.  p
-    grows with u up to the middle, n1 * n2 / 2, where it is 1, so halving
-    finds u in a few dozen tests however many the runs."""
-    below, notbelow = -1, n1 * n2 // 2 + 1
-    while notbelow - below > 1:
-        middle = (below + notbelow) // 2
-        if pvalueofu(n1, n2, middle) < alpha:
-            below = middle
-        else:
-            notbelow = middle
-    return below
-
-
 def ratiointerval(now, before, alpha):
-    """The 1 - alpha confidence interval of the ratio now / before: the
-    pairwise ratios of the runs, sorted, cut where the test starts to reject."""
-    u = criticalu(len(now), len(before), alpha)
-    if u < 0:
-        return None
-    logs = sorted(math.log(a) - math.log(b) for a in now for b in before)
-    return math.exp(logs[u]), math.exp(logs[len(logs) - 1 - u])
+    """The 1 - alpha confidence interval of the ratio now / before: the ratios
+    r for which the test, ties and all, does not tell the runs now / r from
+    the runs before.  The test's p changes only where a log run now, shifted
+    by log r, meets a log run before: the candidates are those pairwise log
+    ratios (even places) and the gaps between them (odd places, where p holds
+    across the gap).  p rises up to the pairs' median and falls after it, so
+    halving finds the first and last accepted candidates."""
+    lognow = [math.log(a) for a in now]
+    logbefore = [math.log(b) for b in before]
+    pairs = sorted(a - b for a in lognow for b in logbefore)
+    shifts = sorted(set(pairs))
+    candidates = [shifts[0]]
+    for lower, upper in zip(shifts, shifts[1:]):
+        candidates += [(lower + upper) / 2, upper]
+    peak = min(bisect.bisect_left(candidates, statistics.median(pairs)), len(candidates) - 1)
+
+    def accepted(index):
+        return ranktest([a - candidates[index] for a in lognow], logbefore) >= alpha
+
+    if not accepted(peak):
+        return math.exp(candidates[peak]), math.exp(candidates[peak])
+    rejected, first = -1, peak
+    while first - rejected > 1:
+        middle = (rejected + first) // 2
+        rejected, first = (rejected, middle) if accepted(middle) else (middle, first)
+    last, rejected = peak, len(candidates)
+    while rejected - last > 1:
+        middle = (last + rejected) // 2
+        last, rejected = (middle, rejected) if accepted(middle) else (last, middle)
+    # An accepted gap reaches up to the rejected ratio that bounds it, which
+    # the interval leaves out by the float's last place.
+    low = math.exp(candidates[first - first % 2])
+    high = math.exp(candidates[last + last % 2])
+    return (math.nextafter(low, math.inf) if first % 2 else low,
+            math.nextafter(high, 0.0) if last % 2 else high)
 
 
 def quotient(now, before):
