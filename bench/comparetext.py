@@ -12,6 +12,8 @@ SHOWBYTES = "showbytes"
 
 
 def showbytes(error):
+    """The codec error handler: each lone surrogate that stands for a byte as
+    \\xNN, any other as \\uNNNN."""
     if not isinstance(error, UnicodeEncodeError):
         raise error
     shown = "".join(f"\\x{ord(c) - 0xDC00:02x}" if 0xDC80 <= ord(c) <= 0xDCFF else f"\\u{ord(c):04x}"
