@@ -13,7 +13,6 @@
 // count the same lines.  Runs are interleaved; medians are printed.
 //
 // Usage: stepchain <file> [runs]
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "bench/freshmap.hpp"
+#include "bench/libcloop.hpp"
 #include "bench/runs.hpp"
 #include "driver/linecount.hpp"
 #include "driver/scanner.hpp"
@@ -81,22 +81,6 @@ LINEBENCH_AVX2_END
 std::uint64_t kernelpass(const char *text, const char *end, char *linebuf)
 {
     return scanpass(passkernel(), text, end, linebuf, linecount{}).lines;
-}
-
-std::uint64_t libcpass(const char *text, const char *end, char *linebuf)
-{
-    std::uint64_t lines = 0;
-    for (const char *pos = text; pos < end; ++lines) {
-        const char *feed =
-            static_cast<const char *>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
-        const char *lineend = feed != nullptr ? feed : end;
-        auto length = std::min(static_cast<std::size_t>(lineend - pos), MAXLINELEN);
-        std::memcpy(linebuf, pos, length);
-        linebuf[length] = '\0';
-        asm volatile("" : : "r"(linebuf) : "memory");
-        pos = lineend + 1;
-    }
-    return lines;
 }
 
 struct row {
