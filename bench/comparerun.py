@@ -334,7 +334,8 @@ def cachevalues(bindir):
         with open(os.path.join(bindir, "CMakeCache.txt"), errors="replace") as cache:
             for line in cache:
                 name, _, value = line.rstrip("\n").partition("=")
-                if ":" in name and not line.startswith(("//", "#")):
+                # X-NOTFOUND: a package the build looked for and left out
+                if ":" in name and not line.startswith(("//", "#")) and not value.endswith("NOTFOUND"):
                     values[name.split(":", 1)[0]] = value
     except OSError:
         pass

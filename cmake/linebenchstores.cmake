@@ -10,6 +10,12 @@
 #   STORE_LOOKUP_ALLOCATES  true when the binding looks a line up through a key
 #                           it allocates, so its test does not hold lookups and
 #                           duplicate inserts to allocating nothing
+#   STORE_MISSING           what the store needs and did not find, such as
+#                           "Abseil"; an optional store (a baseline) is then
+#                           left out with one line, any other is an error
+#
+# Every store's ADT label is its own: bench/compare tells the stores apart by
+# it, so two folders of the same label are refused.
 #
 # The build writes linebench-stores.tsv into the build folder, the list of every
 # store program it made, for bench/compare.  Its first line is the header
@@ -19,10 +25,23 @@
 
 set(LINEBENCH_FAMILIES "tree" "chained hash" "open addressing" "trie" "other")
 
-# Adds a program to the list of stores.
-function(linebench_liststore program label family)
+# CI sets this, so that a baseline left out for want of its library fails the
+# run instead of going untested.
+option(LINEBENCH_REQUIRE_BASELINES
+  "Refuse to configure when a baseline's library is missing, instead of leaving the baseline out" OFF)
+
+# Adds a program, built from the store in folder, to the list of stores.
+function(linebench_liststore program label family folder)
   if(NOT family IN_LIST LINEBENCH_FAMILIES)
     message(FATAL_ERROR "${program}: family \"${family}\" is none of: ${LINEBENCH_FAMILIES}")
+  endif()
+  if(NOT label STREQUAL "")
+    get_property(owner GLOBAL PROPERTY "LINEBENCH_LABEL_${label}")
+    if(owner)
+      message(FATAL_ERROR "store folders ${owner} and ${folder} both have the ADT label ${label}; "
+        "bench/compare tells the stores apart by their labels: give one of them another storelabel")
+    endif()
+    set_property(GLOBAL PROPERTY "LINEBENCH_LABEL_${label}" "${folder}")
   endif()
   set_property(GLOBAL APPEND_STRING PROPERTY LINEBENCH_STORELIST
     "${program}\t$<TARGET_FILE:${program}>\t${label}\t${family}\n")
@@ -30,8 +49,11 @@ endfunction()
 
 # Builds the store in folder as linebench-<folder name>, lists it, and records
 # it for the tests: an interface library linebench_store_<name> puts its
-# binding on the include path and links what it needs.
+# binding on the include path and links what it needs.  With OPTIONAL (the
+# baselines), a store whose store.cmake sets STORE_MISSING is left out, with
+# one line, unless LINEBENCH_REQUIRE_BASELINES is on.
 function(linebench_store folder)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "OPTIONAL" "" "")
   get_filename_component(folder "${folder}" ABSOLUTE BASE_DIR "${PROJECT_SOURCE_DIR}")
   get_filename_component(name "${folder}" NAME)
   if(NOT EXISTS "${folder}/binding.hpp")
@@ -48,8 +70,20 @@ function(linebench_store folder)
   set(STORE_FAMILY "other")
   set(STORE_LABEL "")
   set(STORE_LOOKUP_ALLOCATES FALSE)
+  set(STORE_MISSING "")
   if(EXISTS "${folder}/store.cmake")
     include("${folder}/store.cmake")
+  endif()
+  if(NOT STORE_MISSING STREQUAL "")
+    if(NOT arg_OPTIONAL)
+      message(FATAL_ERROR "store folder ${folder}: needs ${STORE_MISSING}, which was not found")
+    elseif(LINEBENCH_REQUIRE_BASELINES) # an error for each, then no build
+      message(SEND_ERROR "linebench-${name} needs ${STORE_MISSING}, which was not found; tools/deps installs it "
+        "(LINEBENCH_REQUIRE_BASELINES is on)")
+    else()
+      message(STATUS "linebench-${name} left out: no ${STORE_MISSING} (tools/deps installs it)")
+    endif()
+    return()
   endif()
   if(STORE_LABEL STREQUAL "")
     file(STRINGS "${folder}/binding.hpp" labelline REGEX "storelabel\\[\\] *= *\"[^\"]*\"" LIMIT_COUNT 1)
@@ -63,7 +97,7 @@ function(linebench_store folder)
 
   linebench_program(linebench-${name} "${folder}" linebench_store_${name})
   set_target_properties(linebench-${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
-  linebench_liststore(linebench-${name} "${STORE_LABEL}" "${STORE_FAMILY}")
+  linebench_liststore(linebench-${name} "${STORE_LABEL}" "${STORE_FAMILY}" "${folder}")
   set_property(GLOBAL APPEND PROPERTY LINEBENCH_STORES ${name})
 endfunction()
 

@@ -42,8 +42,10 @@ same options and seed give the same file, byte for byte, on every platform
   -o, --output FILE  where to write (default standard output)
   -h, --help         show this help
 
-Every distinct line occurs at least once.  Exit status: 0 on success, 1 when
-the file cannot be written, 2 on a bad option.
+Every distinct line occurs at least once.  Random order holds the key of every
+line in memory: 1 byte a line up to 256 distinct lines, 2 up to 65536, else 4.
+Exit status: 0 on success, 1 when the file cannot be written or memory runs
+out, 2 on a bad option.
 )";
 
 // A bad command line: a clear message, a pointer to the help, status 2.

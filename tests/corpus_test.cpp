@@ -262,4 +262,51 @@ TEST(corpus, helpandfailedwrites)
     EXPECT_NE(nospace.err.find("cannot write standard output"), std::string::npos) << nospace.err;
 }
 
+// A corpus too large for the memory at hand ends with one line and status 1,
+// before it opens the output, so a file already there keeps its bytes.  The
+// tables hold a key per line, narrowed to the distinct lines (4 bytes past
+// 65536 of them, 1 byte up to 256), or a 4-byte count per distinct line in
+// ascending order: 2^31 - 1 lines take 8192 MiB, or 2048 MiB at 1 byte.
+TEST(corpus, runningoutofmemoryisonelineandstatus1)
+{
+    if (sanitizedbuild)
+        GTEST_SKIP() << "a data limit stops the sanitizer's runtime before main";
+    scratchdir dir;
+    std::string path = dir.write("kept.txt", "the user's own lines\n");
+    runoptions limited;
+    limited.datalimit = rlim_t{1} << 30;
+    struct toolarge {
+        std::vector<std::string> options;
+        std::string message;
+    };
+    const toolarge cases[] = {
+        {{"--lines", "2147483647"}, "the order of the lines takes 8192 MiB"},
+        {{"--lines", "2147483647", "--distinct", "256"}, "the order of the lines takes 2048 MiB"},
+        {{"--lines", "2147483647", "--order", "ascending"}, "the count of each distinct line takes 8192 MiB"},
+    };
+    for (const toolarge &c : cases) {
+        std::vector<std::string> args{"linebench-corpus", "-o", path};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        runresult run = runprogram(corpus, args, limited);
+        EXPECT_EQ(run.signal, 0) << c.message;
+        EXPECT_EQ(run.status, 1) << c.message;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "linebench-corpus: out of memory: " + c.message + "\n");
+    }
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()),
+              "the user's own lines\n");
+
+    // Short of memory for its 1 MiB output buffer: operator new fails, and
+    // must not throw.
+    limited.datalimit = 768 << 10;
+    runresult run = runprogram(corpus, {"linebench-corpus", "--lines", "10"}, limited);
+    if (run.status == 127)
+        GTEST_SKIP() << "the loader needs more than the limit here: " << run.err;
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "linebench-corpus: out of memory\n");
+}
+
 } // namespace

@@ -1,3 +1,7 @@
-find_package(absl REQUIRED)
+find_package(absl QUIET)
+if(NOT absl_FOUND)
+  set(STORE_MISSING "Abseil")
+  return()
+endif()
 set(STORE_LIBRARIES absl::btree)
 set(STORE_FAMILY "tree")

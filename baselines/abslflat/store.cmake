@@ -1,3 +1,7 @@
-find_package(absl REQUIRED)
+find_package(absl QUIET)
+if(NOT absl_FOUND)
+  set(STORE_MISSING "Abseil")
+  return()
+endif()
 set(STORE_LIBRARIES absl::flat_hash_set)
 set(STORE_FAMILY "open addressing")

@@ -1,3 +1,6 @@
 include(${CMAKE_CURRENT_LIST_DIR}/../googlehash.cmake)
+if(NOT STORE_MISSING STREQUAL "")
+  return()
+endif()
 set(STORE_LIBRARIES linebench_googlehash)
 set(STORE_FAMILY "open addressing")

@@ -61,6 +61,8 @@ runresult runprogram(const std::string &program, const std::vector<std::string> 
             rlimit limit{options.datalimit, options.datalimit};
             setrlimit(RLIMIT_DATA, &limit);
         }
+        for (const std::string &entry : options.environment)
+            putenv(const_cast<char *>(entry.c_str()));
         if (user != nullptr &&
             (setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0))
             _exit(126);

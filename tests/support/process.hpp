@@ -18,6 +18,8 @@ struct runoptions {
     unsigned timeoutseconds = 30;
     // Run with an empty argument vector, not even argv[0] (argc == 0).
     bool emptyargv = false;
+    // NAME=VALUE entries added to the child's environment.
+    std::vector<std::string> environment;
     // Run as this user (by name) instead of the caller's; needs root.  The
     // child exits with status 126 when it cannot switch.
     std::string runasuser;
