@@ -16,6 +16,7 @@ import time
 
 import compareoutput
 import compareplot
+import compareprograms
 import compareresults
 import comparerun
 import comparestats
@@ -81,8 +82,9 @@ def parser():
                         "NAME=PATH for a program elsewhere, shown as NAME, or all: every store the build made "
                         "(default: every store the build made)")
     result.add_argument("--against", metavar="DIR",
-                        help="set this run's figures beside those of DIR/results.csv (or the CSV itself), an "
-                        "earlier run, for the files of the same content")
+                        help="set this run's figures beside those of DIR, an earlier run (or its results.csv or "
+                        "results.json), for the files of the same content: DIR's kept programs run beside this "
+                        "run's as KEY (before), or where they cannot run here, its recorded runs")
     result.add_argument("--large", action="store_true",
                         help="extend each shape's ladder until the largest store's memory passes four times the "
                         f"last-level cache (default shapes {','.join(LARGE_SHAPES)}, runs {LARGE_RUNS})")
@@ -241,15 +243,30 @@ def parsearguments(argv):
             error(f"--build-dir {folder}: no {' nor '.join(missing)} there; is it a built linebench build folder? "
                   f"(cmake --build {folder})")
         args.bindir = os.path.abspath(folder)
-    if args.against is not None:
-        args.against = os.path.abspath(compareresults.resultspath(args.against))
-        if not os.path.isfile(args.against):
-            error(f"--against: no results.csv at {args.against}")
     args.out = os.path.abspath(args.out)
+    checkagainst(args, error)
     trouble = outtrouble(args.out)
     if trouble:
         error(f"--out {args.out} {trouble}")
+    trouble = compareprograms.outtrouble(args.out)
+    if trouble:
+        error(f"--out: {trouble}")
     return args, error
+
+
+def checkagainst(args, error):
+    """--against: the earlier run's folder and its results.csv, which must
+    not be this run's own output folder, where this run would replace them."""
+    if args.against is None:
+        args.againstdir = None
+        return
+    args.againstdir = os.path.abspath(compareresults.resultsfolder(args.against))
+    args.against = os.path.abspath(compareresults.resultspath(args.against))
+    if not os.path.isfile(args.against):
+        error(f"--against: no results.csv at {args.against}")
+    if os.path.realpath(args.againstdir) == os.path.realpath(args.out):
+        error(f"--against {args.againstdir} is this run's --out: the run would replace what it is set against; "
+              "give it another --out")
 
 
 class Run:
@@ -267,13 +284,13 @@ class Run:
                        "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
                        "winners": [], "against": None}
         self.reports = {}
+        self.perround = 0  # runs in a round, over the files planned so far
 
     def done(self, lap, path, store, report):
         self.reports.setdefault((path, store["key"]), []).append(report)
         self.record["runs"].append({"round": lap + 1, "file": shown(os.path.basename(path)), "store": store["key"],
                                     "report": report})
-        per = len(self.record["files"]) * len(self.record["stores"])
-        self.record["rounds_finished"] = len(self.record["runs"]) // per
+        self.record["rounds_finished"] = len(self.record["runs"]) // self.perround
         checkstop()
 
     def save(self):
@@ -377,7 +394,10 @@ def execute(run):
     run.record["build"] = comparerun.buildinfo(bindir)
     stores = chooseprograms(args.programs, bindir, run.error)
     run.record["stores"] = stores
+    compareprograms.keep(args.out, stores)
+    run.save()
     earlier = compareresults.readearlier(args.against) if args.against else None
+    befores = planagainst(run, stores, earlier)
     corpora = os.path.join(args.out, "corpora")
     run.corpora = None if args.files else corpora
     if run.corpora:
@@ -388,7 +408,9 @@ def execute(run):
     setup = comparerun.childsetup(args.cpu, args.aslr == "off")
     with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
         def measurefiles(paths):
-            comparerun.measure(bindir, stores, paths, args.runs, scratch, setup, progress, run.done)
+            plan = runplan(paths, files, stores, befores, earlier)
+            run.perround += sum(len(programs) for _, programs in plan)
+            comparerun.measure(bindir, plan, args.runs, scratch, setup, progress, run.done)
         measurefiles(paths)
         if args.large:
             growladders(run, bindir, files, corpora, measurefiles)
@@ -409,9 +431,13 @@ def execute(run):
     winners = comparestats.filewinners(results, alpha, threshold)
     against = None
     if earlier is not None:
-        rows, differing = compareresults.setagainst(results, earlier, alpha, threshold)
-        against = {"path": args.against, "rows": rows, "differing": differing,
-                   "runs": compareresults.earlierruns(earlier)}
+        measured = compareresults.measuredbefore(files, befores, run.reports)
+        rows, differing = compareresults.setagainst(results, earlier, alpha, threshold, measured)
+        against = dict(run.record["against"], rows=rows, differing=differing, runs=min(
+            (len(row[key]["before_runs"]) for row in rows for key in comparestats.TESTED),
+            default=compareresults.earlierruns(earlier)))
+        if not all(row["interleaved"] for row in rows):
+            against["drift"] = compareprograms.DRIFT
     machine = run.record["machine"]
     build = run.record["build"]
     machineline = (f"{machine['cpu']}, {machine['cores']} cores, Linux {machine['kernel']}, commit "
@@ -441,12 +467,41 @@ def execute(run):
     return 1 if against is not None and not against["rows"] else 0
 
 
+def planagainst(run, stores, earlier):
+    """With --against: the earlier run's kept programs that run beside this
+    run's, each of a store both runs have; the others' verdicts take its
+    recorded runs, which the terminal says at once."""
+    if earlier is None:
+        return []
+    args = run.args
+    keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
+    befores, why, trouble = compareprograms.earlierprograms(args.againstdir, run.record["machine"], keys)
+    clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
+    if clash:
+        raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
+                       f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
+    recorded = {key: why for key in keys} if why else trouble
+    run.record["against"] = {"path": args.against, "folder": args.againstdir, "programs": befores,
+                             "recorded": recorded, "recorded_why": why}
+    warning = compareoutput.driftwarning(run.record["against"])
+    if warning:
+        progress(f"compare: --against: {warning}")
+    return befores
+
+
+def runplan(paths, files, stores, befores, earlier):
+    """(file, its programs) for each path: this run's stores, and the earlier
+    run's programs of the stores that it ran on a file of the same bytes."""
+    sha = {path: facts["sha256"] for path, facts in files}
+    return [(path, stores + [b for b in befores if (sha[path], b["adt"]) in (earlier or {})]) for path in paths]
+
+
 def stopped(run, signum):
     """What a stop says, and the rounds it keeps."""
     name = signal.Signals(signum).name
     record = run.record
     record["stopped_by"] = name
-    total = len(record["files"]) * len(record["stores"]) * run.args.runs
+    total = run.perround * run.args.runs
     if total and record["runs"]:
         where = (f"after {len(record['runs'])} of {total} runs, {record['rounds_finished']} of {run.args.runs} "
                  "rounds finished")

@@ -2,11 +2,13 @@
 same verdicts in both.
 """
 
+import os
 import re
 import sys
 
 import comparestats
 from comparestats import SLOWER, TOOFEW, TOOSHORT
+from compareprograms import DRIFT
 from compareresults import SHAPEFIGURES
 from comparetext import SHOWBYTES, shown
 from linebenchreport import HASHSIZE
@@ -61,6 +63,24 @@ def versuscell(result, decided):
 def tooshortfiles(results, winners):
     return [file for file in dict.fromkeys(r["file"] for r in results)
             if any(winners[(file, key)]["why"] == TOOSHORT for key in comparestats.TESTED)]
+
+
+def driftwarning(against):
+    """What --against says when some of the earlier run's programs could not
+    run here, so that their verdicts set this run's runs against that run's
+    recorded ones; None when all ran."""
+    recorded = against["recorded"]
+    if not recorded:
+        return None
+    if against["recorded_why"]:
+        head = f"the programs kept in {against['folder']} cannot run here: {against['recorded_why']}. The verdicts"
+    else:
+        head = "; ".join(f"the program of {key} kept in {against['folder']} cannot run here: {why}"
+                         for key, why in recorded.items())
+        head += f". {'Their' if len(recorded) > 1 else 'Its'} verdicts (marked \"recorded runs\")"
+    return (f"Drift not controlled: {head} set this run's runs against the runs recorded then, so the "
+            f"machine's drift between the two runs is in them: two runs minutes apart have differed by up to "
+            f"{DRIFT:.0%}, and a change of that size cannot be told from drift.")
 
 
 def notes(results, winners, settings, against):
@@ -136,22 +156,41 @@ def writemarkdown(path, results, sources, settings, shapenote, winners, against,
                        f"{versuscell(r, store)} | {versuscell(r, lookup)} | {r['bytes_per_line']:.1f} |"
                        + "".join(f" {r[c]} |" for c, _, _, _ in SHAPEFIGURES if withshape))
     if against is not None:
-        out += ["", "## Against an earlier run", "",
-                f"{mdescape(against['path'])}: for each file and store of both runs whose contents match "
-                "(by SHA-256), the earlier median, this run's, their ratio (now / before) with its 95% "
-                "confidence interval, and the verdict.", ""]
-        if against["rows"]:
-            out += ["| file | store | store µs before | now | ratio and verdict | lookup µs before | now | "
-                    "ratio and verdict |", "|---|---|---:|---:|---|---:|---:|---|"]
-        for row in against["rows"]:
-            cells = "".join(f" {row[key]['before']:.3f} | {row[key]['now']:.3f} | {ratiotext(row[key])} |"
-                            for key in comparestats.TESTED)
-            out.append(f"| {mdescape(row['file'])} | {mdescape(row['store'])} |{cells}")
+        out += againstsection(against)
     out += ["", "## Files", ""]
     for name, source in sources:
         out.append(f"- {mdescape(name)}: {source}")
     with open(path, "w", errors=SHOWBYTES) as md:
         md.write("\n".join(out) + "\n")
+
+
+def againstsection(against):
+    """results.md's lines on the earlier run: the warning when drift is not
+    controlled, what the table holds, and the table."""
+    out = ["", "## Against an earlier run", ""]
+    warning = driftwarning(against)
+    if warning:
+        out += [f"> **{mdescape(warning)}**", ""]
+    out += [f"{mdescape(against['path'])}: for each file and store of both runs whose contents match (by "
+            "SHA-256): the median that run recorded; before, the median that the verdict sets this run's "
+            f"against: of its program kept in {mdescape(os.path.join(against['folder'], 'programs'))}, run in "
+            "this run's rounds as KEY (before), or, marked \"recorded runs\", the recorded median again where "
+            "that program could not run here; this run's median (now); their ratio (now / before) with its 95% "
+            "confidence interval; and the verdict.", ""]
+    if against["rows"]:
+        out += ["| file | store | store µs recorded | before | now | ratio and verdict | lookup µs recorded | "
+                "before | now | ratio and verdict |", "|---|---|---:|---:|---:|---|---:|---:|---:|---|"]
+    for row in against["rows"]:
+        cells = "".join(f" {row[key]['recorded']:.3f} | {row[key]['before']:.3f} | {row[key]['now']:.3f} | "
+                        f"{againstverdict(row, key)} |" for key in comparestats.TESTED)
+        out.append(f"| {mdescape(row['file'])} | {mdescape(row['store'])} |{cells}")
+    return out
+
+
+def againstverdict(row, key):
+    """The ratio and verdict of one figure against the earlier run, marked
+    where it rests on that run's recorded runs."""
+    return ratiotext(row[key]) + ("" if row["interleaved"] else " (recorded runs)")
 
 
 def table(rows):
@@ -194,13 +233,19 @@ def printsummary(results, stores, settings, winners, against):
     lines += table(rows)
     if against is not None:
         lines += ["", f"Against {against['path']} (µs per line, before -> now, ratio [95% CI]):"]
+        if any(row["interleaved"] for row in against["rows"]):
+            lines.append("Before: its kept programs, run in this run's rounds as KEY (before); what it recorded "
+                         "in brackets.")
+        warning = driftwarning(against)
+        lines += [warning] if warning else []
         rows = [["file", "store", "store pass", "lookup pass"]]
         for row in against["rows"]:
-            rows.append([row["file"], row["store"]] + [f"{row[key]['before']:.3f} -> {row[key]['now']:.3f} "
-                                                       f"{ratiotext(row[key])}" for key in comparestats.TESTED])
+            rows.append([row["file"], row["store"]] + [
+                f"{row[key]['before']:.3f} -> {row[key]['now']:.3f} {againstverdict(row, key)}"
+                + (f" (recorded {row[key]['recorded']:.3f})" if row["interleaved"] else "")
+                for key in comparestats.TESTED])
         lines += table(rows) if against["rows"] else []
     said = notes(results, winners, settings, against)
     if said:
         lines += [""] + said
     print("\n".join(lines), flush=True)
-

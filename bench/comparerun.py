@@ -254,26 +254,28 @@ def runonce(store, path, probe, probefile, setup):
         report = runreport(store["path"], path, probeenvironment(probe, probefile), setup)
     except ReportError as error:
         raise RunError(str(error)) from None
-    if store["checkadt"] and report["adt"] != store["key"]:
-        raise RunError(f"{store['path']} reports the store {report['adt']}, not {store['key']}")
+    # An earlier run's program goes by "KEY (before)" and reports KEY.
+    label = store.get("adt", store["key"])
+    if store["checkadt"] and report["adt"] != label:
+        raise RunError(f"{store['path']} reports the store {report['adt']}, not {label}")
     breakgrowth, heapgrowth = readprobe(probefile, store["path"])
     report["report_bytes_per_line"] = report["bytes_per_line"]
     report["bytes_per_line"] += (heapgrowth - breakgrowth) / report["distinct"]
     return report
 
 
-def runqueue(stores, files, runs):
-    """(round, file, store) in the order of the runs: every program on every
-    file each round, the program order rotated each round so that none always
-    goes first."""
+def runqueue(plan, runs):
+    """(round, file, store) in the order of the runs: each round, on every
+    file of plan, a list of (file, its stores), every one of its stores, the
+    order rotated each round so that none always goes first."""
     return [(lap, path, stores[(turn + lap) % len(stores)])
-            for lap in range(runs) for path in files for turn in range(len(stores))]
+            for lap in range(runs) for path, stores in plan for turn in range(len(stores))]
 
 
-def measure(bindir, stores, files, runs, scratch, setup, progress, done):
+def measure(bindir, plan, runs, scratch, setup, progress, done):
     """Runs the queue, handing each finished run to done(round, path, store,
     report)."""
-    queue = runqueue(stores, files, runs)
+    queue = runqueue(plan, runs)
     probe = os.path.join(bindir, PROBE)
     probefile = os.path.join(scratch, "heapprobe.txt")
     took = {}  # seconds of the latest run of each file and store
