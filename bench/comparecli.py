@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 
+import comparebusy
 import compareoutput
 import compareplot
 import compareprograms
@@ -282,9 +283,10 @@ class Run:
                            "quick": args.quick, "large": args.large, "shapes": args.shapes,
                            "seed": None if args.files else args.seed},
                        "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
-                       "winners": [], "against": None}
+                       "winners": [], "against": None, "busy": None}
         self.reports = {}
         self.perround = 0  # runs in a round, over the files planned so far
+        self.watch = comparebusy.Watch(args.cpu)
 
     def done(self, lap, path, store, report):
         self.reports.setdefault((path, store["key"]), []).append(report)
@@ -294,6 +296,7 @@ class Run:
         checkstop()
 
     def save(self):
+        self.record["busy"] = self.watch.summary()
         compareresults.writejson(os.path.join(self.args.out, "results.json"), self.record)
 
 
@@ -410,7 +413,7 @@ def execute(run):
         def measurefiles(paths):
             plan = runplan(paths, files, stores, befores, earlier)
             run.perround += sum(len(programs) for _, programs in plan)
-            comparerun.measure(bindir, plan, args.runs, scratch, setup, progress, run.done)
+            comparerun.measure(bindir, plan, args.runs, scratch, setup, progress, run.done, run.watch)
         measurefiles(paths)
         if args.large:
             growladders(run, bindir, files, corpora, measurefiles)
@@ -443,7 +446,8 @@ def execute(run):
     machineline = (f"{machine['cpu']}, {machine['cores']} cores, Linux {machine['kernel']}, commit "
                    f"{(build['commit'] or 'unknown')[:12]}; timed runs on CPU "
                    f"{'any' if args.cpu is None else args.cpu}, address-space randomisation {args.aslr}")
-    settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold)
+    settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold,
+                    busy=run.watch.summary())
     run.record.update(summaries=results, against=against, winners=[
         dict(decided, file=file, figure=key) for (file, key), decided in winners.items()])
     sources = [(facts["file"], facts["source"]) for _, facts in files]

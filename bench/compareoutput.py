@@ -65,6 +65,27 @@ def tooshortfiles(results, winners):
             if any(winners[(file, key)]["why"] == TOOSHORT for key in comparestats.TESTED)]
 
 
+def busynote(busy):
+    """The warning of a machine that other processes kept busy during the
+    timed runs, or None."""
+    if not busy or not busy["busy"]:
+        return None
+    cpus = busy["cpus"]
+    if busy["pinned"] is None:
+        where = "of the machine, beyond the runs' own time"
+    elif len(cpus) == 1:
+        where = f"of CPU {cpus[0]}, beside the runs' CPU {busy['pinned']}"
+    else:
+        where = f"of the {len(cpus)} CPUs beside the runs' CPU {busy['pinned']}"
+    said = f"other processes used {busy['other_busy_pct']:g}% {where} while the runs were timed"
+    if busy["steal_pct"]:
+        said += f", and the hypervisor gave {busy['steal_pct']:g}% of the time to other guests (steal)"
+    return (f"Busy machine: {said} (warned above {busy['busy_threshold_pct']:g}% busy or "
+            f"{busy['steal_threshold_pct']:g}% steal). The times are slower than a quiet machine gives; "
+            "verdicts among the programs of this run share the load, verdicts against an earlier run's recorded "
+            "runs do not.")
+
+
 def driftwarning(against):
     """What --against says when some of the earlier run's programs could not
     run here, so that their verdicts set this run's runs against that run's
@@ -84,8 +105,8 @@ def driftwarning(against):
 
 
 def notes(results, winners, settings, against):
-    """The sentences said once: too few runs, passes too short, a noisy
-    machine, files left out of --against."""
+    """The sentences said once: too few runs, passes too short, a noisy or
+    busy machine, files left out of --against."""
     said = []
     if not comparestats.canreach(settings["runs"], settings["runs"], settings["alpha"]) or \
             against and any(row[key]["why"] == TOOFEW for row in against["rows"] for key in comparestats.TESTED):
@@ -106,6 +127,9 @@ def notes(results, winners, settings, against):
                     f"{comparestats.NOISY:.0f}% of their median (the largest: {share:.0f}%, {store} "
                     f"{key.removesuffix('_us')} on {file}). Close figures may be level; rerun on a quiet machine "
                     "before acting on them.")
+    busy = busynote(settings.get("busy"))
+    if busy:
+        said.append(busy)
     if against and against["differing"]:
         said.append(f"Left out of the comparison with the earlier run, as their contents differ from its files "
                     f"of the same name: {', '.join(against['differing'])}.")
@@ -126,7 +150,7 @@ def rulesentence(settings):
 def writemarkdown(path, results, sources, settings, shapenote, winners, against, machine):
     withshape = shapenote is None
     out = ["# linebench: the stores compared", ""]
-    out += [f"> **{mdescape(note)}**" if note.startswith("Noisy") else f"> {mdescape(note)}"
+    out += [f"> **{mdescape(note)}**" if note.startswith(("Noisy", "Busy")) else f"> {mdescape(note)}"
             for note in notes(results, winners, settings, against)]
     out += ["", f"{settings['started']}; {mdescape(machine)}.",
             f"Medians of {settings['runs']} interleaved run{'s' if settings['runs'] > 1 else ''} of every "

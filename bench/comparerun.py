@@ -272,9 +272,10 @@ def runqueue(plan, runs):
             for lap in range(runs) for path, stores in plan for turn in range(len(stores))]
 
 
-def measure(bindir, plan, runs, scratch, setup, progress, done):
+def measure(bindir, plan, runs, scratch, setup, progress, done, watch=None):
     """Runs the queue, handing each finished run to done(round, path, store,
-    report)."""
+    report), and the time around it to watch, which counts what else the
+    machine did."""
     queue = runqueue(plan, runs)
     probe = os.path.join(bindir, PROBE)
     probefile = os.path.join(scratch, "heapprobe.txt")
@@ -287,7 +288,11 @@ def measure(bindir, plan, runs, scratch, setup, progress, done):
         progress(f"compare: [{number + 1:{len(str(len(queue)))}}/{len(queue)}] {elapsed:.0f} s{eta}: "
                  f"round {lap + 1}/{runs} {store['key']} {os.path.basename(path)}", transient=True)
         begun = time.monotonic()
-        done(lap, path, store, runonce(store, path, probe, probefile, setup))
+        mark = watch.mark() if watch else None
+        report = runonce(store, path, probe, probefile, setup)
+        if watch:
+            watch.add(lap, mark)
+        done(lap, path, store, report)
         took[(path, store["key"])] = time.monotonic() - begun
 
 

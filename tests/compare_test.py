@@ -1,8 +1,8 @@
 """bench/compare end to end: --against on stub programs of known figures,
 the earlier run's kept programs run again beside this run's or its recorded
-runs where they cannot, the parsed figures beside the programs' own rows,
-every class of bad input, a stop by signal, and a memory column that sees a
-table malloc maps with mmap.
+runs where they cannot, a busy machine named, the parsed figures beside the
+programs' own rows, every class of bad input, a stop by signal, and a memory
+column that sees a table malloc maps with mmap.
 
 Usage: compare_test.py BUILD, the folder that holds the programs.
 """
@@ -22,6 +22,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
+import comparebusy  # noqa: E402
 import comparecli  # noqa: E402
 import compareprograms  # noqa: E402
 import comparerun  # noqa: E402
@@ -321,6 +322,73 @@ class queue(unittest.TestCase):
                  comparerun.runqueue([("f", [a, b, c]), ("g", [a, b])], 2)]
         self.assertEqual(order, [(0, "f", "a"), (0, "f", "b"), (0, "f", "c"), (0, "g", "a"), (0, "g", "b"),
                                  (1, "f", "b"), (1, "f", "c"), (1, "f", "a"), (1, "g", "b"), (1, "g", "a")])
+
+
+def statfile(ticks):
+    """/proc/stat's CPU lines: ticks per CPU number, each user, nice,
+    system, idle, iowait, irq, softirq, steal."""
+    return "cpu  0 0 0 0 0 0 0 0 0 0\n" + "".join(
+        f"cpu{cpu} {' '.join(map(str, fields))} 0 0\n" for cpu, fields in sorted(ticks.items())) + "intr 1 2 3\n"
+
+
+class busy(Folder):
+    """Other processes' share of the machine, from counters that the stub
+    advances in a stand-in for /proc/stat on every run: per run, the other
+    CPU 6000 ticks user, 2000 system, 1500 idle and 500 steal (80% busy);
+    the runs' CPU 9500 user and 500 steal (5% steal over both)."""
+
+    def loaded(self, other, pinned):
+        stat = os.path.join(self.dir, "stat")
+        count = os.path.join(self.dir, "count")
+        write(count, "0\n")
+        cpu = max(os.sched_getaffinity(0))
+        write(stat, statfile({cpu: [0] * 8, cpu + 1: [0] * 8}))
+        lines = (f"n=$(($(cat {count}) + 1)); echo $n > {count}\n"
+                 f"printf 'cpu{cpu} %d 0 0 0 0 0 0 %d\\ncpu{cpu + 1} %d 0 %d %d 0 0 0 %d\\n' "
+                 + " ".join(f"$((n * {t}))" for t in pinned + other) + f" > {stat}\n")
+        program = stub(self.dir, "loaded", 0.3, 0.2, then=lines)
+        return compare("--programs", f"X={program}", "--runs", "4", "--cpu", str(cpu), "--out", self.dir, self.text,
+                       env=dict(os.environ, COMPARE_PROC_STAT=stat))
+
+    def test_abusyothercpuandstealarenamedwiththeirfigures(self):
+        done = self.loaded(other=[6000, 2000, 1500, 500], pinned=[9500, 500])
+        self.assertEqual(done.returncode, 0, done.stderr)
+        figures = readjson(self.dir)["busy"]
+        self.assertEqual((figures["other_busy_pct"], figures["steal_pct"], figures["busy"]), (80.0, 5.0, True))
+        self.assertEqual([r["other_busy_pct"] for r in figures["rounds"]], [80.0] * 4)
+        with open(os.path.join(self.dir, "results.md")) as md:
+            top = md.read().split("\n\n")[1]
+        for said in (done.stdout, top):
+            self.assertIn(f"Busy machine: other processes used 80% of CPU {max(os.sched_getaffinity(0)) + 1}", said)
+            self.assertIn("gave 5% of the time to other guests (steal)", said)
+
+    def test_aquietmachineisnotnamed(self):
+        done = self.loaded(other=[50, 0, 9950, 0], pinned=[10000, 0])
+        self.assertEqual(done.returncode, 0, done.stderr)
+        figures = readjson(self.dir)["busy"]
+        self.assertEqual((figures["other_busy_pct"], figures["steal_pct"], figures["busy"]), (0.5, 0.0, False))
+        self.assertNotIn("Busy machine", done.stdout)
+
+    def test_unpinnedtherunsowntimeisleftout(self):
+        """Every CPU counts; this process's and its children's CPU time,
+        which os.times sees, comes off the busy time and the total alike."""
+        with tempfile.TemporaryDirectory() as folder:
+            stat = os.path.join(folder, "stat")
+            write(stat, statfile({0: [0] * 8, 1: [0] * 8}))
+            self.addCleanup(setattr, comparebusy, "STAT", comparebusy.STAT)
+            comparebusy.STAT = stat
+            watch = comparebusy.Watch(None)
+            mark = watch.mark()
+            subprocess.run(["/bin/sh", "-c", "i=0; while [ $i -lt 500000 ]; do i=$((i + 1)); done"], check=True)
+            while os.times().user - mark[1][0] < 0.2:
+                pass
+            after = os.times()
+            write(stat, statfile({0: [400, 0, 0, 600, 0, 0, 0, 0], 1: [1000, 0, 0, 0, 0, 0, 0, 0]}))
+            watch.add(0, mark)
+        spent = (after.user + after.system + after.children_user + after.children_system - sum(mark[1])) * \
+            comparebusy.TICK
+        self.assertGreaterEqual(spent, 30)
+        self.assertAlmostEqual(watch.summary()["other_busy_pct"], 100 * (1400 - spent) / (2000 - spent), delta=0.2)
 
 
 class parsing(Folder):
