@@ -59,7 +59,6 @@ class Watch:
         self.rounds = {}  # round -> [others' busy, others' total, steal, every CPU's total, seconds]
         self.counted = set()  # the CPUs whose busy time is others'
         self.steal = False
-        self.unread = False
 
     def mark(self):
         return readstat(), owntime(), time.monotonic()
@@ -70,8 +69,7 @@ class Watch:
         after = readstat()
         ownafter, childafter = owntime()
         if before is None or after is None or set(before) != set(after):
-            self.unread = True
-            return
+            return  # no counters, or a CPU came or went: the run goes uncounted
         delta = {cpu: [a - b if a is not None and b is not None else None for a, b in zip(after[cpu], before[cpu])]
                  for cpu in after}
         others = [cpu for cpu in delta if cpu != self.cpu] if self.cpu in delta else list(delta)
@@ -90,9 +88,9 @@ class Watch:
         self.steal = steal is not None
 
     def summary(self):
-        """The figures that results.json keeps, or None before any run or
-        where the counters cannot be read."""
-        if self.unread or not self.rounds:
+        """The figures that results.json keeps, or None before any run was
+        counted."""
+        if not self.rounds:
             return None
 
         def shares(sums):
