@@ -49,7 +49,7 @@ ASLR = "on"
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
 Builds the Release preset (only the programs it runs), generates corpora of
-four shapes from 10^4 to 10^6 lines with linebench-corpus (or takes the
+four shapes from 10^5 to 10^6 lines with linebench-corpus (or takes the
 files given), runs linebench-redblack, linebench-hash and the baselines on
 every file several times, interleaved, each run pinned to one CPU, and writes
 OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png (the plot
