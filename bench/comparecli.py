@@ -17,9 +17,11 @@ import textwrap
 import time
 
 import comparebuild
+import comparebusy
 import compareoutput
 import compareowned
 import compareplot
+import compareprograms
 import compareresults
 import comparerun
 import comparestats
@@ -102,8 +104,9 @@ def parser():
                         "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
                         f"(default: every store the build made but {', '.join(comparerun.NOTBYDEFAULT)})")
     result.add_argument("--against", metavar="DIR",
-                        help="set this run's figures beside those of DIR/results.csv (or the CSV itself), an "
-                        "earlier run, for the files of the same content")
+                        help="set this run's figures beside those of DIR, an earlier run (or its results.csv or "
+                        "results.json), for the files of the same content: DIR's kept programs run beside this "
+                        "run's as KEY (before), or where they cannot run here, its recorded runs")
     result.add_argument("--large", action="store_true",
                         help="extend each shape's ladder until the largest store's memory passes four times the "
                         f"last-level cache (default shapes {','.join(LARGE_SHAPES)}, runs {LARGE_RUNS})")
@@ -340,18 +343,13 @@ def parsearguments(argv):
                   f"(cmake --build {folder})")
         args.bindir = os.path.abspath(folder)
     args.out = os.path.abspath(args.out)
-    args.earlier = None
-    if args.against is not None:
-        args.against = os.path.abspath(compareresults.resultspath(args.against))
-        if not os.path.isfile(args.against):
-            error(f"--against: no results.csv at {args.against}")
-        if os.path.realpath(os.path.dirname(args.against)) == os.path.realpath(args.out):
-            error(f"--against {os.path.dirname(args.against)} is the --out folder: this run would write over the "
-                  "run it is set against")
-        args.earlier = compareresults.readearlier(args.against)
+    checkagainst(args, error)
     trouble = outtrouble(args.out)
     if trouble:
         error(f"--out {args.out} {trouble}")
+    trouble = compareprograms.outtrouble(args.out)
+    if trouble:
+        error(f"--out: {trouble}")
     if not args.files:
         trouble = compareowned.trouble(os.path.join(args.out, "corpora"))
         if trouble:
@@ -364,6 +362,23 @@ def parsearguments(argv):
     if trouble:
         raise RunError(trouble)
     return args, error
+
+
+def checkagainst(args, error):
+    """--against: the earlier run's folder and its results.csv, which must
+    not be this run's own output folder, where this run would replace them;
+    the CSV is read here, before the build."""
+    if args.against is None:
+        args.againstdir = args.earlier = None
+        return
+    args.againstdir = os.path.abspath(compareresults.resultsfolder(args.against))
+    args.against = os.path.abspath(compareresults.resultspath(args.against))
+    if not os.path.isfile(args.against):
+        error(f"--against: no results.csv at {args.against}")
+    if os.path.realpath(args.againstdir) == os.path.realpath(args.out):
+        error(f"--against {args.againstdir} is this run's --out: the run would replace what it is set against; "
+              "give it another --out")
+    args.earlier = compareresults.readearlier(args.against)
 
 
 class Run:
@@ -383,18 +398,21 @@ class Run:
                            "quick": args.quick, "large": args.large, "shapes": args.shapes,
                            "seed": None if args.files else args.seed, "llc": cache},
                        "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
-                       "winners": [], "against": None}
+                       "winners": [], "against": None, "busy": None}
         self.reports = {}
+        self.perround = 0  # runs in a round, over the files planned so far
+        self.watch = comparebusy.Watch(args.cpu)
+        self.saved = False  # whether results.json is this run's
         self.corpora = None if args.files else compareowned.Owned(os.path.join(args.out, "corpora"))
         self.measuring = False  # whether the first timed run has begun
         self.stamps = {}  # per file: its size and modification time when its digest was taken
+        self.befores = []  # the earlier run's programs that run beside this run's
 
     def done(self, lap, path, store, report):
         self.reports.setdefault((path, store["key"]), []).append(report)
         self.record["runs"].append({"round": lap + 1, "file": shown(os.path.basename(path)), "store": store["key"],
                                     "report": report})
-        per = len(self.record["files"]) * len(self.record["stores"])
-        self.record["rounds_finished"] = len(self.record["runs"]) // per
+        self.record["rounds_finished"] = len(self.record["runs"]) // self.perround
         checkstop()
 
     def checkfile(self, path):
@@ -409,7 +427,9 @@ class Run:
                            "when its digest was taken, so its runs measured different contents")
 
     def save(self):
+        self.record["busy"] = self.watch.summary()
         compareresults.writejson(os.path.join(self.args.out, "results.json"), self.record)
+        self.saved = True
 
 
 def stamp(path):
@@ -551,16 +571,20 @@ def writeresults(run, files, shapes, shapenote, incomplete=None):
     winners = comparestats.filewinners(results, alpha, threshold)
     against = None
     if args.earlier is not None:
-        rows, differing = compareresults.setagainst(results, args.earlier, alpha, threshold)
-        against = {"path": args.against, "rows": rows, "differing": differing,
-                   "runs": compareresults.earlierruns(args.earlier)}
+        measured = compareresults.measuredbefore(files, run.befores, run.reports)
+        rows, differing = compareresults.setagainst(results, args.earlier, alpha, threshold, measured)
+        against = dict(run.record["against"], rows=rows, differing=differing, runs=min(
+            (len(row[key]["before_runs"]) for row in rows for key in comparestats.TESTED),
+            default=compareresults.earlierruns(args.earlier)))
+        if not all(row["interleaved"] for row in rows):
+            against["drift"] = compareprograms.DRIFT
     machine = run.record["machine"]
     build = run.record["build"] or {}
     machineline = (f"{machine['cpu']}, {machine['cores']} cores, Linux {machine['kernel']}, commit "
                    f"{(build.get('commit') or 'unknown')[:12]}; timed runs on CPU "
                    f"{'any' if args.cpu is None else args.cpu}, address-space randomisation {args.aslr}")
     settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold,
-                    incomplete=incomplete)
+                    busy=run.watch.summary(), incomplete=incomplete)
     run.record.update(summaries=results, against=against, winners=[
         dict(decided, file=file, figure=key) for (file, key), decided in winners.items()])
     sources = [(facts["file"], facts["source"]) for _, facts in files]
@@ -576,20 +600,27 @@ def execute(run):
     bindir, stores = prepare(run)
     run.record["build"] = comparerun.buildinfo(bindir)
     run.record["stores"] = stores
+    run.befores = planagainst(run, stores, args.earlier)
     if run.corpora:
         run.corpora.make()
     files = describefiles(run, bindir)
     run.record["files"] = [dict(facts) for _, facts in files]
     paths = [path for path, _ in files]
     setup = comparerun.childsetup(args.cpu, args.aslr == "off")
+    # From here results.json is this run's: the programs it keeps replace an
+    # earlier run's in OUT/programs.
+    compareprograms.keep(args.out, stores)
+    run.save()
     with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
         def finished(lap, path, store, report):
             run.checkfile(path)
             run.done(lap, path, store, report)
 
         def measurefiles(paths):
+            plan = runplan(paths, files, stores, run.befores, args.earlier)
+            run.perround += sum(len(programs) for _, programs in plan)
             run.measuring = True
-            comparerun.measure(bindir, stores, paths, args.runs, scratch, setup, progress, finished)
+            comparerun.measure(bindir, plan, args.runs, scratch, setup, progress, finished, run.watch)
         measurefiles(paths)
         if args.large:
             growladders(run, bindir, files, measurefiles)
@@ -621,6 +652,35 @@ def execute(run):
     return 1 if against is not None and not against["rows"] else 0
 
 
+def planagainst(run, stores, earlier):
+    """With --against: the earlier run's kept programs that run beside this
+    run's, each of a store both runs have; the others' verdicts take its
+    recorded runs, which the terminal says at once."""
+    if earlier is None:
+        return []
+    args = run.args
+    keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
+    befores, why, trouble = compareprograms.earlierprograms(args.againstdir, run.record["machine"], keys)
+    clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
+    if clash:
+        raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
+                       f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
+    recorded = {key: why for key in keys} if why else trouble
+    run.record["against"] = {"path": args.against, "folder": args.againstdir, "programs": befores,
+                             "recorded": recorded, "recorded_why": why}
+    warning = compareoutput.driftwarning(run.record["against"])
+    if warning:
+        progress(f"compare: --against: {warning}")
+    return befores
+
+
+def runplan(paths, files, stores, befores, earlier):
+    """(file, its programs) for each path: this run's stores, and the earlier
+    run's programs of the stores that it ran on a file of the same bytes."""
+    sha = {path: facts["sha256"] for path, facts in files}
+    return [(path, stores + [b for b in befores if (sha[path], b["adt"]) in (earlier or {})]) for path in paths]
+
+
 def keep(run, why):
     """Writes what a run that stopped or failed did: results.json with every
     run that finished, and results.md, results.csv and results.gp of the
@@ -642,6 +702,16 @@ def keep(run, why):
     return f"what it did is in {json}, with the figures of the runs that finished in results.md and results.csv"
 
 
+def saved(run):
+    """Saves the record of a run that has kept its programs but finished no
+    run; says where it is."""
+    try:
+        run.save()
+    except OSError as error:
+        return f"results.json could not be written: {error.strerror}"
+    return f"what it did is in {os.path.join(run.args.out, 'results.json')}"
+
+
 def stopped(run, signum):
     """What a stop says, and the rounds it keeps."""
     name = signal.Signals(signum).name
@@ -649,12 +719,17 @@ def stopped(run, signum):
     record["stopped_by"] = name
     finished = len(record["runs"])
     if run.measuring:
-        total = len(record["files"]) * len(record["stores"]) * run.args.runs
+        total = run.perround * run.args.runs
         where = f"after {finished} of {total} runs, {record['rounds_finished']} of {run.args.runs} rounds finished"
     else:
         where = "before the first run"
     left = run.corpora.release() if run.corpora and not run.args.keep_corpora else []
-    kept = keep(run, f"stopped by {name}") if finished else f"nothing to keep, {run.args.out} left as it was"
+    if finished:
+        kept = keep(run, f"stopped by {name}")
+    elif run.saved:
+        kept = saved(run)
+    else:
+        kept = f"nothing to keep, {run.args.out} left as it was"
     progress(f"compare: stopped by {name} {where}; {kept}")
     for path in left:
         progress(f"compare: could not remove {path}")
@@ -668,6 +743,9 @@ def failed(run, reason):
     if run is not None and run.record["runs"]:
         run.record.update(complete=False, failure=reason)
         reason += "; " + keep(run, reason)
+    elif run is not None and run.saved:
+        run.record.update(complete=False, failure=reason)
+        reason += "; " + saved(run)
     if run is not None and run.corpora and not run.args.keep_corpora:
         left = run.corpora.release()
     progress(f"compare: {reason}")

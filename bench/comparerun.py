@@ -241,26 +241,29 @@ def runonce(store, path, probe, probefile, setup):
         missing = " (a library it needs is missing: tools/deps installs the baselines' libraries)" \
             if "error while loading shared libraries" in str(error) else ""
         raise RunError(str(error) + missing) from None
-    if store["checkadt"] and report["adt"] != store["key"]:
-        raise RunError(f"{store['path']} reports the store {report['adt']}, not {store['key']}")
+    # An earlier run's program goes by "KEY (before)" and reports KEY.
+    label = store.get("adt", store["key"])
+    if store["checkadt"] and report["adt"] != label:
+        raise RunError(f"{store['path']} reports the store {report['adt']}, not {label}")
     breakgrowth, heapgrowth = readprobe(probefile, store["path"])
     report["report_bytes_per_line"] = report["bytes_per_line"]
     report["bytes_per_line"] += (heapgrowth - breakgrowth) / report["distinct"]
     return report
 
 
-def runqueue(stores, files, runs):
-    """(round, file, store) in the order of the runs: every program on every
-    file each round, the program order rotated each round so that none always
-    goes first."""
+def runqueue(plan, runs):
+    """(round, file, store) in the order of the runs: each round, on every
+    file of plan, a list of (file, its stores), every one of its stores, the
+    order rotated each round so that none always goes first."""
     return [(lap, path, stores[(turn + lap) % len(stores)])
-            for lap in range(runs) for path in files for turn in range(len(stores))]
+            for lap in range(runs) for path, stores in plan for turn in range(len(stores))]
 
 
-def measure(bindir, stores, files, runs, scratch, setup, progress, done):
+def measure(bindir, plan, runs, scratch, setup, progress, done, watch=None):
     """Runs the queue, handing each finished run to done(round, path, store,
-    report)."""
-    queue = runqueue(stores, files, runs)
+    report), and the time around it to watch, which counts what else the
+    machine did."""
+    queue = runqueue(plan, runs)
     probe = os.path.join(bindir, PROBE)
     probefile = os.path.join(scratch, "heapprobe.txt")
     took = {}  # seconds of the latest run of each file and store
@@ -272,7 +275,11 @@ def measure(bindir, stores, files, runs, scratch, setup, progress, done):
         progress(f"compare: [{number + 1:{len(str(len(queue)))}}/{len(queue)}] {elapsed:.0f} s{eta}: "
                  f"round {lap + 1}/{runs} {store['key']} {os.path.basename(path)}", transient=True)
         begun = time.monotonic()
-        done(lap, path, store, runonce(store, path, probe, probefile, setup))
+        mark = watch.mark() if watch else None
+        report = runonce(store, path, probe, probefile, setup)
+        if watch:
+            watch.add(lap, mark)
+        done(lap, path, store, report)
         took[(path, store["key"])] = time.monotonic() - begun
 
 
