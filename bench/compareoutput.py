@@ -42,7 +42,12 @@ def ratiotext(verdict):
 
 
 def withspread(result, key, digits):
-    return f"{result[key]:.{digits}f} ±{result[key + '_iqr_pct']:.0f}%"
+    """A median with its spread; a time whose pass is below the timer's floor
+    has none worth showing, the clock's steps being most of it."""
+    figure = f"{result[key]:.{digits}f}"
+    if key in comparestats.TIMES and comparestats.passus(result, key) < comparestats.FLOOR_US:
+        return figure
+    return f"{figure} ±{result[key + '_iqr_pct']:.0f}%"
 
 
 def timecell(result, key, decided):
@@ -108,6 +113,9 @@ def notes(results, winners, settings, against):
     """The sentences said once: too few runs, passes too short, a noisy or
     busy machine, files left out of --against."""
     said = []
+    if settings.get("incomplete"):
+        said.append(f"Incomplete: {settings['incomplete']}. These are the figures of the runs that finished; a "
+                    "store that had none on a file has no row there.")
     if not comparestats.canreach(settings["runs"], settings["runs"], settings["alpha"]) or \
             against and any(row[key]["why"] == TOOFEW for row in against["rows"] for key in comparestats.TESTED):
         said.append(f"Too few runs to tell: the rank test needs {comparestats.fewestruns(settings['alpha'])} "
@@ -155,7 +163,8 @@ def writemarkdown(path, results, sources, settings, shapenote, winners, against,
     out += ["", f"{settings['started']}; {mdescape(machine)}.",
             f"Medians of {settings['runs']} interleaved run{'s' if settings['runs'] > 1 else ''} of every "
             "program on every file; ± is the spread, the interquartile range of the runs as a percentage of "
-            "the median" + (" (one run has none)." if settings["runs"] == 1 else "."), "",
+            "the median" + (" (one run has none)" if settings["runs"] == 1 else "")
+            + "; a time whose pass is below the timer's floor shows none.", "",
             "Times are microseconds per line (all lines, repeats included); store and lookup include the",
             "scanning, which getline times alone. Memory is bytes per distinct line at the end of the store",
             "pass: every block the store holds from malloc, with malloc's per-block overhead, blocks that",
