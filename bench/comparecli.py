@@ -6,16 +6,22 @@ on SIGINT or SIGTERM stop at once, keeping the rounds already finished.
 import argparse
 import math
 import os
+import re
 import shutil
 import signal
 import stat
 import statistics
 import sys
 import tempfile
+import textwrap
 import time
 
+import comparebuild
+import comparebusy
 import compareoutput
+import compareowned
 import compareplot
+import compareprograms
 import compareresults
 import comparerun
 import comparestats
@@ -44,18 +50,38 @@ ASLR = "on"
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
-Builds the Release preset, generates corpora of several shapes from 10^4 to
-a million lines with linebench-corpus (or takes the files given), runs
-linebench-redblack, linebench-hash and the baselines (std::set,
-std::unordered_set, Abseil's flat hash set and B-tree, Boost's flat hash set)
-on every file several times, interleaved, each run pinned to one CPU, and
-writes OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png
-(the plot needs gnuplot), then prints the fastest store and lookup and every
-store's memory per line for each file.  A verdict is the Mann-Whitney U test
-on the runs with a practical threshold."""
+Builds the Release preset (only the programs it runs), generates corpora of
+four shapes from 10^5 to 10^6 lines with linebench-corpus (or takes the
+files given), runs linebench-redblack, linebench-hash and the baselines on
+every file several times, interleaved, each run pinned to one CPU, and writes
+OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png (the plot
+needs gnuplot), then prints the fastest store and lookup and every store's
+memory per line for each file.  A verdict is the Mann-Whitney U test on the
+runs with a practical threshold.
+
+The baselines, where the build found their libraries: linebench-stdset
+(std::set), linebench-stdhash (std::unordered_set), linebench-abslflat and
+linebench-abslbtree (Abseil's flat hash set and B-tree), linebench-boostflat
+(Boost's flat hash set), linebench-judysl (Judy's JudySL), linebench-hattrie
+(the HAT-trie), linebench-densehash and linebench-sparsehash (Google's dense
+and sparse hash sets).  tools/deps installs their libraries."""
+
+
+class Formatter(argparse.RawDescriptionHelpFormatter):
+    """Help whose lines break between words only, so that a program's name
+    stays whole."""
+
+    def _split_lines(self, text, width):
+        return textwrap.wrap(" ".join(text.split()), width, break_on_hyphens=False)
 
 
 class Parser(argparse.ArgumentParser):
+    def format_help(self):
+        """The help; only now does it count the runs the rank test needs, as
+        that loads SciPy, which a command line's checks do without."""
+        self.runsaction.help = RUNSHELP + runsneeded() + ")"
+        return super().format_help()
+
     def error(self, message):
         """A bad command line: one line, status 2."""
         print(f"compare: {shown(message)}", file=sys.stderr)
@@ -64,28 +90,29 @@ class Parser(argparse.ArgumentParser):
 
 def parser():
     result = Parser(
-        prog="bench/compare", description=DESCRIPTION, formatter_class=argparse.RawDescriptionHelpFormatter,
-        epilog="Without FILEs, the corpora are generated under OUT/corpora and removed at the end "
-        "(keep them with --keep-corpora).")
+        prog="bench/compare", description=DESCRIPTION, formatter_class=Formatter,
+        epilog="Without FILEs, the corpora are generated under OUT/corpora, which must be absent or empty, and "
+        "removed at the end (keep them with --keep-corpora).")
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
     result.add_argument("--out", default=os.path.join(comparerun.ROOT, "out", "compare"),
                         help="output folder (default: out/compare)")
-    result.add_argument("--runs", type=int,
-                        help=f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}; "
-                        f"the rank test needs {comparestats.fewestruns(comparestats.ALPHA)} to reach α = "
-                        f"{comparestats.ALPHA:g})")
+    result.runsaction = result.add_argument("--runs", type=int, help=RUNSHELP + ")")
     result.add_argument("--quick", action="store_true",
                         help="small corpora only, for a smoke test (well under 30 s; too short for verdicts)")
     result.add_argument("--programs", metavar="LIST",
                         help="comma-separated: programs of the build folder (e.g. linebench-hash) and "
-                        "NAME=PATH for a program elsewhere, shown as NAME, or all: every store the build made "
-                        "(default: every store the build made)")
+                        "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
+                        f"(default: every store the build made but {', '.join(comparerun.NOTBYDEFAULT)})")
     result.add_argument("--against", metavar="DIR",
-                        help="set this run's figures beside those of DIR/results.csv (or the CSV itself), an "
-                        "earlier run, for the files of the same content")
+                        help="set this run's figures beside those of DIR, an earlier run (or its results.csv or "
+                        "results.json), for the files of the same content: DIR's kept programs run beside this "
+                        "run's as KEY (before), or where they cannot run here, its recorded runs")
     result.add_argument("--large", action="store_true",
                         help="extend each shape's ladder until the largest store's memory passes four times the "
                         f"last-level cache (default shapes {','.join(LARGE_SHAPES)}, runs {LARGE_RUNS})")
+    result.add_argument("--llc", metavar="SIZE",
+                        help="the last-level cache's size, e.g. 32M, for --large and the plot's mark (default: "
+                        "from sysfs)")
     result.add_argument("--shapes", metavar="LIST",
                         help=f"comma-separated shapes of the generated ladder (default: "
                         f"{','.join(name for name, _, _ in comparerun.SHAPES)}; with --large "
@@ -104,6 +131,19 @@ def parser():
                         help=f"address-space randomisation of the timed runs, as setarch -R turns it off "
                         f"(default {ASLR})")
     return result
+
+
+RUNSHELP = f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}"
+
+
+def runsneeded():
+    """The help's word on the fewest runs; SciPy counts them, and --help
+    does without it."""
+    try:
+        return f"; the rank test needs {comparestats.fewestruns(comparestats.ALPHA)} to reach α = " \
+            f"{comparestats.ALPHA:g}"
+    except ImportError:
+        return ""
 
 
 def filetrouble(path):
@@ -140,46 +180,94 @@ def outtrouble(out):
     return None
 
 
-def chooseprograms(text, bindir, error):
+def knownstores(bindir):
+    """The build's store programs by name, from its list of stores."""
+    return {store["program"]: store for store in comparerun.readstores(bindir)}
+
+
+def expandall(items, known):
+    """The items with all standing for every store of the build that the
+    list does not name itself."""
+    given = [item for item in items if item != "all"]
+    expanded = []
+    for item in items:
+        if item == "all":
+            expanded += [name for name in known if name not in given and name not in expanded]
+        else:
+            expanded.append(item)
+    return expanded
+
+
+def chooseprograms(text, known, error, built=True):
     """The stores to run, in order: for each its key (the name its rows go
-    by), its path, its family, and whether its ADT label must be that key.
-    Programs are known by name from the build's list of stores."""
-    known = {store["program"]: store for store in comparerun.readstores(bindir)}
+    by), its path, its family, whether its ADT label must be that key, and
+    the build's program name (None for NAME=PATH).  Programs are known by
+    name from the build's list of stores; with known None, before there is
+    one, only what needs no list is checked.  built: the build's programs
+    must be there already."""
     if text is None:
-        items = comparerun.defaultprograms(known.values())
-    elif text.strip() == "all":
-        items = list(known)
+        items = comparerun.defaultprograms(known.values()) if known is not None else []
     else:
-        items = text.split(",")
+        items = [item.strip() for item in text.split(",")]
+    if known is not None:
+        items = expandall(items, known)
     stores = []
     for item in items:
-        item = item.strip()
         name, equals, path = item.partition("=")
         if not item:
             error("--programs: an empty item in the list")
+        if known is None and not equals:
+            if item != "all" and items.count(item) > 1:
+                error(f"--programs: {item} is named twice")
+            continue
         if equals:
             if not name:
                 error(f"--programs: {item}: the NAME before '=' is empty")
             if any(c in name for c in "\n\r\t") or not path:
                 error(f"--programs: {item}: " + ("no PATH after '='" if not path else "a control character in NAME"))
-            store = {"key": shown(name), "path": os.path.abspath(path), "family": "other", "checkadt": False}
+            store = {"key": shown(name), "path": os.path.abspath(path), "family": "other", "checkadt": False,
+                     "program": None}
         else:
             if name not in known:
-                error(f"--programs: unknown program {name!r}; the build made {', '.join(known)}; or 'all', or "
-                      "NAME=PATH for another")
+                error(f"--programs: unknown program {name!r}; the build made {', '.join(known)}; or all for every "
+                      "one of them, or NAME=PATH for another" + leftout(name))
             label = known[name]["label"]
             store = {"key": label or name.removeprefix("linebench-").upper(), "path": known[name]["path"],
-                     "family": known[name]["family"], "checkadt": bool(label)}
-        if not os.path.exists(store["path"]):
-            error(f"--programs: {item}: no such program {store['path']}" + ("" if equals else " (not built there?)"))
-        if os.path.isdir(store["path"]):
-            error(f"--programs: {item}: {store['path']} is a folder")
-        if not os.access(store["path"], os.X_OK):
-            error(f"--programs: {item}: {store['path']} is not executable")
+                     "family": known[name]["family"], "checkadt": bool(label), "program": name}
+        if equals or built:
+            if not os.path.exists(store["path"]):
+                error(f"--programs: {item}: no such program {store['path']}"
+                      + ("" if equals else " (not built there?)"))
+            if os.path.isdir(store["path"]):
+                error(f"--programs: {item}: {store['path']} is a folder")
+            if not os.access(store["path"], os.X_OK):
+                error(f"--programs: {item}: {store['path']} is not executable")
         if any(s["key"] == store["key"] for s in stores):
             error(f"--programs: {store['key']} is named twice")
         stores.append(store)
     return stores
+
+
+def leftout(name):
+    """What to say of a baseline that the build left out: its library was
+    not found."""
+    folder = os.path.join(comparerun.ROOT, "baselines", name.removeprefix("linebench-"))
+    if name.startswith("linebench-") and os.path.isdir(folder):
+        return " (a baseline is left out when the build does not find its library: tools/deps installs them)"
+    return ""
+
+
+SIZEUNITS = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
+
+
+def parsesize(text):
+    """Bytes of a size such as 32M, 512K, 1.5G or 33554432 (K, M and G are
+    binary, with or without a trailing iB or B); None if it is not one."""
+    match = re.fullmatch(r"\s*(\d+(?:\.\d+)?)\s*([KMG]?)(?:i?B)?\s*", text, re.IGNORECASE)
+    if match is None:
+        return None
+    size = float(match[1]) * SIZEUNITS[match[2].upper()]
+    return int(size) if 1 <= size < 2**50 else None
 
 
 def parsearguments(argv):
@@ -213,8 +301,13 @@ def parsearguments(argv):
             trouble = filetrouble(path)
             if trouble:
                 error(f"{path}: {trouble}")
-        if len({os.path.basename(f) for f in args.files}) != len(args.files):
-            error("the FILEs must have different names: the results know them by name")
+        byname = {}
+        for path in args.files:
+            byname.setdefault(os.path.basename(os.path.normpath(path)), []).append(path)
+        for name, paths in byname.items():
+            if len(paths) > 1:
+                error(f"the FILEs {' and '.join(paths)} have the same name, {name}: the results know a file by its "
+                      "name; give one a name of its own (a link will do)")
     if args.seed is None:
         args.seed = 1
     if not 0 <= args.seed < 2**64:
@@ -229,8 +322,16 @@ def parsearguments(argv):
             error(f"--shapes: unknown shape {unknown[0] if unknown else ''!r}; the shapes are {', '.join(known)}")
     if args.large and args.shapes is None:
         args.shapes = LARGE_SHAPES
-    if args.large and comparerun.lastlevelcache() is None:
-        error("--large: sysfs (/sys/devices/system/cpu/cpu0/cache) does not tell the last-level cache's size")
+    if args.llc is not None:
+        size = parsesize(args.llc)
+        if size is None:
+            error(f"--llc {args.llc}: not a size, such as 32M, 512K or 33554432")
+        args.cache = (size, None)
+    else:
+        args.cache = comparerun.lastlevelcache()
+    if args.large and args.cache is None:
+        error("--large: sysfs (/sys/devices/system/cpu/cpu0/cache) does not tell the last-level cache's size; "
+              "give it with --llc SIZE, e.g. --llc 32M")
     if args.build_dir is not None:
         folder = args.build_dir
         if not folder or not os.path.isdir(folder):
@@ -241,43 +342,99 @@ def parsearguments(argv):
             error(f"--build-dir {folder}: no {' nor '.join(missing)} there; is it a built linebench build folder? "
                   f"(cmake --build {folder})")
         args.bindir = os.path.abspath(folder)
-    if args.against is not None:
-        args.against = os.path.abspath(compareresults.resultspath(args.against))
-        if not os.path.isfile(args.against):
-            error(f"--against: no results.csv at {args.against}")
     args.out = os.path.abspath(args.out)
+    checkagainst(args, error)
     trouble = outtrouble(args.out)
     if trouble:
         error(f"--out {args.out} {trouble}")
+    trouble = compareprograms.outtrouble(args.out)
+    if trouble:
+        error(f"--out: {trouble}")
+    if not args.files:
+        trouble = compareowned.trouble(os.path.join(args.out, "corpora"))
+        if trouble:
+            error(f"--out: {trouble}")
+    # The build's programs are known by name once its list of stores is at
+    # hand: here with --build-dir, else after the configure step.
+    args.stores = chooseprograms(args.programs, knownstores(args.bindir) if args.build_dir is not None else None,
+                                 error)
+    trouble = comparestats.scipytrouble()
+    if trouble:
+        raise RunError(trouble)
     return args, error
 
 
+def checkagainst(args, error):
+    """--against: the earlier run's folder and its results.csv, which must
+    not be this run's own output folder, where this run would replace them;
+    the CSV is read here, before the build."""
+    if args.against is None:
+        args.againstdir = args.earlier = None
+        return
+    args.againstdir = os.path.abspath(compareresults.resultsfolder(args.against))
+    args.against = os.path.abspath(compareresults.resultspath(args.against))
+    if not os.path.isfile(args.against):
+        error(f"--against: no results.csv at {args.against}")
+    if os.path.realpath(args.againstdir) == os.path.realpath(args.out):
+        error(f"--against {args.againstdir} is this run's --out: the run would replace what it is set against; "
+              "give it another --out")
+    args.earlier = compareresults.readearlier(args.against)
+
+
 class Run:
-    """What a run has done so far, kept in results.json even when stopped."""
+    """What a run has done so far, kept in results.json even when stopped or
+    failed."""
 
     def __init__(self, args, argv):
         self.args = args
-        self.record = {"complete": False, "stopped_by": None, "command": ["bench/compare"] + argv,
+        cache = None if args.cache is None else {"bytes": args.cache[0], "level": args.cache[1],
+                                                 "from": "sysfs" if args.llc is None else "--llc"}
+        self.record = {"complete": False, "stopped_by": None, "failure": None,
+                       "command": ["bench/compare"] + argv,
                        "started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "machine": comparerun.machineinfo(),
                        "build": None, "settings": {
                            "runs": args.runs, "alpha": args.alpha, "threshold": args.threshold / 100,
                            "floor_us": comparestats.FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
                            "quick": args.quick, "large": args.large, "shapes": args.shapes,
-                           "seed": None if args.files else args.seed},
+                           "seed": None if args.files else args.seed, "llc": cache},
                        "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
-                       "winners": [], "against": None}
+                       "winners": [], "against": None, "busy": None}
         self.reports = {}
+        self.perround = 0  # runs in a round, over the files planned so far
+        self.watch = comparebusy.Watch(args.cpu)
+        self.saved = False  # whether results.json is this run's
+        self.corpora = None if args.files else compareowned.Owned(os.path.join(args.out, "corpora"))
+        self.measuring = False  # whether the first timed run has begun
+        self.stamps = {}  # per file: its size and modification time when its digest was taken
+        self.befores = []  # the earlier run's programs that run beside this run's
 
     def done(self, lap, path, store, report):
         self.reports.setdefault((path, store["key"]), []).append(report)
         self.record["runs"].append({"round": lap + 1, "file": shown(os.path.basename(path)), "store": store["key"],
                                     "report": report})
-        per = len(self.record["files"]) * len(self.record["stores"])
-        self.record["rounds_finished"] = len(self.record["runs"]) // per
+        self.record["rounds_finished"] = len(self.record["runs"]) // self.perround
         checkstop()
 
+    def checkfile(self, path):
+        """A file that changes during the run gives runs of two contents
+        under one digest: the run stops at the first run after the change."""
+        try:
+            now = stamp(path)
+        except FileNotFoundError:
+            raise RunError(f"{path} was removed during the run") from None
+        if now != self.stamps[path]:
+            raise RunError(f"{path} changed during the run: its size or modification time is not what it was "
+                           "when its digest was taken, so its runs measured different contents")
+
     def save(self):
+        self.record["busy"] = self.watch.summary()
         compareresults.writejson(os.path.join(self.args.out, "results.json"), self.record)
+        self.saved = True
+
+
+def stamp(path):
+    status = os.stat(path)
+    return status.st_size, status.st_mtime_ns, status.st_ino, status.st_dev
 
 
 # The signal that stopped the run.  Python drops the exception that stopon
@@ -291,9 +448,13 @@ passunraisable = sys.unraisablehook
 def stopon(signum, frame):
     global caught
     caught = signum
+    ignorestops()
+    raise Interrupted(signum)
+
+
+def ignorestops():
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, signal.SIG_IGN)
-    raise Interrupted(signum)
 
 
 def quietstops(unraisable):
@@ -308,23 +469,28 @@ def checkstop():
         raise Interrupted(caught)
 
 
-def describefiles(args, bindir, corpora):
+def describefiles(run, bindir):
     """(path, facts) of every file, facts being what results carry about it."""
+    args = run.args
     if args.files:
-        return withfacts([(os.path.abspath(f), compareplot.YOURFILES, None) for f in args.files])
-    return generated(bindir, comparerun.corpusplan(corpora, args.quick, args.seed, args.shapes))
+        return withfacts(run, [(os.path.abspath(f), compareplot.YOURFILES, None) for f in args.files])
+    return generated(run, bindir, comparerun.corpusplan(run.corpora.path, args.quick, args.seed, args.shapes))
 
 
-def generated(bindir, plan):
-    """Writes the corpora of plan; returns their (path, facts)."""
+def generated(run, bindir, plan):
+    """Writes the corpora of plan, each the run's own from before it is
+    begun; returns their (path, facts)."""
     descriptions = {name: text for name, text, _ in comparerun.SHAPES}
+    for path, _, _ in plan:
+        run.corpora.file(os.path.basename(path))
     comparerun.generatecorpora(bindir, plan, progress)
-    return withfacts([(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan])
+    return withfacts(run, [(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan])
 
 
-def withfacts(planned):
+def withfacts(run, planned):
     files = []
     for path, shape, source in planned:
+        run.stamps[path] = stamp(path)
         size, sha = comparerun.digest(path)
         files.append((path, {"file": shown(os.path.basename(path)), "path": path, "shape": shape, "size": size,
                              "sha256": sha, "source": source or compareoutput.mdescape(shown(path))}))
@@ -339,20 +505,22 @@ def largestmemory(reports, path):
                                     for store in runs)
 
 
-def growladders(run, bindir, files, corpora, measurefiles):
+def growladders(run, bindir, files, measurefiles):
     """--large: each shape's ladder grows by a rung at a time, each measured
     before the next is sized, until the largest store's memory on the last
     rung passes four times the last-level cache."""
-    cache, level = comparerun.lastlevelcache()
+    cache, level = run.args.cache
+    name = comparerun.cachename(level)
     target = 4 * cache
     run.record["large"] = {"cache_level": level, "cache_bytes": cache, "target_bytes": target}
+    corpora = run.corpora.path
     for shape in dict.fromkeys(facts["shape"] for _, facts in files):
         while True:
             path, facts = max(((p, f) for p, f in files if f["shape"] == shape), key=lambda pf: pf[1]["size"])
             lines, memory = largestmemory(run.reports, path)
             if memory >= target:
                 progress(f"compare: --large: {shape} done: {memory / 2**20:.0f} MiB on {lines} lines, past "
-                         f"4 x the level-{level} cache of {cache / 2**20:g} MiB")
+                         f"4 x {name} of {cache / 2**20:g} MiB")
                 break
             more = comparerun.nextrung(lines, memory, target)
             if more is None:
@@ -364,76 +532,119 @@ def growladders(run, bindir, files, corpora, measurefiles):
             if free < 1.5 * size:
                 raise RunError(f"--large: the next {shape} rung, {more} lines, needs about {size / 1e9:.1f} GB "
                                f"and {corpora} has {free / 1e9:.1f} GB free")
-            rung = generated(bindir, [comparerun.corpus(corpora, shape, more, run.args.seed)])
+            rung = generated(run, bindir, [comparerun.corpus(corpora, shape, more, run.args.seed)])
             files += rung
             run.record["files"] += [dict(facts) for _, facts in rung]
             measurefiles([path for path, _ in rung])
 
 
-def execute(run):
+def buildtargets(stores, args):
+    """What the build makes for this run: the build's programs it runs and
+    the tools it uses, so that a store folder that does not build stops only
+    a run that asks for its store."""
+    tools = [comparerun.PROBETARGET, comparerun.SHAPE] + ([] if args.files else [comparerun.CORPUS])
+    return [store["program"] for store in stores if store["program"]] + tools
+
+
+def prepare(run):
+    """The build folder and the stores, built where bindir is not given."""
     args = run.args
-    started = time.monotonic()
-    bindir = args.bindir if args.build_dir is not None else comparerun.build(progress)
-    run.record["build"] = comparerun.buildinfo(bindir)
-    stores = chooseprograms(args.programs, bindir, run.error)
-    run.record["stores"] = stores
-    earlier = compareresults.readearlier(args.against) if args.against else None
-    corpora = os.path.join(args.out, "corpora")
-    run.corpora = None if args.files else corpora
-    if run.corpora:
-        os.makedirs(corpora, exist_ok=True)
-    files = describefiles(args, bindir, corpora)
-    run.record["files"] = [dict(facts) for _, facts in files]
-    paths = [path for path, _ in files]
-    setup = comparerun.childsetup(args.cpu, args.aslr == "off")
-    with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
-        def measurefiles(paths):
-            comparerun.measure(bindir, stores, paths, args.runs, scratch, setup, progress, run.done)
-        measurefiles(paths)
-        if args.large:
-            growladders(run, bindir, files, corpora, measurefiles)
-            order = [name for name, _, _ in comparerun.SHAPES]
-            files.sort(key=lambda file: (order.index(file[1]["shape"]), file[1]["size"]))
-            run.record["files"].sort(key=lambda facts: (order.index(facts["shape"]), facts["size"]))
-            paths = [path for path, _ in files]
+    if args.build_dir is not None:
+        return args.bindir, args.stores
+    bindir = comparebuild.configure(progress)
+    stores = chooseprograms(args.programs, knownstores(bindir), run.error, built=False)
+    comparebuild.build(buildtargets(stores, args), progress)
+    return bindir, chooseprograms(args.programs, knownstores(bindir), run.error)
+
+
+def writeresults(run, files, shapes, shapenote, incomplete=None):
+    """Decides the verdicts and writes results.md and results.csv of the
+    files' runs, those of every store or, for a run that did not finish,
+    those that have runs; returns the results, the winners, the comparison
+    with the earlier run and the settings."""
+    args = run.args
+    stores = run.record["stores"]
     results = comparestats.summarise(files, stores, run.reports)
-    shapes = comparerun.runshape(bindir, paths, progress)
-    shapenote = None
-    if shapes is None:
-        shapenote = f"No compares or nodes per lookup: {comparerun.SHAPE} is not in {bindir}"
-    else:
+    if shapes is not None:
         compareresults.addshape(results, shapes)
-        for facts in run.record["files"]:
-            facts["shape_figures"] = shapes[facts["path"]]
     alpha, threshold = args.alpha, args.threshold / 100
     winners = comparestats.filewinners(results, alpha, threshold)
     against = None
-    if earlier is not None:
-        rows, differing = compareresults.setagainst(results, earlier, alpha, threshold)
-        against = {"path": args.against, "rows": rows, "differing": differing,
-                   "runs": compareresults.earlierruns(earlier)}
+    if args.earlier is not None:
+        measured = compareresults.measuredbefore(files, run.befores, run.reports)
+        rows, differing = compareresults.setagainst(results, args.earlier, alpha, threshold, measured)
+        against = dict(run.record["against"], rows=rows, differing=differing, runs=min(
+            (len(row[key]["before_runs"]) for row in rows for key in comparestats.TESTED),
+            default=compareresults.earlierruns(args.earlier)))
+        if not all(row["interleaved"] for row in rows):
+            against["drift"] = compareprograms.DRIFT
     machine = run.record["machine"]
-    build = run.record["build"]
+    build = run.record["build"] or {}
     machineline = (f"{machine['cpu']}, {machine['cores']} cores, Linux {machine['kernel']}, commit "
-                   f"{(build['commit'] or 'unknown')[:12]}; timed runs on CPU "
+                   f"{(build.get('commit') or 'unknown')[:12]}; timed runs on CPU "
                    f"{'any' if args.cpu is None else args.cpu}, address-space randomisation {args.aslr}")
-    settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold)
+    settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold,
+                    busy=run.watch.summary(), incomplete=incomplete)
     run.record.update(summaries=results, against=against, winners=[
         dict(decided, file=file, figure=key) for (file, key), decided in winners.items()])
     sources = [(facts["file"], facts["source"]) for _, facts in files]
     compareoutput.writemarkdown(os.path.join(args.out, "results.md"), results, sources, settings, shapenote,
                                 winners, against, machineline)
     compareresults.writecsv(os.path.join(args.out, "results.csv"), results, shapes is not None)
+    return results, winners, against, settings
+
+
+def execute(run):
+    args = run.args
+    started = time.monotonic()
+    bindir, stores = prepare(run)
+    run.record["build"] = comparerun.buildinfo(bindir)
+    run.record["stores"] = stores
+    run.befores = planagainst(run, stores, args.earlier)
+    if run.corpora:
+        run.corpora.make()
+    files = describefiles(run, bindir)
+    run.record["files"] = [dict(facts) for _, facts in files]
+    paths = [path for path, _ in files]
+    setup = comparerun.childsetup(args.cpu, args.aslr == "off")
+    # From here results.json is this run's: the programs it keeps replace an
+    # earlier run's in OUT/programs.
+    compareprograms.keep(args.out, stores)
+    run.save()
+    with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
+        def finished(lap, path, store, report):
+            run.checkfile(path)
+            run.done(lap, path, store, report)
+
+        def measurefiles(paths):
+            plan = runplan(paths, files, stores, run.befores, args.earlier)
+            run.perround += sum(len(programs) for _, programs in plan)
+            run.measuring = True
+            comparerun.measure(bindir, plan, args.runs, scratch, setup, progress, finished, run.watch)
+        measurefiles(paths)
+        if args.large:
+            growladders(run, bindir, files, measurefiles)
+            order = [name for name, _, _ in comparerun.SHAPES]
+            files.sort(key=lambda file: (order.index(file[1]["shape"]), file[1]["size"]))
+            run.record["files"].sort(key=lambda facts: (order.index(facts["shape"]), facts["size"]))
+            paths = [path for path, _ in files]
+    shapes = comparerun.runshape(bindir, paths, progress)
+    shapenote = None
+    if shapes is None:
+        shapenote = f"No compares or nodes per lookup: {comparerun.SHAPE} is not in {bindir}"
+    else:
+        for facts in run.record["files"]:
+            facts["shape_figures"] = shapes[facts["path"]]
+    results, winners, against, settings = writeresults(run, files, shapes, shapenote)
+    note = compareplot.writeplot(args.out, results, stores, args.cache)
     checkstop()
     run.record["complete"] = True
     run.save()
-    note = compareplot.writeplot(args.out, results, stores, comparerun.lastlevelcache())
-    if run.corpora and not args.keep_corpora:
-        shutil.rmtree(corpora)
+    left = run.corpora.release() if run.corpora and not args.keep_corpora else []
     compareoutput.printsummary(results, stores, settings, winners, against)
     progress(f"compare: wrote {os.path.join(args.out, 'results.md')}, results.csv, results.json"
              + (" and results.gp" if note else ", results.gp and results.png"))
-    for message in (note, shapenote):
+    for message in [note, shapenote] + [f"could not remove {path}" for path in left]:
         if message:
             progress(f"compare: {message}")
     elapsed = time.monotonic() - started
@@ -441,27 +652,106 @@ def execute(run):
     return 1 if against is not None and not against["rows"] else 0
 
 
+def planagainst(run, stores, earlier):
+    """With --against: the earlier run's kept programs that run beside this
+    run's, each of a store both runs have; the others' verdicts take its
+    recorded runs, which the terminal says at once."""
+    if earlier is None:
+        return []
+    args = run.args
+    keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
+    befores, why, trouble = compareprograms.earlierprograms(args.againstdir, run.record["machine"], keys)
+    clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
+    if clash:
+        raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
+                       f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
+    recorded = {key: why for key in keys} if why else trouble
+    run.record["against"] = {"path": args.against, "folder": args.againstdir, "programs": befores,
+                             "recorded": recorded, "recorded_why": why}
+    warning = compareoutput.driftwarning(run.record["against"])
+    if warning:
+        progress(f"compare: --against: {warning}")
+    return befores
+
+
+def runplan(paths, files, stores, befores, earlier):
+    """(file, its programs) for each path: this run's stores, and the earlier
+    run's programs of the stores that it ran on a file of the same bytes."""
+    sha = {path: facts["sha256"] for path, facts in files}
+    return [(path, stores + [b for b in befores if (sha[path], b["adt"]) in (earlier or {})]) for path in paths]
+
+
+def keep(run, why):
+    """Writes what a run that stopped or failed did: results.json with every
+    run that finished, and results.md, results.csv and results.gp of the
+    figures that have runs.  Returns where they are, in words."""
+    folder = run.args.out
+    json = os.path.join(folder, "results.json")
+    try:
+        run.save()
+    except OSError as error:
+        return f"results.json could not be written: {error.strerror}"
+    try:
+        files = [(facts["path"], facts) for facts in run.record["files"]]
+        results, _, _, _ = writeresults(run, files, None, "No compares or nodes per lookup: the run did not finish",
+                                        why)
+        compareplot.writeplot(folder, results, run.record["stores"], run.args.cache, draw=False)
+        run.save()
+    except (OSError, comparestats.Disagreement):
+        return f"what it did is in {json}"
+    return f"what it did is in {json}, with the figures of the runs that finished in results.md and results.csv"
+
+
+def saved(run):
+    """Saves the record of a run that has kept its programs but finished no
+    run; says where it is."""
+    try:
+        run.save()
+    except OSError as error:
+        return f"results.json could not be written: {error.strerror}"
+    return f"what it did is in {os.path.join(run.args.out, 'results.json')}"
+
+
 def stopped(run, signum):
     """What a stop says, and the rounds it keeps."""
     name = signal.Signals(signum).name
     record = run.record
     record["stopped_by"] = name
-    total = len(record["files"]) * len(record["stores"]) * run.args.runs
-    if total and record["runs"]:
-        where = (f"after {len(record['runs'])} of {total} runs, {record['rounds_finished']} of {run.args.runs} "
-                 "rounds finished")
+    finished = len(record["runs"])
+    if run.measuring:
+        total = run.perround * run.args.runs
+        where = f"after {finished} of {total} runs, {record['rounds_finished']} of {run.args.runs} rounds finished"
     else:
         where = "before the first run"
-    if run.corpora and not run.args.keep_corpora:
-        shutil.rmtree(run.corpora, ignore_errors=True)
-    kept = ""
-    try:
-        run.save()
-        kept = f"; what it did is in {os.path.join(run.args.out, 'results.json')}"
-    except OSError as error:
-        kept = f"; results.json could not be written: {error.strerror}"
-    progress(f"compare: stopped by {name} {where}{kept}")
+    left = run.corpora.release() if run.corpora and not run.args.keep_corpora else []
+    if finished:
+        kept = keep(run, f"stopped by {name}")
+    elif run.saved:
+        kept = saved(run)
+    else:
+        kept = f"nothing to keep, {run.args.out} left as it was"
+    progress(f"compare: stopped by {name} {where}; {kept}")
+    for path in left:
+        progress(f"compare: could not remove {path}")
     return 128 + signum
+
+
+def failed(run, reason):
+    """What a failure says; a run with runs that finished keeps them."""
+    ignorestops()
+    left = []
+    if run is not None and run.record["runs"]:
+        run.record.update(complete=False, failure=reason)
+        reason += "; " + keep(run, reason)
+    elif run is not None and run.saved:
+        run.record.update(complete=False, failure=reason)
+        reason += "; " + saved(run)
+    if run is not None and run.corpora and not run.args.keep_corpora:
+        left = run.corpora.release()
+    progress(f"compare: {reason}")
+    for path in left:
+        progress(f"compare: could not remove {path}")
+    return 1
 
 
 def main(argv=None):
@@ -477,7 +767,6 @@ def main(argv=None):
         args, error = parsearguments(argv)
         run = Run(args, argv)
         run.error = error
-        run.corpora = None
         return execute(run)
     except Interrupted as stop:
         if run is None:
@@ -485,10 +774,7 @@ def main(argv=None):
             return 128 + stop.signum
         return stopped(run, stop.signum)
     except (RunError, compareresults.DamagedResults, comparestats.Disagreement) as failure:
-        progress(f"compare: {failure}")
+        return failed(run, str(failure))
     except OSError as failure:
-        progress(f"compare: {failure.filename or ''}: {failure.strerror}" if failure.filename else
-                 f"compare: {failure.strerror or failure}")
-    if run is not None and run.corpora and not run.args.keep_corpora:
-        shutil.rmtree(run.corpora, ignore_errors=True)
-    return 1
+        return failed(run, f"{failure.filename}: {failure.strerror}" if failure.filename else
+                      f"{failure.strerror or failure}")

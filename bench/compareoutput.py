@@ -2,11 +2,13 @@
 same verdicts in both.
 """
 
+import os
 import re
 import sys
 
 import comparestats
 from comparestats import SLOWER, TOOFEW, TOOSHORT
+from compareprograms import DRIFT
 from compareresults import SHAPEFIGURES
 from comparetext import SHOWBYTES, shown
 from linebenchreport import HASHSIZE
@@ -40,7 +42,12 @@ def ratiotext(verdict):
 
 
 def withspread(result, key, digits):
-    return f"{result[key]:.{digits}f} ±{result[key + '_iqr_pct']:.0f}%"
+    """A median with its spread; a time whose pass is below the timer's floor
+    has none worth showing, the clock's steps being most of it."""
+    figure = f"{result[key]:.{digits}f}"
+    if key in comparestats.TIMES and comparestats.passus(result, key) < comparestats.FLOOR_US:
+        return figure
+    return f"{figure} ±{result[key + '_iqr_pct']:.0f}%"
 
 
 def timecell(result, key, decided):
@@ -63,10 +70,52 @@ def tooshortfiles(results, winners):
             if any(winners[(file, key)]["why"] == TOOSHORT for key in comparestats.TESTED)]
 
 
+def busynote(busy):
+    """The warning of a machine that other processes kept busy during the
+    timed runs, or None."""
+    if not busy or not busy["busy"]:
+        return None
+    cpus = busy["cpus"]
+    if busy["pinned"] is None:
+        where = "of the machine, beyond the runs' own time"
+    elif len(cpus) == 1:
+        where = f"of CPU {cpus[0]}, beside the runs' CPU {busy['pinned']}"
+    else:
+        where = f"of the {len(cpus)} CPUs beside the runs' CPU {busy['pinned']}"
+    said = f"other processes used {busy['other_busy_pct']:g}% {where} while the runs were timed"
+    if busy["steal_pct"]:
+        said += f", and the hypervisor gave {busy['steal_pct']:g}% of the time to other guests (steal)"
+    return (f"Busy machine: {said} (warned above {busy['busy_threshold_pct']:g}% busy or "
+            f"{busy['steal_threshold_pct']:g}% steal). The times are slower than a quiet machine gives; "
+            "verdicts among the programs of this run share the load, verdicts against an earlier run's recorded "
+            "runs do not.")
+
+
+def driftwarning(against):
+    """What --against says when some of the earlier run's programs could not
+    run here, so that their verdicts set this run's runs against that run's
+    recorded ones; None when all ran."""
+    recorded = against["recorded"]
+    if not recorded:
+        return None
+    if against["recorded_why"]:
+        head = f"the programs kept in {against['folder']} cannot run here: {against['recorded_why']}. The verdicts"
+    else:
+        head = "; ".join(f"the program of {key} kept in {against['folder']} cannot run here: {why}"
+                         for key, why in recorded.items())
+        head += f". {'Their' if len(recorded) > 1 else 'Its'} verdicts (marked \"recorded runs\")"
+    return (f"Drift not controlled: {head} set this run's runs against the runs recorded then, so the "
+            f"machine's drift between the two runs is in them: two runs minutes apart have differed by up to "
+            f"{DRIFT:.0%}, and a change of that size cannot be told from drift.")
+
+
 def notes(results, winners, settings, against):
-    """The sentences said once: too few runs, passes too short, a noisy
-    machine, files left out of --against."""
+    """The sentences said once: too few runs, passes too short, a noisy or
+    busy machine, files left out of --against."""
     said = []
+    if settings.get("incomplete"):
+        said.append(f"Incomplete: {settings['incomplete']}. These are the figures of the runs that finished; a "
+                    "store that had none on a file has no row there.")
     if not comparestats.canreach(settings["runs"], settings["runs"], settings["alpha"]) or \
             against and any(row[key]["why"] == TOOFEW for row in against["rows"] for key in comparestats.TESTED):
         said.append(f"Too few runs to tell: the rank test needs {comparestats.fewestruns(settings['alpha'])} "
@@ -86,6 +135,9 @@ def notes(results, winners, settings, against):
                     f"{comparestats.NOISY:.0f}% of their median (the largest: {share:.0f}%, {store} "
                     f"{key.removesuffix('_us')} on {file}). Close figures may be level; rerun on a quiet machine "
                     "before acting on them.")
+    busy = busynote(settings.get("busy"))
+    if busy:
+        said.append(busy)
     if against and against["differing"]:
         said.append(f"Left out of the comparison with the earlier run, as their contents differ from its files "
                     f"of the same name: {', '.join(against['differing'])}.")
@@ -106,12 +158,13 @@ def rulesentence(settings):
 def writemarkdown(path, results, sources, settings, shapenote, winners, against, machine):
     withshape = shapenote is None
     out = ["# linebench: the stores compared", ""]
-    out += [f"> **{mdescape(note)}**" if note.startswith("Noisy") else f"> {mdescape(note)}"
+    out += [f"> **{mdescape(note)}**" if note.startswith(("Noisy", "Busy")) else f"> {mdescape(note)}"
             for note in notes(results, winners, settings, against)]
     out += ["", f"{settings['started']}; {mdescape(machine)}.",
             f"Medians of {settings['runs']} interleaved run{'s' if settings['runs'] > 1 else ''} of every "
             "program on every file; ± is the spread, the interquartile range of the runs as a percentage of "
-            "the median" + (" (one run has none)." if settings["runs"] == 1 else "."), "",
+            "the median" + (" (one run has none)" if settings["runs"] == 1 else "")
+            + "; a time whose pass is below the timer's floor shows none.", "",
             "Times are microseconds per line (all lines, repeats included); store and lookup include the",
             "scanning, which getline times alone. Memory is bytes per distinct line at the end of the store",
             "pass: every block the store holds from malloc, with malloc's per-block overhead, blocks that",
@@ -136,22 +189,41 @@ def writemarkdown(path, results, sources, settings, shapenote, winners, against,
                        f"{versuscell(r, store)} | {versuscell(r, lookup)} | {r['bytes_per_line']:.1f} |"
                        + "".join(f" {r[c]} |" for c, _, _, _ in SHAPEFIGURES if withshape))
     if against is not None:
-        out += ["", "## Against an earlier run", "",
-                f"{mdescape(against['path'])}: for each file and store of both runs whose contents match "
-                "(by SHA-256), the earlier median, this run's, their ratio (now / before) with its 95% "
-                "confidence interval, and the verdict.", ""]
-        if against["rows"]:
-            out += ["| file | store | store µs before | now | ratio and verdict | lookup µs before | now | "
-                    "ratio and verdict |", "|---|---|---:|---:|---|---:|---:|---|"]
-        for row in against["rows"]:
-            cells = "".join(f" {row[key]['before']:.3f} | {row[key]['now']:.3f} | {ratiotext(row[key])} |"
-                            for key in comparestats.TESTED)
-            out.append(f"| {mdescape(row['file'])} | {mdescape(row['store'])} |{cells}")
+        out += againstsection(against)
     out += ["", "## Files", ""]
     for name, source in sources:
         out.append(f"- {mdescape(name)}: {source}")
     with open(path, "w", errors=SHOWBYTES) as md:
         md.write("\n".join(out) + "\n")
+
+
+def againstsection(against):
+    """results.md's lines on the earlier run: the warning when drift is not
+    controlled, what the table holds, and the table."""
+    out = ["", "## Against an earlier run", ""]
+    warning = driftwarning(against)
+    if warning:
+        out += [f"> **{mdescape(warning)}**", ""]
+    out += [f"{mdescape(against['path'])}: for each file and store of both runs whose contents match (by "
+            "SHA-256): the median that run recorded; before, the median that the verdict sets this run's "
+            f"against: of its program kept in {mdescape(os.path.join(against['folder'], 'programs'))}, run in "
+            "this run's rounds as KEY (before), or, marked \"recorded runs\", the recorded median again where "
+            "that program could not run here; this run's median (now); their ratio (now / before) with its 95% "
+            "confidence interval; and the verdict.", ""]
+    if against["rows"]:
+        out += ["| file | store | store µs recorded | before | now | ratio and verdict | lookup µs recorded | "
+                "before | now | ratio and verdict |", "|---|---|---:|---:|---:|---|---:|---:|---:|---|"]
+    for row in against["rows"]:
+        cells = "".join(f" {row[key]['recorded']:.3f} | {row[key]['before']:.3f} | {row[key]['now']:.3f} | "
+                        f"{againstverdict(row, key)} |" for key in comparestats.TESTED)
+        out.append(f"| {mdescape(row['file'])} | {mdescape(row['store'])} |{cells}")
+    return out
+
+
+def againstverdict(row, key):
+    """The ratio and verdict of one figure against the earlier run, marked
+    where it rests on that run's recorded runs."""
+    return ratiotext(row[key]) + ("" if row["interleaved"] else " (recorded runs)")
 
 
 def table(rows):
@@ -194,13 +266,19 @@ def printsummary(results, stores, settings, winners, against):
     lines += table(rows)
     if against is not None:
         lines += ["", f"Against {against['path']} (µs per line, before -> now, ratio [95% CI]):"]
+        if any(row["interleaved"] for row in against["rows"]):
+            lines.append("Before: its kept programs, run in this run's rounds as KEY (before); what it recorded "
+                         "in brackets.")
+        warning = driftwarning(against)
+        lines += [warning] if warning else []
         rows = [["file", "store", "store pass", "lookup pass"]]
         for row in against["rows"]:
-            rows.append([row["file"], row["store"]] + [f"{row[key]['before']:.3f} -> {row[key]['now']:.3f} "
-                                                       f"{ratiotext(row[key])}" for key in comparestats.TESTED])
+            rows.append([row["file"], row["store"]] + [
+                f"{row[key]['before']:.3f} -> {row[key]['now']:.3f} {againstverdict(row, key)}"
+                + (f" (recorded {row[key]['recorded']:.3f})" if row["interleaved"] else "")
+                for key in comparestats.TESTED])
         lines += table(rows) if against["rows"] else []
     said = notes(results, winners, settings, against)
     if said:
         lines += [""] + said
     print("\n".join(lines), flush=True)
-

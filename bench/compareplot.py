@@ -9,8 +9,6 @@ import re
 import shutil
 import subprocess
 
-from comparerun import RunError
-
 YOURFILES = "your files"
 
 # Colours by family: warm for the trees, blue for the chained hashes, green
@@ -85,6 +83,10 @@ def cachemark(results, shape, cache):
     return None
 
 
+def cachelabel(level):
+    return f"L{level} cache full" if level else "last-level cache full"
+
+
 def points(results, shape, key, order, files):
     """(x, store µs, lookup µs, memory drawn, memory) of one store in one row:
     over the distinct lines on the ladder, at the file's place, a little
@@ -141,7 +143,7 @@ def gnuplotscript(results, stores, png, cache=None):
         mark = cachemark(results, shape, cache[0]) if cache and shape != YOURFILES else None
         if mark is not None:
             lines += [f"set arrow 1 from {mark:g}, graph 0 to {mark:g}, graph 1 nohead dt 3 lw 1.5 lc rgb '#555555'",
-                      f"set label 1 {quote(f'L{cache[1]} cache full')} at {mark:g}, graph 0.97 right offset -0.5,0 "
+                      f"set label 1 {quote(cachelabel(cache[1]))} at {mark:g}, graph 0.97 right offset -0.5,0 "
                       "font ',8' tc rgb '#555555'"]
         for column, (figurekey, label) in enumerate(PANELS, 1):
             memory = figurekey == "bytes_per_line"
@@ -172,8 +174,10 @@ def gnuplotscript(results, stores, png, cache=None):
     return "\n".join(lines) + "\n"
 
 
-def writeplot(folder, results, stores, cache=None):
-    """Renders results.png with gnuplot; returns a note when there is none."""
+def writeplot(folder, results, stores, cache=None, draw=True):
+    """Writes results.gp and, with draw, renders results.png with gnuplot;
+    returns a note when there is no results.png.  An earlier run's
+    results.png goes, as it would not show these results."""
     png = os.path.join(folder, "results.png")
     if os.path.exists(png):
         os.remove(png)
@@ -181,6 +185,8 @@ def writeplot(folder, results, stores, cache=None):
     # gnuplot gets the names' own bytes, so results.png lands in the folder asked for.
     with open(script, "w", errors="surrogateescape") as gp:
         gp.write(gnuplotscript(results, stores, png, cache))
+    if not draw:
+        return f"no results.png: gnuplot {script} draws it"
     gnuplot = shutil.which("gnuplot")
     if gnuplot is None:
         return "no results.png: gnuplot is not installed (Debian: gnuplot-nox, which tools/deps installs)"
@@ -189,5 +195,5 @@ def writeplot(folder, results, stores, cache=None):
     if done.returncode != 0 or not os.path.exists(png):
         said = [line for line in done.stdout.splitlines() if line.strip() and not line.startswith("Warning")]
         status = f"signal {-done.returncode}" if done.returncode < 0 else f"status {done.returncode}"
-        raise RunError(f"gnuplot failed on {script} with {status}" + (f": {said[-1].strip()}" if said else ""))
+        return f"no results.png: gnuplot failed on {script} with {status}" + (f": {said[-1].strip()}" if said else "")
     return None

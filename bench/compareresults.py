@@ -6,6 +6,7 @@ import csv
 import json
 import math
 import os
+import statistics
 
 import comparestats
 from comparetext import SHOWBYTES
@@ -52,10 +53,16 @@ class DamagedResults(Exception):
 NEEDED = ["file", "sha256", "store", "lines", "distinct", "store_us", "lookup_us"] + RUNFIELDS
 
 
+def resultsfolder(given):
+    """DIR, DIR/results.csv or DIR/results.json: the folder of an earlier run."""
+    if os.path.basename(given) in ("results.csv", "results.json") and not os.path.isdir(given):
+        return os.path.dirname(given) or "."
+    return given
+
+
 def resultspath(given):
-    """DIR or DIR/results.csv: the CSV either names."""
-    return given if os.path.basename(given) == "results.csv" and not os.path.isdir(given) else \
-        os.path.join(given, "results.csv")
+    """The results.csv of the earlier run that given names."""
+    return os.path.join(resultsfolder(given), "results.csv")
 
 
 def readearlier(path):
@@ -126,19 +133,42 @@ def readnumber(row, column, place, kind):
     return value
 
 
-def setagainst(results, earlier, alpha, threshold):
+def measuredbefore(files, befores, reports):
+    """The earlier run's programs as they ran in this run, per (SHA-256 of
+    the file, store key): lines, and the median and runs of each tested
+    figure."""
+    measured = {}
+    for path, facts in files:
+        for before in befores:
+            runs = reports.get((path, before["key"]))
+            if runs:
+                entry = {"lines": runs[0]["lines"]}
+                for key in comparestats.TESTED:
+                    entry[key + "_runs"] = [run[key] for run in runs]
+                    entry[key] = statistics.median(entry[key + "_runs"])
+                measured[(facts["sha256"], before["adt"])] = entry
+    return measured
+
+
+def setagainst(results, earlier, alpha, threshold, measured=None):
     """For each file and store of both runs whose contents match: per tested
-    figure, the earlier median, this run's and the verdict on the runs.
-    Returns the rows and the files of the same name whose contents differ."""
+    figure, the earlier median, the median and runs the verdict sets this
+    run's against, this run's median and the verdict.  measured holds, per
+    (SHA-256, store), the earlier run's program as it ran in this run,
+    interleaved with this run's own; where it did not run, the verdict takes
+    the runs the earlier run recorded.  Returns the rows and the files of the
+    same name whose contents differ."""
     rows = []
     names = {entry["file"] for entry in earlier.values()}
     matched = set()
     for result in results:
-        before = earlier.get((result["sha256"], result["store"]))
-        if before is None:
+        recorded = earlier.get((result["sha256"], result["store"]))
+        if recorded is None:
             continue
         matched.add(result["file"])
-        row = {"file": result["file"], "store": result["store"]}
+        ran = (measured or {}).get((result["sha256"], result["store"]))
+        before = ran or recorded
+        row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None}
         for key in comparestats.TESTED:
             short = min(before[key] * before["lines"], comparestats.passus(result, key)) < comparestats.FLOOR_US
             now = result[key]
@@ -146,7 +176,8 @@ def setagainst(results, earlier, alpha, threshold):
                 verdict = comparestats.untested(comparestats.quotient(now, before[key]), comparestats.TOOSHORT)
             else:
                 verdict = comparestats.decide(result[key + "_runs"], before[key + "_runs"], alpha, threshold)
-            row[key] = dict(verdict, before=before[key], now=now, before_runs=before[key + "_runs"])
+            row[key] = dict(verdict, before=before[key], now=now, before_runs=before[key + "_runs"],
+                            recorded=recorded[key])
         rows.append(row)
     differing = sorted({r["file"] for r in results if r["file"] in names and r["file"] not in matched})
     return rows, differing

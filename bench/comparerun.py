@@ -1,13 +1,12 @@
-"""bench/compare's runs: the build, the programs, the corpora, each timed run
-under the heap probe on one pinned CPU, linebench-shape, and what the machine
-and the build are.
+"""bench/compare's runs: the programs, the corpora, each timed run under the
+heap probe on one pinned CPU, linebench-shape, and what the machine and the
+build are.
 """
 
 import ctypes
 import hashlib
 import os
 import platform
-import shutil
 import subprocess
 import time
 
@@ -18,6 +17,7 @@ ROOT = os.path.dirname(BENCH)
 
 CORPUS = "linebench-corpus"
 PROBE = "heapprobe.so"
+PROBETARGET = "heapprobe"
 SHAPE = "linebench-shape"
 
 
@@ -32,8 +32,6 @@ FAMILIES = ["tree", "chained hash", "open addressing", "trie", "other"]
 # its many rounds; --programs all runs them too.  BOOSTFLAT is ABSLFLAT's
 # design in Boost, and its figures track ABSLFLAT's (README).
 NOTBYDEFAULT = ["linebench-boostflat"]
-
-TOOLS = [CORPUS, "heapprobe", SHAPE]
 
 
 def readstores(bindir):
@@ -70,16 +68,18 @@ SHAPES = [
     ("ascending", "every line distinct, ascending order", ["--distinct", "1.0", "--order", "ascending"]),
 ]
 
-# Lines per corpus for each shape, sized so that the default run, its many
-# rounds of seven programs, stays under five minutes on two quiet cores (the
-# README says how long it takes).  Most of the time goes to the largest unique
-# file, where every line costs a cache miss or more.  The small files draw the
-# curves; their passes are below the timer's floor and carry no verdict.
+# Lines per corpus for each shape.  Every rung is long enough for the
+# fastest store's passes to last the timer's floor, so that each file
+# carries verdicts: in the cache a lookup takes 0.04 to 0.1 µs, so the
+# repeated shapes start at 3·10^5 lines, and ascending, whose sorted lookups
+# are as fast, has that one rung.  Most of the time goes to the largest
+# unique file, where every line costs a cache miss or more; the README says
+# how long the default run takes.
 LADDER = {
-    "unique": [10**4, 3 * 10**4, 10**5, 3 * 10**5],
-    "zipf": [10**4, 10**5, 10**6],
-    "uniform": [10**4, 10**5, 10**6],
-    "ascending": [10**4, 10**5, 3 * 10**5],
+    "unique": [10**5, 3 * 10**5],
+    "zipf": [3 * 10**5, 10**6],
+    "uniform": [3 * 10**5, 10**6],
+    "ascending": [3 * 10**5],
 }
 QUICK_LADDER = [10**3, 10**4]
 
@@ -94,27 +94,6 @@ class Interrupted(Exception):
     def __init__(self, signum):
         super().__init__(signum)
         self.signum = signum
-
-
-def build(progress):
-    """Configures and builds the Release preset: every store program that it
-    lists and the tools; returns the build folder."""
-    if shutil.which("cmake") is None:
-        raise RunError("cmake not found (tools/deps installs it)")
-    progress("compare: building the Release preset")
-    bindir = os.path.join(ROOT, "build", "release")
-    cmake(["cmake", "--preset", "release"])
-    programs = [store["program"] for store in readstores(bindir)]
-    cmake(["cmake", "--build", "--preset", "release", "-j", "2", "--target"] + programs + TOOLS)
-    return bindir
-
-
-def cmake(command):
-    done = subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                          errors="replace")
-    if done.returncode != 0:
-        tail = done.stdout.strip().splitlines()[-1:] or [""]
-        raise RunError(f"'{' '.join(command)}' failed with status {done.returncode}: {tail[0]}")
 
 
 def tidylines(lines):
@@ -158,6 +137,12 @@ def lastlevelcache():
         if kind in ("Unified", "Data") and (found is None or level > found[1]):
             found = (size, level)
     return found
+
+
+def cachename(level):
+    """The cache in words: the L3 cache, or the last-level cache where its
+    level is not known (a size given by hand)."""
+    return f"the L{level} cache" if level else "the last-level cache"
 
 
 # --large: the ladder's rungs past the default ones grow at most tenfold, and
@@ -253,27 +238,32 @@ def runonce(store, path, probe, probefile, setup):
     try:
         report = runreport(store["path"], path, probeenvironment(probe, probefile), setup)
     except ReportError as error:
-        raise RunError(str(error)) from None
-    if store["checkadt"] and report["adt"] != store["key"]:
-        raise RunError(f"{store['path']} reports the store {report['adt']}, not {store['key']}")
+        missing = " (a library it needs is missing: tools/deps installs the baselines' libraries)" \
+            if "error while loading shared libraries" in str(error) else ""
+        raise RunError(str(error) + missing) from None
+    # An earlier run's program goes by "KEY (before)" and reports KEY.
+    label = store.get("adt", store["key"])
+    if store["checkadt"] and report["adt"] != label:
+        raise RunError(f"{store['path']} reports the store {report['adt']}, not {label}")
     breakgrowth, heapgrowth = readprobe(probefile, store["path"])
     report["report_bytes_per_line"] = report["bytes_per_line"]
     report["bytes_per_line"] += (heapgrowth - breakgrowth) / report["distinct"]
     return report
 
 
-def runqueue(stores, files, runs):
-    """(round, file, store) in the order of the runs: every program on every
-    file each round, the program order rotated each round so that none always
-    goes first."""
+def runqueue(plan, runs):
+    """(round, file, store) in the order of the runs: each round, on every
+    file of plan, a list of (file, its stores), every one of its stores, the
+    order rotated each round so that none always goes first."""
     return [(lap, path, stores[(turn + lap) % len(stores)])
-            for lap in range(runs) for path in files for turn in range(len(stores))]
+            for lap in range(runs) for path, stores in plan for turn in range(len(stores))]
 
 
-def measure(bindir, stores, files, runs, scratch, setup, progress, done):
+def measure(bindir, plan, runs, scratch, setup, progress, done, watch=None):
     """Runs the queue, handing each finished run to done(round, path, store,
-    report)."""
-    queue = runqueue(stores, files, runs)
+    report), and the time around it to watch, which counts what else the
+    machine did."""
+    queue = runqueue(plan, runs)
     probe = os.path.join(bindir, PROBE)
     probefile = os.path.join(scratch, "heapprobe.txt")
     took = {}  # seconds of the latest run of each file and store
@@ -285,7 +275,11 @@ def measure(bindir, stores, files, runs, scratch, setup, progress, done):
         progress(f"compare: [{number + 1:{len(str(len(queue)))}}/{len(queue)}] {elapsed:.0f} s{eta}: "
                  f"round {lap + 1}/{runs} {store['key']} {os.path.basename(path)}", transient=True)
         begun = time.monotonic()
-        done(lap, path, store, runonce(store, path, probe, probefile, setup))
+        mark = watch.mark() if watch else None
+        report = runonce(store, path, probe, probefile, setup)
+        if watch:
+            watch.add(lap, mark)
+        done(lap, path, store, report)
         took[(path, store["key"])] = time.monotonic() - begun
 
 

@@ -17,8 +17,6 @@ import functools
 import math
 import statistics
 
-from scipy.stats import mannwhitneyu
-
 ALPHA = 0.05
 # Ratios of medians within 3% of 1 are level.  In the README's A/A runs, the
 # same build twice, the verdicts that moved were 16% to 21% off, which no
@@ -56,8 +54,20 @@ def percent(part, whole):
     return 100.0 * part / whole if whole else 0.0
 
 
+def scipytrouble():
+    """Why the rank test cannot be had, in one line, or None.  SciPy is
+    imported only when a test is made, so that --help and the checks of a
+    command line do without it."""
+    try:
+        import scipy.stats  # noqa: F401
+    except ImportError as missing:
+        return f"SciPy is missing ({missing}): the rank test needs it; tools/deps installs it (Debian: python3-scipy)"
+    return None
+
+
 def ranktest(a, b):
     """The two-sided p of the Mann-Whitney U test of runs a against runs b."""
+    from scipy.stats import mannwhitneyu
     method = "exact" if max(len(a), len(b)) <= EXACTRUNS else "auto"
     return float(mannwhitneyu(a, b, alternative="two-sided", method=method).pvalue)
 
@@ -237,11 +247,15 @@ class Disagreement(Exception):
 def summarise(files, stores, reports):
     """One result per file and store: the runs of each figure, their median
     and spread (interquartile range), absolute and as a percentage of the
-    median.  files: (path, facts about it); reports: the runs per (path, key)."""
+    median.  files: (path, facts about it); reports: the runs per (path, key).
+    A store with no runs on a file, in a run that did not finish, has no
+    result there."""
     results = []
     for path, facts in files:
         for store in stores:
-            runs = reports[(path, store["key"])]
+            runs = reports.get((path, store["key"]))
+            if not runs:
+                continue
             first = runs[0]
             if any((r["lines"], r["distinct"]) != (first["lines"], first["distinct"]) for r in runs):
                 raise Disagreement(f"{store['key']} counted differently from run to run on {path}")
@@ -256,6 +270,6 @@ def summarise(files, stores, reports):
                 result[key + "_iqr_pct"] = percent(result[key + "_iqr"], result[key])
             results.append(result)
         counts = {(r["lines"], r["distinct"]) for r in results if r["path"] == path}
-        if len(counts) != 1:
+        if len(counts) > 1:
             raise Disagreement(f"the programs disagree on the lines of {path}: {sorted(counts)}")
     return results

@@ -1,6 +1,8 @@
 """bench/compare end to end: --against on stub programs of known figures,
-the parsed figures beside the programs' own rows, every class of bad input,
-a stop by signal, and a memory column that sees a table malloc maps with mmap.
+the earlier run's kept programs run again beside this run's or its recorded
+runs where they cannot, a busy machine named, the parsed figures beside the
+programs' own rows, every class of bad input, a stop by signal, and a memory
+column that sees a table malloc maps with mmap.
 
 Usage: compare_test.py BUILD, the folder that holds the programs.
 """
@@ -11,6 +13,7 @@ import hashlib
 import io
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -19,7 +22,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
+import comparebuild  # noqa: E402
+import comparebusy  # noqa: E402
 import comparecli  # noqa: E402
+import compareprograms  # noqa: E402
 import comparerun  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -33,19 +39,28 @@ def compare(*args, env=None):
                           stderr=subprocess.PIPE, text=True, env=env, timeout=300)
 
 
-def stub(folder, name, store, lookup, sleep=0.0, report=True, mark=None):
-    """A program that prints a report of fixed figures and the heap probe's
-    two lines, as linebench's programs do; with mark, it first adds a line to
-    that file, so that a test can count its runs."""
+def reportrow(store, lookup, getline="0.050"):
+    return f"{LINES:8d}   10.0 byts {getline} uS   {LINES // 2:6d}    88.0 byts {store:6.3f} uS {lookup:6.3f} uS STUB"
+
+
+def stub(folder, name, store, lookup, sleep=0.0, report=True, rowfile=None, then="", before="", getline="0.050",
+         mark=None):
+    """A program that prints a report of fixed figures, or the row in
+    rowfile, and the heap probe's two lines, as linebench's programs do; then
+    runs the shell lines then.  before: shell run first, with $n the number
+    of this run of the program (1, 2, ...); getline may be a shell
+    expression.  With mark, it first adds a line to that file, so that a test
+    can count its runs."""
     path = os.path.join(folder, name)
-    row = f"{LINES:8d}   10.0 byts 0.050 uS   {LINES // 2:6d}    88.0 byts {store:6.3f} uS {lookup:6.3f} uS STUB"
     with open(path, "w") as script:
         script.write("#!/bin/sh\n" + (f"echo >> '{mark}'\n" if mark else "") + (f"sleep {sleep}\n" if sleep else ""))
+        if before:
+            script.write('n=$(($(cat "$0.count" 2>/dev/null || echo 0) + 1)); echo $n > "$0.count"\n' + before + "\n")
         if report:
-            script.write(f"printf '# %s %s \\n' \"$0\" \"$1\"\n"
+            script.write("printf '# %s %s \\n' \"$0\" \"$1\"\n"
                          "echo '#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT'\n"
-                         f"echo '{row}'\n")
-        script.write('[ -z "$HEAPPROBE_FILE" ] || printf "0 0\\n0 0\\n" > "$HEAPPROBE_FILE"\n')
+                         + (f"cat '{rowfile}'\n" if rowfile else f'echo "{reportrow(store, lookup, getline)}"\n'))
+        script.write('[ -z "$HEAPPROBE_FILE" ] || printf "0 0\\n0 0\\n" > "$HEAPPROBE_FILE"\n' + then)
     os.chmod(path, 0o755)
     return path
 
@@ -143,6 +158,257 @@ class against(Folder):
                                  "--against", before, self.text), 1, words)
 
 
+class interleaved(unittest.TestCase):
+    """--against runs the earlier run's kept programs in this run's rounds.
+    The earlier program reads its row from a file, so that, unchanged, it
+    reports other figures now than it recorded then: 0.300 and 0.200 µs
+    then, 0.500 and 0.250 now; this run's program reports 0.150 and 0.150."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory()
+        folder = cls.scratch.name
+        cls.text = write(os.path.join(folder, "words.txt"), "to\nbe\nor\nnot\n")
+        cls.other = write(os.path.join(folder, "other.txt"), "not\nin\nthe\nfirst\n")
+        cls.log = os.path.join(folder, "ran.log")
+        row = write(os.path.join(folder, "row"), reportrow(0.300, 0.200) + "\n")
+        logged = f'echo "$0 $(basename "$1")" >> {cls.log}\n'
+        cls.fast = stub(folder, "fast", 0.150, 0.150, then=logged)
+        cls.first = os.path.join(folder, "first")
+        done = compare("--programs", f"X={stub(folder, 'slow', 0, 0, rowfile=row, then=logged)}", "--runs", "5",
+                       "--out", cls.first, cls.text)
+        assert done.returncode == 0, done.stderr
+        write(row, reportrow(0.500, 0.250) + "\n")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(dir=self.scratch.name)
+        self.before = os.path.join(self.dir, "before")
+        shutil.copytree(self.first, self.before, symlinks=True)
+        self.kept = os.path.join(self.before, "programs", "X")
+        self.now = os.path.join(self.dir, "now")
+        if os.path.exists(self.log):
+            os.remove(self.log)
+
+    def secondrun(self, against=None):
+        return compare("--programs", f"X={self.fast}", "--runs", "5", "--out", self.now, "--against",
+                       against or self.before, self.text, self.other)
+
+    def ran(self):
+        with open(self.log) as log:
+            return [tuple(line.split()) for line in log]
+
+    def damage(self, *field, value):
+        record = readjson(self.before)
+        where = record
+        for step in field[:-1]:
+            where = where[step]
+        where[field[-1]] = value
+        write(os.path.join(self.before, "results.json"), json.dumps(record))
+
+    def test_theearlierprogramrunsbesidethisonesinthesamerounds(self):
+        done = self.secondrun(os.path.join(self.before, "results.json"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        ran = self.ran()
+        # the earlier program only on the file both runs know, each round
+        # beside this run's, the order turned round each round
+        self.assertEqual(sorted(ran), sorted([(self.kept, "words.txt")] * 5 + [(self.fast, "words.txt")] * 5
+                                             + [(self.fast, "other.txt")] * 5))
+        words = [program for program, file in ran if file == "words.txt"]
+        self.assertEqual(words, [self.fast, self.kept, self.kept, self.fast] * 2 + [self.fast, self.kept])
+        record = readjson(self.now)
+        self.assertEqual([run["store"] for run in record["runs"][:3]], ["X", "X (before)", "X"])
+        row, = record["against"]["rows"]
+        self.assertTrue(row["interleaved"])
+        self.assertEqual(record["against"]["recorded"], {})
+        # before is the kept program's figure in this run, not the one recorded
+        self.assertEqual([row["store_us"][k] for k in ("recorded", "before", "now")], [0.300, 0.500, 0.150])
+        self.assertAlmostEqual(row["store_us"]["ratio"], 0.3)
+        self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.6)
+        self.assertEqual(row["lookup_us"]["before_runs"], [0.250] * 5)
+        self.assertIn("0.500 -> 0.150 x0.30 [0.30, 0.30] faster (recorded 0.300)", done.stdout)
+        self.assertNotIn("Drift not controlled", done.stdout + done.stderr)
+        with open(os.path.join(self.now, "results.md")) as md:
+            self.assertIn("| words.txt | X | 0.300 | 0.500 | 0.150 | x0.30 [0.30, 0.30] faster | 0.200 | 0.250 | "
+                          "0.150 | x0.60 [0.60, 0.60] faster |", md.read())
+
+    def test_achangedlibraryoranothercpugivestherecordedrunsandsaysso(self):
+        libc = next(n for n, lib in enumerate(readjson(self.before)["stores"][0]["libraries"])
+                    if lib["name"] == "libc.so.6")
+        for field, value, words in ((("stores", 0, "libraries", libc, "sha256"), "0" * 64, "it loads libc.so.6 from"),
+                                    (("machine", "cpu"), "Intel 8086", "that run was on another CPU (Intel 8086")):
+            with self.subTest(words=words):
+                shutil.copy(os.path.join(self.first, "results.json"), self.before)
+                self.damage(*field, value=value)
+                done = self.secondrun()
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertNotIn(self.kept, [program for program, _ in self.ran()])
+                row, = readjson(self.now)["against"]["rows"]
+                self.assertFalse(row["interleaved"])
+                self.assertEqual(row["store_us"]["before_runs"], [0.300] * 5)
+                self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
+                with open(os.path.join(self.now, "results.md")) as md:
+                    section = md.read().split("## Against an earlier run\n\n")[1]
+                for said in (done.stderr, done.stdout, section.splitlines()[0]):
+                    self.assertIn("Drift not controlled", said)
+                    self.assertIn(words, said)
+                    self.assertIn(f"differed by up to {compareprograms.DRIFT:.0%}", said)
+                self.assertIn("x0.50 [0.50, 0.50] faster (recorded runs)", section)
+
+    def test_whattellsthatakeptprogramcannotrunhere(self):
+        machine = readjson(self.before)["machine"]
+
+        def why():
+            stores, whole, each = compareprograms.earlierprograms(self.before, machine, ["X"])
+            self.assertEqual(stores, [])
+            return whole or each["X"]
+
+        self.assertEqual(compareprograms.earlierprograms(self.before, machine, ["X"])[0][0]["path"], self.kept)
+        self.assertEqual(compareprograms.earlierprograms(self.before, dict(machine, kernel="2.6.11"), ["X"])[1],
+                         f"that run was on another kernel (Linux {machine['kernel']}; here 2.6.11)")
+        os.chmod(self.kept, 0o755)
+        write(self.kept, "#!/bin/sh\nexit 1\n")
+        self.assertEqual(why(), "programs/X has changed since that run")
+        os.remove(self.kept)
+        self.assertEqual(why(), "programs/X is gone")
+        os.rmdir(os.path.dirname(self.kept))
+        self.assertEqual(why(), f"{os.path.dirname(self.kept)} is gone")
+        os.mkdir(os.path.dirname(self.kept))
+        self.damage("stores", 0, "libraries", value=[])
+        self.damage("stores", 0, "sha256", value=None)
+        self.assertIn("no copy of its program was kept", why())
+        record = readjson(self.before)
+        del record["stores"][0]["saved"]
+        write(os.path.join(self.before, "results.json"), json.dumps(record))
+        self.assertIn("records no kept programs (an older bench/compare made that run)", why())
+        os.remove(os.path.join(self.before, "results.json"))
+        self.assertEqual(why(), f"{self.before} has no results.json")
+
+    def test_alaterruninthesamefolderremovesonlythecopiesitsrecordnames(self):
+        mine = write(os.path.join(self.before, "programs", "mine"), "a file of the user's")
+        done = compare("--programs", f"X={self.fast}", "--runs", "1", "--out", self.before, self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(self.kept, "rb") as copy, open(self.fast, "rb") as fast:
+            self.assertEqual(copy.read(), fast.read())
+        self.assertTrue(os.path.exists(mine))
+        os.chmod(self.kept, 0o644)
+        write(self.kept, "changed since")
+        done = compare("--programs", f"X={self.fast}", "--runs", "1", "--out", self.before, self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(sorted(os.listdir(os.path.dirname(self.kept))), ["X", "X.2", "mine"])
+        self.assertEqual(readjson(self.before)["stores"][0]["saved"], "programs/X.2")
+        with open(self.kept) as kept:
+            self.assertEqual(kept.read(), "changed since")
+
+    def test_theoutputfolderitselfisrefusedasearlierrun(self):
+        done = compare("--programs", f"X={self.fast}", "--out", self.before, "--against", self.before, self.text)
+        self.assertEqual(done.returncode, 2, done.stderr)
+        self.assertIn("is this run's --out", done.stderr)
+
+
+class keptprograms(unittest.TestCase):
+    def test_thelibrariesarethoseldddnamesandtheirdigestsarethefilesbytes(self):
+        program = os.path.join(BUILD, "linebench-hash")
+        found = compareprograms.libraries(program)
+        listed = subprocess.run(["ldd", program], stdout=subprocess.PIPE, text=True, check=True).stdout
+        names = [line.split()[0] for line in listed.splitlines() if line.split() and "vdso" not in line]
+        self.assertIn("libc.so.6", names)
+        self.assertEqual([library["name"] for library in found], names)
+        for library in found:
+            with open(library["path"], "rb") as source:
+                self.assertEqual(library["sha256"], hashlib.sha256(source.read()).hexdigest())
+
+    def test_ascriptisrunbyitsinterpreter(self):
+        with tempfile.TemporaryDirectory() as folder:
+            found = compareprograms.libraries(stub(folder, "x", 0.3, 0.2))
+        self.assertEqual(found[0]["name"], "#!")
+        self.assertEqual(found[0]["path"], "/bin/sh")
+        self.assertIn("libc.so.6", [library["name"] for library in found[1:]])
+
+    def test_acopysnameisneverhiddennoraparentfolder(self):
+        for key, name in (("HASH", "HASH"), ("..", "__"), ("a/b c", "a_b_c"), (".x", "_x"), ("", "_")):
+            self.assertEqual(compareprograms.savedname(key), name)
+
+
+class queue(unittest.TestCase):
+    def test_everyfilerunsitsownprogramsturnedroundeachround(self):
+        a, b, c = ({"key": key} for key in "abc")
+        order = [(lap, path, store["key"]) for lap, path, store in
+                 comparerun.runqueue([("f", [a, b, c]), ("g", [a, b])], 2)]
+        self.assertEqual(order, [(0, "f", "a"), (0, "f", "b"), (0, "f", "c"), (0, "g", "a"), (0, "g", "b"),
+                                 (1, "f", "b"), (1, "f", "c"), (1, "f", "a"), (1, "g", "b"), (1, "g", "a")])
+
+
+def statfile(ticks):
+    """/proc/stat's CPU lines: ticks per CPU number, each user, nice,
+    system, idle, iowait, irq, softirq, steal."""
+    return "cpu  0 0 0 0 0 0 0 0 0 0\n" + "".join(
+        f"cpu{cpu} {' '.join(map(str, fields))} 0 0\n" for cpu, fields in sorted(ticks.items())) + "intr 1 2 3\n"
+
+
+class busy(Folder):
+    """Other processes' share of the machine, from counters that the stub
+    advances in a stand-in for /proc/stat on every run: per run, the other
+    CPU 6000 ticks user, 2000 system, 1500 idle and 500 steal (80% busy);
+    the runs' CPU 9500 user and 500 steal (5% steal over both)."""
+
+    def loaded(self, other, pinned):
+        stat = os.path.join(self.dir, "stat")
+        count = os.path.join(self.dir, "count")
+        write(count, "0\n")
+        cpu = max(os.sched_getaffinity(0))
+        write(stat, statfile({cpu: [0] * 8, cpu + 1: [0] * 8}))
+        lines = (f"n=$(($(cat {count}) + 1)); echo $n > {count}\n"
+                 f"printf 'cpu{cpu} %d 0 0 0 0 0 0 %d\\ncpu{cpu + 1} %d 0 %d %d 0 0 0 %d\\n' "
+                 + " ".join(f"$((n * {t}))" for t in pinned + other) + f" > {stat}\n")
+        program = stub(self.dir, "loaded", 0.3, 0.2, then=lines)
+        return compare("--programs", f"X={program}", "--runs", "4", "--cpu", str(cpu), "--out", self.dir, self.text,
+                       env=dict(os.environ, COMPARE_PROC_STAT=stat))
+
+    def test_abusyothercpuandstealarenamedwiththeirfigures(self):
+        done = self.loaded(other=[6000, 2000, 1500, 500], pinned=[9500, 500])
+        self.assertEqual(done.returncode, 0, done.stderr)
+        figures = readjson(self.dir)["busy"]
+        self.assertEqual((figures["other_busy_pct"], figures["steal_pct"], figures["busy"]), (80.0, 5.0, True))
+        self.assertEqual([r["other_busy_pct"] for r in figures["rounds"]], [80.0] * 4)
+        with open(os.path.join(self.dir, "results.md")) as md:
+            top = md.read().split("\n\n")[1]
+        for said in (done.stdout, top):
+            self.assertIn(f"Busy machine: other processes used 80% of CPU {max(os.sched_getaffinity(0)) + 1}", said)
+            self.assertIn("gave 5% of the time to other guests (steal)", said)
+
+    def test_aquietmachineisnotnamed(self):
+        done = self.loaded(other=[50, 0, 9950, 0], pinned=[10000, 0])
+        self.assertEqual(done.returncode, 0, done.stderr)
+        figures = readjson(self.dir)["busy"]
+        self.assertEqual((figures["other_busy_pct"], figures["steal_pct"], figures["busy"]), (0.5, 0.0, False))
+        self.assertNotIn("Busy machine", done.stdout)
+
+    def test_unpinnedtherunsowntimeisleftout(self):
+        """Every CPU counts; this process's and its children's CPU time,
+        which os.times sees, comes off the busy time and the total alike."""
+        with tempfile.TemporaryDirectory() as folder:
+            stat = os.path.join(folder, "stat")
+            write(stat, statfile({0: [0] * 8, 1: [0] * 8}))
+            self.addCleanup(setattr, comparebusy, "STAT", comparebusy.STAT)
+            comparebusy.STAT = stat
+            watch = comparebusy.Watch(None)
+            mark = watch.mark()
+            subprocess.run(["/bin/sh", "-c", "i=0; while [ $i -lt 500000 ]; do i=$((i + 1)); done"], check=True)
+            while os.times().user - mark[1][0] < 0.2:
+                pass
+            after = os.times()
+            write(stat, statfile({0: [400, 0, 0, 600, 0, 0, 0, 0], 1: [1000, 0, 0, 0, 0, 0, 0, 0]}))
+            watch.add(0, mark)
+        spent = (after.user + after.system + after.children_user + after.children_system - sum(mark[1])) * \
+            comparebusy.TICK
+        self.assertGreaterEqual(spent, 30)
+        self.assertAlmostEqual(watch.summary()["other_busy_pct"], 100 * (1400 - spent) / (2000 - spent), delta=0.2)
+
+
 class parsing(Folder):
     def test_theparsedfiguresarethoseoftheprogramsownrow(self):
         done = compare("--programs", "linebench-redblack,linebench-hash", "--runs", "1", "--out", self.dir,
@@ -170,6 +436,8 @@ class badinput(Folder):
         empty = write(os.path.join(self.dir, "empty.txt"), "")
         plain = write(os.path.join(self.dir, "notexecutable"), "")
         afile = self.text
+        os.mkdir(os.path.join(self.dir, "other"))
+        samename = write(os.path.join(self.dir, "other", "words.txt"), "to\n")
         cases = [
             # files to measure
             ([os.path.join(self.dir, "missing.txt")], "missing.txt: no such file"),
@@ -177,6 +445,7 @@ class badinput(Folder):
             ([fifo], "is a FIFO, not a regular file"),
             (["/dev/null"], "is a character device, not a regular file"),
             ([empty], "is empty"),
+            ([afile, samename], f"the FILEs {afile} and {samename} have the same name, words.txt"),
             # programs
             (["--programs", f"={afile}", afile], "the NAME before '=' is empty"),
             (["--programs", "linebench-nosuch", afile], "the build made linebench-redblack, linebench-hash"),
@@ -344,7 +613,7 @@ class interruption(Folder):
             landsinafinaliser()
         self.assertEqual(stderr.getvalue(), "")
         run = comparecli.Run.__new__(comparecli.Run)
-        run.reports, run.record = {}, {"runs": [], "files": [{}], "stores": [{}]}
+        run.reports, run.record, run.perround = {}, {"runs": [], "files": [{}], "stores": [{}]}, 1
         with self.assertRaises(comparerun.Interrupted) as stop:
             run.done(0, "words.txt", {"key": "X"}, {})
         self.assertEqual(stop.exception.signum, signal.SIGINT)
@@ -372,6 +641,327 @@ class memory(Folder):
             self.assertEqual(row["distinct"], "100000")
             self.assertGreaterEqual(float(row["bytes_per_line"]), float(row["report_bytes_per_line"]) + table,
                                     store)
+
+
+def laststderr(done):
+    return done.stderr.strip().splitlines()[-1]
+
+
+def waitfor(path, process):
+    """Waits until path exists, or fails when the process ends first."""
+    while not os.path.exists(path):
+        if process.poll() is not None:
+            raise AssertionError(f"ended with status {process.returncode} before {path} was made: "
+                                 f"{process.stderr.read()}")
+        time.sleep(0.05)
+
+
+def fakebuild(folder, tool=None, script=None):
+    """A build folder of the heap probe and an empty list of stores, and
+    tool as a program that runs script."""
+    os.mkdir(folder)
+    os.symlink(os.path.abspath(os.path.join(BUILD, "heapprobe.so")), os.path.join(folder, "heapprobe.so"))
+    write(os.path.join(folder, "linebench-stores.tsv"), "program\tpath\tlabel\tfamily\n")
+    if tool:
+        os.chmod(write(os.path.join(folder, tool), script), 0o755)
+    return folder
+
+
+class ownfiles(Folder):
+    def test_acorporafolderthatholdsfilesorisalinkisrefusedbeforeanything(self):
+        out = os.path.join(self.dir, "out")
+        os.makedirs(os.path.join(out, "corpora"))
+        mine = write(os.path.join(out, "corpora", "mine.txt"), "keep me\n")
+        elsewhere = os.path.join(self.dir, "elsewhere")
+        os.mkdir(elsewhere)
+        theirs = write(os.path.join(elsewhere, "theirs.txt"), "keep me too\n")
+        linked = os.path.join(self.dir, "linked")
+        os.mkdir(linked)
+        os.symlink(elsewhere, os.path.join(linked, "corpora"))
+        for folder, words in ((out, "corpora holds files that this run did not make (mine.txt)"),
+                              (linked, "corpora is a symbolic link")):
+            with self.subTest(folder=folder):
+                self.oneline(compare("--quick", "--out", folder), 2, words)
+        for path, text in ((mine, "keep me\n"), (theirs, "keep me too\n")):
+            with open(path) as kept:
+                self.assertEqual(kept.read(), text)
+
+    def test_aladderrunremovesonlythecorporaitwrote(self):
+        """A file that appears among the corpora during the run is not the
+        run's: it stays, and so does the folder that holds it."""
+        out = os.path.join(self.dir, "out")
+        x = stub(self.dir, "x", 0.3, 0.2, before='[ $n -ne 1 ] || echo theirs > "$(dirname "$1")/theirs.txt"')
+        done = compare("--quick", "--runs", "1", "--programs", f"X={x}", "--out", out)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(os.listdir(os.path.join(out, "corpora")), ["theirs.txt"])
+        self.assertEqual(len(readjson(out)["files"]), 8)  # two rungs of four shapes, all removed
+
+
+class failedruns(Folder):
+    def test_aprogramthatfailsinroundthreekeepstheroundsbefore(self):
+        x = stub(self.dir, "x", 0.3, 0.2, before='[ $n -ne 3 ] || { echo oops; exit 3; }')
+        done = compare("--programs", f"X={x}", "--runs", "5", "--out", self.dir, self.text)
+        self.oneline(done, 1, "failed with status 3 on")
+        self.assertIn(os.path.join(self.dir, "results.json"), laststderr(done))
+        record = readjson(self.dir)
+        self.assertEqual((record["complete"], record["stopped_by"], len(record["runs"]), record["rounds_finished"]),
+                         (False, None, 2, 2))
+        self.assertIn("failed with status 3", record["failure"])
+        with open(os.path.join(self.dir, "results.csv"), newline="") as results:
+            row, = csv.DictReader(results)
+        self.assertEqual((row["runs"], row["store_us_runs"]), ("2", "0.3 0.3"))
+        with open(os.path.join(self.dir, "results.md")) as md:
+            self.assertIn("> Incomplete: ", md.read())
+
+    def test_afilethatchangesduringtherunstopsitandkeepstherunsbefore(self):
+        x = stub(self.dir, "x", 0.3, 0.2, before='[ $n -ne 2 ] || echo more >> "$1"')
+        done = compare("--programs", f"X={x}", "--runs", "5", "--out", self.dir, self.text)
+        self.oneline(done, 1, f"{self.text} changed during the run")
+        record = readjson(self.dir)
+        self.assertEqual((record["complete"], len(record["runs"])), (False, 1))
+
+    def test_abrokenshapeprogramkeepseveryrun(self):
+        build = fakebuild(os.path.join(self.dir, "build"), "linebench-shape",
+                          "#!/bin/sh\necho 'no shape' >&2\nexit 2\n")
+        out = os.path.join(self.dir, "out")
+        done = subprocess.run([COMPARE, "--build-dir", build, "--programs", f"X={stub(self.dir, 'x', 0.3, 0.2)}",
+                               "--runs", "3", "--out", out, self.text], stderr=subprocess.PIPE, text=True)
+        self.oneline(done, 1, "linebench-shape gave status 2")
+        record = readjson(out)
+        self.assertEqual((record["complete"], len(record["runs"])), (False, 3))
+        self.assertTrue(os.path.exists(os.path.join(out, "results.md")))
+
+    def test_arunthatfailsbeforeitsfirstrunleavestheearlierresults(self):
+        build = fakebuild(os.path.join(self.dir, "build"), "linebench-corpus",
+                          "#!/bin/sh\necho 'no corpus' >&2\nexit 1\n")
+        out = os.path.join(self.dir, "out")
+        os.mkdir(out)
+        earlier = write(os.path.join(out, "results.json"), '{"complete": true}\n')
+        done = subprocess.run([COMPARE, "--build-dir", build, "--quick", "--programs",
+                               f"X={stub(self.dir, 'x', 0.3, 0.2)}", "--out", out], stderr=subprocess.PIPE, text=True)
+        self.oneline(done, 1, "linebench-corpus failed on unique-1e3.txt: no corpus")
+        with open(earlier) as kept:
+            self.assertEqual(kept.read(), '{"complete": true}\n')
+        self.assertEqual(os.listdir(out), ["results.json"])
+
+
+class stops(Folder):
+    def test_astopduringthefirstrunisafterit(self):
+        x = stub(self.dir, "x", 0.3, 0.2, before='touch "$0.started"; sleep 60')
+        out = os.path.join(self.dir, "out")
+        process = subprocess.Popen([COMPARE, "--build-dir", BUILD, "--programs", f"X={x}", "--runs", "3", "--out",
+                                    out, self.text], stderr=subprocess.PIPE, text=True)
+        waitfor(x + ".started", process)
+        process.send_signal(signal.SIGINT)
+        _, stderr = process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 130, stderr)
+        self.assertIn("stopped by SIGINT after 0 of 3 runs, 0 of 3 rounds finished; what it did is in",
+                      stderr.strip().splitlines()[-1])
+        record = readjson(out)
+        self.assertEqual((record["stopped_by"], record["runs"]), ("SIGINT", []))
+
+
+class build(unittest.TestCase):
+    """The build step, on a copy of bench/ whose cmake is a stand-in that
+    writes down what it is asked to build and fails or hangs as told; the
+    programs it lists are this build's."""
+
+    CMAKE = """#!/bin/sh
+echo "$*" >> "$CMAKELOG"
+[ "$1" = --build ] || exit 0
+case " $* " in *" linebench-broken "*)
+    echo "FAILED: CMakeFiles/linebench-broken.dir/driver/linebench.cpp.o"
+    echo "In file included from /src/driver/linebench.cpp:20:"
+    echo "/src/broken/binding.hpp:12:5: error: 'storecontainr' does not name a type"
+    echo "ninja: build stopped: subcommand failed."
+    exit 1;;
+esac
+if [ -n "$HANGPID" ]; then
+    setsid sleep 300 &
+    trap 'kill $!; exit 143' TERM
+    echo $! > "$HANGPID.part" && mv "$HANGPID.part" "$HANGPID"
+    wait
+fi
+"""
+
+    def setUp(self):
+        self.scratch = tempfile.TemporaryDirectory()
+        root = self.scratch.name
+        os.mkdir(os.path.join(root, "bench"))
+        for name in os.listdir(os.path.join(ROOT, "bench")):
+            if name == "compare" or name.endswith(".py"):
+                shutil.copy2(os.path.join(ROOT, "bench", name), os.path.join(root, "bench"))
+        bindir = os.path.join(root, "build", "release")
+        os.makedirs(bindir)
+        os.symlink(os.path.abspath(os.path.join(BUILD, "heapprobe.so")), os.path.join(bindir, "heapprobe.so"))
+        with open(os.path.join(BUILD, "linebench-stores.tsv")) as listing:
+            rows = listing.read().splitlines()[:3]  # the header, REDBLACK and HASH
+        write(os.path.join(bindir, "linebench-stores.tsv"), "\n".join(
+            rows + [f"linebench-broken\t{bindir}/linebench-broken\tBROKEN\tother"]) + "\n")
+        os.mkdir(os.path.join(root, "bin"))
+        os.chmod(write(os.path.join(root, "bin", "cmake"), self.CMAKE), 0o755)
+        self.log = os.path.join(root, "cmake.log")
+        self.env = dict(os.environ, PATH=os.path.join(root, "bin") + ":" + os.environ["PATH"], CMAKELOG=self.log)
+        self.compare = os.path.join(root, "bench", "compare")
+        self.text = write(os.path.join(root, "words.txt"), "to\nbe\nor\nnot\n")
+        self.out = os.path.join(root, "out")
+
+    def tearDown(self):
+        self.scratch.cleanup()
+
+    def start(self, *args):
+        return subprocess.run([self.compare, "--out", self.out] + list(args), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True, env=self.env, timeout=300)
+
+    def asked(self):
+        """What cmake was asked to do, a line per call."""
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log) as log:
+            return log.read().splitlines()
+
+    def test_onlytheprogramsoftherunarebuiltandabrokenstorestopsonlyitsown(self):
+        done = self.start("--programs", "linebench-hash", "--runs", "1", self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(self.asked(), ["--preset release",
+                                        "--build --preset release -j 2 --target linebench-hash heapprobe "
+                                        "linebench-shape"])
+        done = self.start("--programs", "linebench-broken", "--runs", "1", self.text)
+        self.assertEqual(done.returncode, 1, done.stderr)
+        self.assertNotIn("Traceback", done.stderr)
+        self.assertIn("/src/broken/binding.hpp:12:5: error: 'storecontainr' does not name a type",
+                      laststderr(done))
+
+    def test_whatneedsnobuildischeckedbeforeit(self):
+        other = os.path.join(os.path.dirname(self.out), "other")
+        os.mkdir(other)
+        samename = write(os.path.join(other, "words.txt"), "to\n")
+        damaged = write(os.path.join(os.path.dirname(self.out), "results.csv"), "file,store\nwords.txt,X\n")
+        for args, status, words, asked in (
+                (["--programs", "linebench-nosuch", self.text], 2, "unknown program 'linebench-nosuch'",
+                 ["--preset release"]),
+                (["--programs", "linebench-hash,linebench-hash", self.text], 2, "linebench-hash is named twice", []),
+                (["--against", damaged, self.text], 1, "has no column sha256", []),
+                ([self.text, samename], 2, "have the same name", [])):
+            with self.subTest(args=args):
+                if os.path.exists(self.log):
+                    os.remove(self.log)
+                done = self.start(*args)
+                self.assertEqual((done.returncode, self.asked()), (status, asked), done.stderr)
+                self.assertIn(words, laststderr(done))
+
+    def test_astopduringthebuildleavesnothingofitrunning(self):
+        for signum in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=signum.name):
+                hang = os.path.join(os.path.dirname(self.out), f"hang-{signum.name}")
+                process = subprocess.Popen([self.compare, "--out", self.out, "--programs", "linebench-hash",
+                                            self.text], stderr=subprocess.PIPE, text=True,
+                                           env=dict(self.env, HANGPID=hang))
+                waitfor(hang, process)
+                with open(hang) as source:
+                    compiler = int(source.read())
+                process.send_signal(signum)
+                _, stderr = process.communicate(timeout=120)
+                self.assertEqual(process.returncode, 128 + signum, stderr)
+                self.assertIn(f"stopped by {signum.name} before the first run", stderr.strip().splitlines()[-1])
+                with self.assertRaises(ProcessLookupError):
+                    os.kill(compiler, 0)
+
+
+class buildcause(unittest.TestCase):
+    """A failed step is said by the line of CMake's or the compiler's own
+    output that says why."""
+
+    def test_thecompilersfirsterrorandcmakesmessage(self):
+        with tempfile.TemporaryDirectory() as folder:
+            source = write(os.path.join(folder, "broken.cpp"), "#include <cstdio>\nint f() { return nosuch; }\n"
+                           "int g() { return nosuchtoo; }\n")
+            done = subprocess.run(["c++", "-c", source, "-o", os.devnull], stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, text=True)
+            self.assertRegex(comparebuild.cause("ninja: something\n" + done.stdout + "ninja: build stopped.\n"),
+                             rf"^{source}:2:\d+: error: .*nosuch")
+            script = write(os.path.join(folder, "store.cmake"), 'set(x 1)\nmessage(FATAL_ERROR "store folder /x '
+                           'holds no binding.hpp")\n')
+            done = subprocess.run(["cmake", "-P", script], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                  text=True)
+            self.assertEqual(comparebuild.cause(done.stdout),
+                             f"CMake Error at {script}:2 (message): store folder /x holds no binding.hpp")
+
+
+class smallthings(Folder):
+    def test_allmixeswithnamesandpaths(self):
+        with open(os.path.join(BUILD, "linebench-stores.tsv")) as listing:
+            labels = [line.split("\t")[2] for line in listing.read().splitlines()[1:]]
+        x = os.path.abspath(os.path.join(BUILD, "linebench-hash"))
+        for programs, keys in (("all,X=" + x, labels + ["X"]),
+                               ("linebench-hash,all", ["HASH"] + [label for label in labels if label != "HASH"])):
+            with self.subTest(programs=programs):
+                done = compare("--programs", programs, "--runs", "1", "--out", self.dir, self.text)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual([store["key"] for store in readjson(self.dir)["stores"]], keys)
+
+    def test_atimebelowthefloorshowsnospread(self):
+        """getline's pass, 200,000 lines at 0.001 to 0.039 µs, lasts under
+        10 ms; the store pass lasts longer, and its spread shows."""
+        x = stub(self.dir, "x", 0.3, 0.2, before='case $n in 1) g=0.001;; 2) g=0.039;; *) g=0.002;; esac',
+                 getline="$g")
+        with open(x) as source:
+            script = source.read()
+        write(x, script.replace(" 0.300 uS", " 0.$((n + 3))00 uS"))
+        done = compare("--programs", f"X={x}", "--runs", "3", "--out", self.dir, self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(self.dir, "results.md")) as md:
+            row = next(line for line in md.read().splitlines() if line.startswith("| words.txt"))
+        # runs 0.4, 0.5, 0.6: quartiles 0.45 and 0.55, a spread of 20% of 0.5
+        self.assertIn("| X | 0.002 | 0.500 ±20% | 0.200 ±0% |", row)
+
+    def test_helpnamesthedefaultandeverybaselineasthereadmedoes(self):
+        done = subprocess.run([COMPARE, "--help"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        helptext = " ".join(done.stdout.split())
+        with open(os.path.join(ROOT, "README.md")) as source:
+            readme = source.read()
+        row = next(line for line in readme.splitlines() if line.startswith("| `--programs LIST` |"))
+        left = row.split("|")[2].split(" but ")[1]
+        self.assertIn(f"(default: every store the build made but {left.replace('`', '').strip()})", helptext)
+        for folder in os.listdir(os.path.join(ROOT, "baselines")):
+            if os.path.isdir(os.path.join(ROOT, "baselines", folder)):
+                self.assertIn(f"linebench-{folder} ", helptext)
+                self.assertIn(f"`linebench-{folder}`", readme)
+
+    def test_llcgivesthecachewherethelargeladderandtheplotneedit(self):
+        x = stub(self.dir, "x", 0.3, 0.2)
+        done = compare("--large", "--llc", "1K", "--shapes", "ascending", "--runs", "1", "--programs", f"X={x}",
+                       "--out", self.dir)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        record = readjson(self.dir)
+        self.assertEqual(record["settings"]["llc"], {"bytes": 1024, "level": None, "from": "--llc"})
+        self.assertEqual(record["large"]["target_bytes"], 4096)
+        with open(os.path.join(self.dir, "results.gp")) as script:
+            self.assertIn("'last-level cache full'", script.read())
+        self.oneline(compare("--llc", "lots", self.text), 2, "--llc lots: not a size")
+
+    def test_amissingscipyisonelineandhelpdoeswithoutit(self):
+        fake = os.path.join(self.dir, "fake", "scipy")
+        os.makedirs(fake)
+        write(os.path.join(fake, "__init__.py"), "raise ImportError(\"No module named 'scipy'\", name='scipy')\n")
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(fake))
+        done = subprocess.run([COMPARE, "--help"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              env=env)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        self.assertIn("usage: bench/compare", done.stdout)
+        done = compare("--programs", f"X={stub(self.dir, 'x', 0.3, 0.2)}", "--out", self.dir, self.text, env=env)
+        self.oneline(done, 1, "SciPy is missing")
+        self.assertIn("tools/deps", done.stderr)
+        self.assertEqual(len(done.stderr.splitlines()), 1, done.stderr)
+
+    def test_aprogramwhoselibraryismissingsayssoandwhattodo(self):
+        x = write(os.path.join(self.dir, "x"), "#!/bin/sh\necho \"$0: error while loading shared libraries: "
+                  "libJudy.so.1: cannot open shared object file: No such file or directory\" >&2\nexit 127\n")
+        os.chmod(x, 0o755)
+        done = compare("--programs", f"X={x}", "--runs", "1", "--out", self.dir, self.text)
+        self.oneline(done, 1, "libJudy.so.1")
+        self.assertIn("tools/deps", laststderr(done))
 
 
 if __name__ == "__main__":
