@@ -15,9 +15,10 @@
 //   avx2  a block as two 32-byte vectors, blanks removed by byte shuffles,
 //         where the CPU has AVX2 (with BMI1 and POPCNT, which every AVX2 CPU
 //         has).
-// The widest kernel that the CPU runs is chosen once, at start-up.  The build
-// option LINEBENCH_SCANNERKERNEL fixes one instead (sse2, avx2, or plain for
-// the model), for comparisons; a build then holds that kernel alone.
+// The widest kernel that the CPU runs is chosen once, at start-up.  On other
+// architectures than x86-64 the passes run the model.  The build option
+// LINEBENCH_SCANNERKERNEL fixes one instead (sse2, avx2, or plain for the
+// model), for comparisons; a build then holds that kernel alone.
 //
 // Each kernel's step and pass are compiled for the kernel's instructions
 // (scanstep.hpp, included once per kernel under its target), so a binary built
@@ -29,10 +30,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#if !defined(__x86_64__)
-#error "the scanner's kernels are written for x86-64"
-#endif
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 // Size of the driver's line buffer: the longest line plus its NUL.
 inline constexpr std::size_t MAXLINE = 10000;
@@ -98,14 +98,21 @@ inline const char *kernelname(scannerkernel kernel)
     return "?";
 }
 
-// Whether this CPU, and the system under it, can run the kernel.
+// Whether this CPU, and the system under it, can run the kernel.  The x86
+// kernels are built for x86-64 alone.
 inline bool kernelsupported(scannerkernel kernel)
 {
-    if (kernel != scannerkernel::avx2)
+    if (kernel == scannerkernel::plain)
+        return true;
+#if defined(__x86_64__)
+    if (kernel == scannerkernel::sse2)
         return true;
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
            __builtin_cpu_supports("popcnt");
+#else
+    return false;
+#endif
 }
 
 // The kernel that the passes run: the one the build fixes, else the widest
@@ -114,11 +121,14 @@ inline scannerkernel passkernel()
 {
 #ifdef LINEBENCH_SCANNERKERNEL
     return scannerkernel::LINEBENCH_SCANNERKERNEL;
-#else
+#elif defined(__x86_64__)
     return kernelsupported(scannerkernel::avx2) ? scannerkernel::avx2 : scannerkernel::sse2;
+#else
+    return scannerkernel::plain;
 #endif
 }
 
+#if defined(__x86_64__)
 // Brackets code compiled for the AVX2 kernel's instructions: every function
 // declared in between, templates included, may use them.
 #if defined(__clang__)
@@ -129,8 +139,10 @@ inline scannerkernel passkernel()
 #define LINEBENCH_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,bmi,popcnt\")")
 #define LINEBENCH_AVX2_END _Pragma("GCC pop_options")
 #endif
+#endif
 
-// The model as a kernel, for comparisons.
+// The model as a kernel, for comparisons and for the CPUs that no kernel is
+// written for.
 namespace plainkernel
 {
 template <std::size_t Distance = 0>
@@ -149,6 +161,7 @@ template <std::size_t Distance = 0, typename Work>
 }
 } // namespace plainkernel
 
+#if defined(__x86_64__)
 // 64 bytes at a time as four 16-byte vectors, with the instructions of every
 // x86-64.
 namespace sse2kernel
@@ -348,6 +361,7 @@ struct block {
 #include "driver/scanstep.hpp"
 } // namespace avx2kernel
 LINEBENCH_AVX2_END
+#endif
 
 #define LINEBENCH_KERNELNAMESPACEOF(name) name##kernel
 #define LINEBENCH_KERNELNAMESPACE(name) LINEBENCH_KERNELNAMESPACEOF(name)
@@ -362,9 +376,11 @@ template <typename Work>
 {
 #ifdef LINEBENCH_SCANNERKERNEL
     return LINEBENCH_KERNELNAMESPACE(LINEBENCH_SCANNERKERNEL)::scanpass(text, end, linebuf, work);
-#else
+#elif defined(__x86_64__)
     if (kernel == scannerkernel::avx2)
         return avx2kernel::scanpass(text, end, linebuf, work);
     return sse2kernel::scanpass(text, end, linebuf, work);
+#else
+    return plainkernel::scanpass(text, end, linebuf, work);
 #endif
 }

@@ -22,14 +22,15 @@ struct plainstep {
     static constexpr scannerkernel kernel = scannerkernel::plain;
     static const char *step(const char *pos, const char *end, char *linebuf) { return scanlineplain(pos, end, linebuf); }
 };
-struct sse2pass {
-    static constexpr scannerkernel kernel = scannerkernel::sse2;
-    static const char *step(const char *pos, const char *end, char *linebuf) { return sse2step(pos, end, linebuf); }
+template <scannerkernel Kernel> struct blockstep {
+    static constexpr scannerkernel kernel = Kernel;
+    static const char *step(const char *pos, const char *end, char *linebuf)
+    {
+        return stepof(Kernel)(pos, end, linebuf);
+    }
 };
-struct avx2pass {
-    static constexpr scannerkernel kernel = scannerkernel::avx2;
-    static const char *step(const char *pos, const char *end, char *linebuf) { return avx2step(pos, end, linebuf); }
-};
+using sse2pass = blockstep<scannerkernel::sse2>;
+using avx2pass = blockstep<scannerkernel::avx2>;
 
 struct pass {
     std::vector<std::string> lines;
