@@ -1,4 +1,4 @@
-// A kernel's step and pass.  scanner.hpp includes this once per kernel, inside
+// A kernel's step and pass.  Each kernel's file includes this once, inside
 // the kernel's namespace, where `block` names the kernel's block of bytes and
 // the surrounding target lets the compiler use the kernel's instructions.
 // Hence no include guard and no includes of its own.
@@ -32,6 +32,10 @@
 //
 // The step also asks for the text Distance bytes ahead of it, so that the
 // loads of the lines to come find it at hand.
+
+// A mask of the window of two blocks that the step looks at, bit i for byte
+// i, where a shift by a byte's index needs no branch.
+__extension__ typedef unsigned __int128 windowmask;
 
 template <std::size_t Distance = prefetchdistance>
 [[gnu::always_inline]] inline const char *scanline(const char *pos, const char *end, char *linebuf)
