@@ -1,5 +1,5 @@
 // The line scanner's byte model: the rules, a byte at a time, that every
-// kernel keeps, and the sizes that they share.
+// kernel keeps; and what the kernels share.
 //
 // A line is the text up to a line feed or a NUL byte with every blank (space,
 // tab, carriage return) removed.  A line feed that would end an empty line is
@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Size of the driver's line buffer: the longest line plus its NUL.
 inline constexpr std::size_t MAXLINE = 10000;
@@ -21,13 +22,19 @@ inline constexpr std::size_t MAXLINELEN = MAXLINE - 1;
 // that bench/prefetchcurve measures.
 inline constexpr std::size_t prefetchdistance = 1024;
 
-// One step, a byte at a time: copies the line that begins at pos (pos < end)
-// into linebuf, NUL-terminated, and returns where the next line begins.  A
-// position at or past end means the text is used up.  This is the model that
-// defines the line rules.
-[[gnu::always_inline]] inline const char *scanlineplain(const char *pos, const char *end, char *linebuf)
+// What a kernel's block tells of its 64 bytes, bit i for byte i.
+struct blockmasks {
+    std::uint64_t ends;   // line feeds and NULs
+    std::uint64_t blanks; // spaces, tabs and carriage returns
+};
+
+// The rest of a step, a byte at a time, from pos (at most end) with len bytes
+// of the line already in linebuf: copies the rest of the line, NUL-terminated,
+// and returns where the next line begins.  A position at or past end means the
+// text is used up.
+[[gnu::always_inline]] inline const char *scanlinerest(const char *pos, const char *end, char *linebuf,
+                                                       std::size_t len)
 {
-    std::size_t len = 0;
     for (;; ++pos) {
         if (pos == end) { // the virtual NUL after the last byte
             linebuf[len] = '\0';
@@ -54,4 +61,12 @@ inline constexpr std::size_t prefetchdistance = 1024;
         }
         linebuf[len++] = static_cast<char>(c);
     }
+}
+
+// One step, a byte at a time: copies the line that begins at pos (pos < end)
+// into linebuf, NUL-terminated, and returns where the next line begins.  This
+// is the model that defines the line rules.
+[[gnu::always_inline]] inline const char *scanlineplain(const char *pos, const char *end, char *linebuf)
+{
+    return scanlinerest(pos, end, linebuf, 0);
 }

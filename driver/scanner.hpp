@@ -3,14 +3,13 @@
 // passes run and calls its pass; the rest lives in files of their own:
 //   scanmodel.hpp    the byte model (scanlineplain), which defines the rules;
 //   scanstep.hpp     the step and the pass, written once over a kernel's block
-//                    of 64 bytes and included once per kernel;
+//                    of 64 bytes and included once per kernel: the masks of
+//                    the block at hand are carried from line to line;
 //   kernels/NAME.hpp one kernel each, its block's operations for one
 //                    instruction set:
-//     sse2   a block as four 16-byte vectors, on every x86-64;
-//     avx2   a block as two 32-byte vectors, blanks removed by byte shuffles,
-//            where the CPU has AVX2 (with BMI1 and POPCNT, which every AVX2
-//            CPU has);
-//     plain  the model itself, for comparisons.
+//     sse2    four 16-byte vectors, on every x86-64;
+//     avx2    two 32-byte vectors, where the CPU has AVX2;
+//     plain   the model itself, for comparisons.
 // A new kernel is a file in kernels/ and a line in the choice below.
 //
 // The widest kernel that the CPU runs is chosen once, at start-up.  The build
@@ -53,11 +52,16 @@ inline const char *kernelname(scannerkernel kernel)
 // Whether this CPU, and the system under it, can run the kernel.
 inline bool kernelsupported(scannerkernel kernel)
 {
-    if (kernel != scannerkernel::avx2)
+    switch (kernel) {
+    case scannerkernel::plain:
+    case scannerkernel::sse2:
         return true;
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("popcnt");
+    case scannerkernel::avx2:
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+               __builtin_cpu_supports("popcnt");
+    }
+    return false;
 }
 
 // The kernel that the passes run: the one the build fixes, else the widest
@@ -67,8 +71,24 @@ inline scannerkernel passkernel()
 #ifdef LINEBENCH_SCANNERKERNEL
     return scannerkernel::LINEBENCH_SCANNERKERNEL;
 #else
-    return kernelsupported(scannerkernel::avx2) ? scannerkernel::avx2 : scannerkernel::sse2;
+    if (kernelsupported(scannerkernel::avx2))
+        return scannerkernel::avx2;
+    return scannerkernel::sse2;
 #endif
+}
+
+// The pass of the kernel named, whatever kernel the build fixes, for the
+// tests and benchmarks that run each kernel.  Call it only for a kernel that
+// kernelsupported says this CPU runs.
+template <scannerkernel Kernel, std::size_t Distance = prefetchdistance, typename Work>
+[[gnu::always_inline]] inline Work scanpasswith(const char *text, const char *end, char *linebuf, Work work)
+{
+    if constexpr (Kernel == scannerkernel::avx2)
+        return avx2kernel::scanpass<Distance>(text, end, linebuf, work);
+    else if constexpr (Kernel == scannerkernel::sse2)
+        return sse2kernel::scanpass<Distance>(text, end, linebuf, work);
+    else
+        return plainkernel::scanpass<Distance>(text, end, linebuf, work);
 }
 
 #define LINEBENCH_KERNELNAMESPACEOF(name) name##kernel
@@ -85,8 +105,11 @@ template <typename Work>
 #ifdef LINEBENCH_SCANNERKERNEL
     return LINEBENCH_KERNELNAMESPACE(LINEBENCH_SCANNERKERNEL)::scanpass(text, end, linebuf, work);
 #else
-    if (kernel == scannerkernel::avx2)
-        return avx2kernel::scanpass(text, end, linebuf, work);
-    return sse2kernel::scanpass(text, end, linebuf, work);
+    switch (kernel) {
+    case scannerkernel::avx2:
+        return scanpasswith<scannerkernel::avx2>(text, end, linebuf, work);
+    default:
+        return scanpasswith<scannerkernel::sse2>(text, end, linebuf, work);
+    }
 #endif
 }

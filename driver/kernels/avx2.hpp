@@ -1,5 +1,6 @@
-// The AVX2 kernel: the scanner's blocks with AVX2, where the CPU has it (with
-// BMI1 and POPCNT, which every AVX2 CPU has).
+// The AVX2 kernel: a block as two 32-byte vectors, where the CPU has AVX2
+// (with BMI1 and POPCNT, which every AVX2 CPU has).  Blanks are removed 8
+// bytes at a time by a byte shuffle from a table.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +21,6 @@
 #endif
 
 LINEBENCH_AVX2_BEGIN
-// 64 bytes at a time as two 32-byte vectors, with AVX2; blanks are removed 8
-// bytes at a time by a byte shuffle from a table.
 namespace avx2kernel
 {
 // For each set of kept bytes among 8 (bit i: byte i), the shuffle that moves
@@ -42,68 +41,53 @@ inline constexpr shuffletable shuffles = [] {
 
 struct block {
     static constexpr std::size_t width = 64;
-    __m256i low, high;
 
-    [[gnu::always_inline]] static block load(const char *at)
+    [[gnu::always_inline]] static std::uint64_t bits(__m256i low, __m256i high)
     {
-        return {_mm256_loadu_si256(reinterpret_cast<const __m256i *>(at)),
-                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at + 32))};
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) |
+               std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high))} << 32;
     }
-    [[gnu::always_inline]] void store(char *at) const
+    // Bytes equal to their entry in a table indexed by their low four bits:
+    // each entry that is no byte of the class differs from its index in the
+    // low four bits, or has the top bit set, and a byte from 0x80 up is
+    // shuffled to 0, which it is not equal to.
+    [[gnu::always_inline]] static __m256i lookup(__m256i table, __m256i bytes)
     {
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(at), low);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(at + 32), high);
+        return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
     }
-    [[gnu::always_inline]] static std::uint64_t bits(__m256i lowmarks, __m256i highmarks)
+    // Line feed (0x0a) and NUL (0x00).
+    [[gnu::always_inline]] static __m256i endbytes(__m256i bytes)
     {
-        return static_cast<std::uint32_t>(_mm256_movemask_epi8(lowmarks)) |
-               static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(highmarks))) << 32;
+        const __m256i table = _mm256_setr_epi8(
+            0, -128, -128, -128, -128, -128, -128, -128, -128, -128, '\n', -128, -128, -128, -128, -128, //
+            0, -128, -128, -128, -128, -128, -128, -128, -128, -128, '\n', -128, -128, -128, -128, -128);
+        return lookup(table, bytes);
     }
-    [[gnu::always_inline]] std::uint64_t equal(char c) const
-    {
-        __m256i value = _mm256_set1_epi8(c);
-        return bits(_mm256_cmpeq_epi8(low, value), _mm256_cmpeq_epi8(high, value));
-    }
-    [[gnu::always_inline]] std::uint64_t special() const
-    {
-        __m256i space = _mm256_set1_epi8(' ');
-        return bits(_mm256_cmpeq_epi8(_mm256_min_epu8(low, space), low),
-                    _mm256_cmpeq_epi8(_mm256_min_epu8(high, space), high));
-    }
-    // Bytes equal to their entry in this table, indexed by their low four
-    // bits, are blanks: space (0x20), tab (0x09) and carriage return (0x0d).
-    // Every other entry differs from its index in the low four bits, and a
-    // byte from 0x80 up is shuffled to 0, so nothing else matches.
+    // Space (0x20), tab (0x09) and carriage return (0x0d).
     [[gnu::always_inline]] static __m256i blankbytes(__m256i bytes)
     {
         const __m256i table = _mm256_setr_epi8(' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', 0, 0, 0, '\r', 0, 0, //
                                                ' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', 0, 0, 0, '\r', 0, 0);
-        return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
+        return lookup(table, bytes);
     }
-    [[gnu::always_inline]] std::uint64_t blank() const { return bits(blankbytes(low), blankbytes(high)); }
-    // tzcnt gives the width for a mask of none, so neither needs a branch.
-    [[gnu::always_inline]] static unsigned firstspecial32(const char *from, char *to)
+    [[gnu::always_inline]] static blockmasks classify(const char *at)
     {
-        __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to), bytes);
-        __m256i marks = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, _mm256_set1_epi8(' ')), bytes);
-        return _tzcnt_u32(static_cast<std::uint32_t>(_mm256_movemask_epi8(marks)));
+        __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+        __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at + 32));
+        return {bits(endbytes(low), endbytes(high)), bits(blankbytes(low), blankbytes(high))};
     }
-    [[gnu::always_inline]] static unsigned firstof(std::uint64_t low, std::uint64_t high)
+    [[gnu::always_inline]] static void copy(char *to, const char *from)
     {
-        auto first = static_cast<unsigned>(_tzcnt_u64(low));
-        return low != 0 ? first : 64 + static_cast<unsigned>(_tzcnt_u64(high));
-    }
-    [[gnu::always_inline]] static unsigned countof(std::uint64_t mask)
-    {
-        return static_cast<unsigned>(__builtin_popcountll(mask));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 32),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + 32)));
     }
     // Every group of 8 is shuffled into place and stored with 8 bytes, so the
-    // writes end at at[width - 1] at the latest; those past the kept bytes
-    // are garbage.  Only the first half's groups are needed when count lies
-    // in it, as on short lines: keep has no bit at or past count.
-    [[gnu::always_inline]] static std::size_t compact(char *at, const char *from, std::uint64_t keep,
-                                                      unsigned count)
+    // writes end at to[63] at the latest; those past the kept bytes are
+    // garbage.  Only the first half's groups are needed when count lies in
+    // it, as on short lines.
+    [[gnu::always_inline]] static void compact(char *to, const char *from, std::uint64_t keep, unsigned count)
     {
         std::size_t kept = 0;
         unsigned groups = count <= width / 2 ? width / 16 : width / 8;
@@ -111,10 +95,17 @@ struct block {
             auto mask = static_cast<unsigned>(keep >> (8 * group)) & 0xff;
             __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + 8 * group));
             __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&shuffles.order[mask]));
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(at + kept), _mm_shuffle_epi8(bytes, order));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(to + kept), _mm_shuffle_epi8(bytes, order));
             kept += static_cast<std::size_t>(__builtin_popcount(mask));
         }
-        return kept;
+    }
+    [[gnu::always_inline]] static unsigned first(std::uint64_t mask)
+    {
+        return static_cast<unsigned>(_tzcnt_u64(mask));
+    }
+    [[gnu::always_inline]] static unsigned count(std::uint64_t mask)
+    {
+        return static_cast<unsigned>(__builtin_popcountll(mask));
     }
 };
 #include "driver/scanstep.hpp"
