@@ -1,7 +1,9 @@
-// Differential fuzz target: each block kernel's step that this CPU runs against
-// the byte-at-a-time model (scanlineplain); a kernel it cannot run is named as
-// skipped at start.  Both scan the same text from the same position at every
-// step; the returned positions and the lines must agree.
+// Differential fuzz target: each block kernel that this CPU runs against the
+// byte-at-a-time model (scanlineplain); a kernel it cannot run is named as
+// skipped at start.  The kernel's steps, with the cursor that its pass
+// carries, and the model scan the same text from the same position at every
+// step: the returned positions and the lines must agree; and the kernel's
+// pass must hand over the same lines.
 //
 // Each input is scanned twice: as it is, and as a longer text that repeats the
 // input up to a length given by its first two bytes, so that runs reach the
@@ -29,7 +31,7 @@ void samelines(const char *begin, const char *end)
 {
     std::vector<char> fast = guardedlinebuf();
     std::vector<char> plain = guardedlinebuf();
-    for (const kernelstep &kernel : blockkernels) {
+    for (const kernelentry &kernel : blockkernels) {
         if (!kernelsupported(kernel.kernel))
             continue;
         std::string difference = scannerdifference(kernel, begin, end, fast.data(), plain.data());
@@ -48,9 +50,10 @@ void samelines(const char *begin, const char *end)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    for (const kernelstep &kernel : blockkernels)
+    for (const kernelentry &kernel : blockkernels)
         if (!kernelsupported(kernel.kernel))
-            std::fprintf(stderr, "scanner_fuzz: the %s kernel is %s\n", kernelname(kernel.kernel), kernelskipped);
+            std::fprintf(stderr, "scanner_fuzz: the %s kernel is %s\n", kernelname(kernel.kernel),
+                         kernelskipped);
     return 0;
 }
 
