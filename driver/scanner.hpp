@@ -9,17 +9,21 @@
 //                    instruction set:
 //     sse2    four 16-byte vectors, on every x86-64;
 //     avx2    two 32-byte vectors, where the CPU has AVX2;
+//     neon    four 16-byte vectors, on every arm64;
 //     plain   the model itself, for comparisons.
 // A new kernel is a file in kernels/ and a line in the choice below.
 //
-// The widest kernel that the CPU runs is chosen once, at start-up.  On other
-// architectures than x86-64 the passes run the model.  The build option
-// LINEBENCH_SCANNERKERNEL fixes one instead (sse2, avx2, or plain for the
-// model), for comparisons; a build then holds that kernel alone.
+// The widest kernel that the CPU runs is chosen once, at start-up: on arm64
+// the NEON kernel, where the system reports Advanced SIMD, as it does on
+// every arm64 CPU that runs Linux.  On other architectures the passes run
+// the model.  The build option LINEBENCH_SCANNERKERNEL fixes one instead
+// (sse2 or avx2 on x86-64, neon on arm64, or plain for the model), for
+// comparisons; a build then holds that kernel alone.
 //
 // Each kernel's step and pass are compiled for the kernel's instructions, so a
 // binary built for baseline x86-64 carries them all and a pass inlines its
-// kernel's step.  The step makes no call, so that a pass's time is the
+// kernel's step.  arm64 has Advanced SIMD in its baseline, so its kernel needs
+// no target of its own.  The step makes no call, so that a pass's time is the
 // scanning plus the pass's own work.
 #pragma once
 
@@ -31,9 +35,14 @@
 #if defined(__x86_64__)
 #include "driver/kernels/avx2.hpp"
 #include "driver/kernels/sse2.hpp"
+#elif defined(__aarch64__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+
+#include "driver/kernels/neon.hpp"
 #endif
 
-enum class scannerkernel { plain, sse2, avx2 };
+enum class scannerkernel { plain, sse2, avx2, neon };
 
 inline const char *kernelname(scannerkernel kernel)
 {
@@ -44,12 +53,14 @@ inline const char *kernelname(scannerkernel kernel)
         return "sse2";
     case scannerkernel::avx2:
         return "avx2";
+    case scannerkernel::neon:
+        return "neon";
     }
     return "?";
 }
 
-// Whether this CPU, and the system under it, can run the kernel.  The x86
-// kernels are built for x86-64 alone.
+// Whether this CPU, and the system under it, can run the kernel.  Each block
+// kernel is built for its architecture alone.
 inline bool kernelsupported(scannerkernel kernel)
 {
     switch (kernel) {
@@ -62,6 +73,9 @@ inline bool kernelsupported(scannerkernel kernel)
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                __builtin_cpu_supports("popcnt");
+#elif defined(__aarch64__)
+    case scannerkernel::neon:
+        return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0;
 #endif
     default:
         return false;
@@ -78,6 +92,10 @@ inline scannerkernel passkernel()
     if (kernelsupported(scannerkernel::avx2))
         return scannerkernel::avx2;
     return scannerkernel::sse2;
+#elif defined(__aarch64__)
+    if (kernelsupported(scannerkernel::neon))
+        return scannerkernel::neon;
+    return scannerkernel::plain;
 #else
     return scannerkernel::plain;
 #endif
@@ -94,6 +112,10 @@ template <scannerkernel Kernel, std::size_t Distance = prefetchdistance, typenam
         return avx2kernel::scanpass<Distance>(text, end, linebuf, work);
     else if constexpr (Kernel == scannerkernel::sse2)
         return sse2kernel::scanpass<Distance>(text, end, linebuf, work);
+    else
+#elif defined(__aarch64__)
+    if constexpr (Kernel == scannerkernel::neon)
+        return neonkernel::scanpass<Distance>(text, end, linebuf, work);
     else
 #endif
         return plainkernel::scanpass<Distance>(text, end, linebuf, work);
@@ -119,6 +141,10 @@ template <typename Work>
     default:
         return scanpasswith<scannerkernel::sse2>(text, end, linebuf, work);
     }
+#elif defined(__aarch64__)
+    if (kernel == scannerkernel::neon)
+        return scanpasswith<scannerkernel::neon>(text, end, linebuf, work);
+    return scanpasswith<scannerkernel::plain>(text, end, linebuf, work);
 #else
     return scanpasswith<scannerkernel::plain>(text, end, linebuf, work);
 #endif

@@ -100,7 +100,7 @@ class kernelnames {
 
 using kernels =
     ::testing::Types<kernelconstant<scannerkernel::plain>, kernelconstant<scannerkernel::sse2>,
-                     kernelconstant<scannerkernel::avx2>>;
+                     kernelconstant<scannerkernel::avx2>, kernelconstant<scannerkernel::neon>>;
 TYPED_TEST_SUITE(scannertest, kernels, kernelnames);
 
 using linelist = std::vector<std::string>;
@@ -268,7 +268,9 @@ TYPED_TEST(scannertest, readsnothingbeyondtheend)
 }
 
 template <class Kernel> class scanneragreement : public scannertest<Kernel> {};
-using blockkerneltypes = ::testing::Types<kernelconstant<scannerkernel::sse2>, kernelconstant<scannerkernel::avx2>>;
+using blockkerneltypes =
+    ::testing::Types<kernelconstant<scannerkernel::sse2>, kernelconstant<scannerkernel::avx2>,
+                     kernelconstant<scannerkernel::neon>>;
 TYPED_TEST_SUITE(scanneragreement, blockkerneltypes, kernelnames);
 
 // Each kernel's pass and steps against the model on random texts rich in the

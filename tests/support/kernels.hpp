@@ -95,11 +95,21 @@ LINEBENCH_AVX2_END
 inline constexpr kernelentry blockkernels[] = {
     {scannerkernel::sse2, recordpass<scannerkernel::sse2>, sse2steps},
     {scannerkernel::avx2, recordpass<scannerkernel::avx2>, avx2steps},
+    {scannerkernel::neon, nullptr, nullptr},
+};
+#elif defined(__aarch64__)
+LINEBENCH_KERNELSTEPS(neon)
+
+inline constexpr kernelentry blockkernels[] = {
+    {scannerkernel::sse2, nullptr, nullptr},
+    {scannerkernel::avx2, nullptr, nullptr},
+    {scannerkernel::neon, recordpass<scannerkernel::neon>, neonsteps},
 };
 #else
 inline constexpr kernelentry blockkernels[] = {
     {scannerkernel::sse2, nullptr, nullptr},
     {scannerkernel::avx2, nullptr, nullptr},
+    {scannerkernel::neon, nullptr, nullptr},
 };
 #endif
 
