@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -302,6 +305,52 @@ TYPED_TEST(scanneragreement, kernelmatchesthemodel)
         for (std::size_t i = 0; i + 1 < model.stops.size(); ++i)
             ASSERT_EQ(fast.stops[i], model.stops[i]) << "step " << i;
     }
+}
+
+// The flags of the first CPU in /proc/cpuinfo, on the line that the kernel
+// writes for this architecture ("flags" on x86-64, "Features" on arm64).
+std::set<std::string> cpuflags()
+{
+#if defined(__x86_64__)
+    const std::string key = "flags";
+#else
+    const std::string key = "Features";
+#endif
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);) {
+        std::size_t colon = line.find(':');
+        if (colon == std::string::npos || line.compare(0, key.size(), key) != 0 ||
+            line.find_first_not_of(" \t", key.size()) != colon)
+            continue;
+        std::istringstream words(line.substr(colon + 1));
+        std::set<std::string> flags;
+        for (std::string word; words >> word;)
+            flags.insert(word);
+        return flags;
+    }
+    return {};
+}
+
+// The passes run the widest kernel that the CPU's flags, as the system lists
+// them, allow.
+TEST(kernelchoice, widestkernelthattheflagsallow)
+{
+#ifdef LINEBENCH_SCANNERKERNEL
+    GTEST_SKIP() << "skipped: this build fixes the kernel";
+#endif
+    std::set<std::string> flags = cpuflags();
+    if (flags.empty())
+        GTEST_SKIP() << "skipped: /proc/cpuinfo lists no flags of this CPU (an emulator shows the host's)";
+#if defined(__x86_64__)
+    bool avx2 = flags.count("avx2") && flags.count("bmi1") && flags.count("popcnt");
+    scannerkernel widest = avx2 ? scannerkernel::avx2 : scannerkernel::sse2;
+#elif defined(__aarch64__)
+    scannerkernel widest = flags.count("asimd") ? scannerkernel::neon : scannerkernel::plain;
+#else
+    scannerkernel widest = scannerkernel::plain;
+#endif
+    EXPECT_STREQ(kernelname(passkernel()), kernelname(widest));
+    EXPECT_TRUE(kernelsupported(widest));
 }
 
 } // namespace
