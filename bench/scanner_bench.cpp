@@ -51,6 +51,9 @@ int main(int argc, char **argv)
             benchmark::RegisterBenchmark("sse2", scanpass<scannerkernel::sse2>)
                 ->Args({length, blanks})
                 ->ArgNames({"linelen", "blanks"});
+            benchmark::RegisterBenchmark("neon", scanpass<scannerkernel::neon>)
+                ->Args({length, blanks})
+                ->ArgNames({"linelen", "blanks"});
             benchmark::RegisterBenchmark("plain", scanpass<scannerkernel::plain>)
                 ->Args({length, blanks})
                 ->ArgNames({"linelen", "blanks"});
