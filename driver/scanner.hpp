@@ -9,12 +9,15 @@
 //                    instruction set:
 //     sse2    four 16-byte vectors, on every x86-64;
 //     avx2    two 32-byte vectors, where the CPU has AVX2;
+//     avx512  one 64-byte vector, where the CPU has AVX512BW and VBMI2 and
+//             the system saves the 512-bit registers;
 //     plain   the model itself, for comparisons.
 // A new kernel is a file in kernels/ and a line in the choice below.
 //
 // The widest kernel that the CPU runs is chosen once, at start-up.  The build
-// option LINEBENCH_SCANNERKERNEL fixes one instead (sse2, avx2, or plain for
-// the model), for comparisons; a build then holds that kernel alone.
+// option LINEBENCH_SCANNERKERNEL fixes one instead (sse2, avx2, avx512, or
+// plain for the model), for comparisons; a build then holds that kernel
+// alone.
 //
 // Each kernel's step and pass are compiled for the kernel's instructions, so a
 // binary built for baseline x86-64 carries them all and a pass inlines its
@@ -29,12 +32,15 @@
 #error "the scanner's kernels are written for x86-64"
 #endif
 
+#include <cpuid.h>
+
 #include "driver/kernels/avx2.hpp"
+#include "driver/kernels/avx512.hpp"
 #include "driver/kernels/plain.hpp"
 #include "driver/kernels/sse2.hpp"
 #include "driver/scanmodel.hpp"
 
-enum class scannerkernel { plain, sse2, avx2 };
+enum class scannerkernel { plain, sse2, avx2, avx512 };
 
 inline const char *kernelname(scannerkernel kernel)
 {
@@ -45,8 +51,33 @@ inline const char *kernelname(scannerkernel kernel)
         return "sse2";
     case scannerkernel::avx2:
         return "avx2";
+    case scannerkernel::avx512:
+        return "avx512";
     }
     return "?";
+}
+
+// Whether this CPU has AVX512BW, VBMI2, BMI1, BMI2 and POPCNT, and the system
+// saves the state that AVX-512 adds (XCR0: the SSE and AVX registers, the
+// mask registers and both upper parts of the 512-bit registers).
+inline bool avx512usable()
+{
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d))
+        return false;
+    constexpr unsigned popcnt = 1u << 23, osxsave = 1u << 27;
+    if ((c & (popcnt | osxsave)) != (popcnt | osxsave))
+        return false;
+    unsigned xcr0, xcr0high;
+    asm("xgetbv" : "=a"(xcr0), "=d"(xcr0high) : "c"(0));
+    constexpr unsigned zmmstate = 0xe6; // bits 1, 2, 5, 6 and 7
+    if ((xcr0 & zmmstate) != zmmstate)
+        return false;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d))
+        return false;
+    constexpr unsigned bmi1 = 1u << 3, bmi2 = 1u << 8, avx512f = 1u << 16, avx512bw = 1u << 30;
+    constexpr unsigned vbmi2 = 1u << 6;
+    return (b & (bmi1 | bmi2 | avx512f | avx512bw)) == (bmi1 | bmi2 | avx512f | avx512bw) && (c & vbmi2) != 0;
 }
 
 // Whether this CPU, and the system under it, can run the kernel.
@@ -60,6 +91,8 @@ inline bool kernelsupported(scannerkernel kernel)
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                __builtin_cpu_supports("popcnt");
+    case scannerkernel::avx512:
+        return avx512usable();
     }
     return false;
 }
@@ -71,6 +104,8 @@ inline scannerkernel passkernel()
 #ifdef LINEBENCH_SCANNERKERNEL
     return scannerkernel::LINEBENCH_SCANNERKERNEL;
 #else
+    if (kernelsupported(scannerkernel::avx512))
+        return scannerkernel::avx512;
     if (kernelsupported(scannerkernel::avx2))
         return scannerkernel::avx2;
     return scannerkernel::sse2;
@@ -83,7 +118,9 @@ inline scannerkernel passkernel()
 template <scannerkernel Kernel, std::size_t Distance = prefetchdistance, typename Work>
 [[gnu::always_inline]] inline Work scanpasswith(const char *text, const char *end, char *linebuf, Work work)
 {
-    if constexpr (Kernel == scannerkernel::avx2)
+    if constexpr (Kernel == scannerkernel::avx512)
+        return avx512kernel::scanpass<Distance>(text, end, linebuf, work);
+    else if constexpr (Kernel == scannerkernel::avx2)
         return avx2kernel::scanpass<Distance>(text, end, linebuf, work);
     else if constexpr (Kernel == scannerkernel::sse2)
         return sse2kernel::scanpass<Distance>(text, end, linebuf, work);
@@ -106,6 +143,8 @@ template <typename Work>
     return LINEBENCH_KERNELNAMESPACE(LINEBENCH_SCANNERKERNEL)::scanpass(text, end, linebuf, work);
 #else
     switch (kernel) {
+    case scannerkernel::avx512:
+        return scanpasswith<scannerkernel::avx512>(text, end, linebuf, work);
     case scannerkernel::avx2:
         return scanpasswith<scannerkernel::avx2>(text, end, linebuf, work);
     default:

@@ -8,10 +8,12 @@
 #include <cstddef>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "cpuflags.hpp"
 #include "driver/scanner.hpp"
 #include "guardedtext.hpp"
 #include "kernels.hpp"
@@ -100,7 +102,7 @@ class kernelnames {
 
 using kernels =
     ::testing::Types<kernelconstant<scannerkernel::plain>, kernelconstant<scannerkernel::sse2>,
-                     kernelconstant<scannerkernel::avx2>>;
+                     kernelconstant<scannerkernel::avx2>, kernelconstant<scannerkernel::avx512>>;
 TYPED_TEST_SUITE(scannertest, kernels, kernelnames);
 
 using linelist = std::vector<std::string>;
@@ -267,8 +269,23 @@ TYPED_TEST(scannertest, readsnothingbeyondtheend)
     }
 }
 
+// The start-up choice against the CPU's own flags, as Linux lists them.
+TEST(scannerchoice, thewidestkernelthattheflagsallow)
+{
+    const std::set<std::string> flags = cpuinfoflags();
+    ASSERT_FALSE(flags.empty()) << "/proc/cpuinfo lists no flags";
+    EXPECT_EQ(kernelsupported(scannerkernel::avx512),
+              cpuinfohas(flags, "avx512bw") && cpuinfohas(flags, "avx512_vbmi2"));
+    EXPECT_EQ(kernelsupported(scannerkernel::avx2),
+              cpuinfohas(flags, "avx2") && cpuinfohas(flags, "bmi1") && cpuinfohas(flags, "popcnt"));
+    EXPECT_TRUE(kernelsupported(scannerkernel::sse2));
+    EXPECT_TRUE(kernelsupported(scannerkernel::plain));
+    EXPECT_EQ(kernelname(passkernel()), expectedpasskernel());
+}
+
 template <class Kernel> class scanneragreement : public scannertest<Kernel> {};
-using blockkerneltypes = ::testing::Types<kernelconstant<scannerkernel::sse2>, kernelconstant<scannerkernel::avx2>>;
+using blockkerneltypes = ::testing::Types<kernelconstant<scannerkernel::sse2>, kernelconstant<scannerkernel::avx2>,
+                                          kernelconstant<scannerkernel::avx512>>;
 TYPED_TEST_SUITE(scanneragreement, blockkerneltypes, kernelnames);
 
 // Each kernel's pass and steps against the model on random texts rich in the

@@ -85,12 +85,16 @@ LINEBENCH_KERNELSTEPS(sse2)
 LINEBENCH_AVX2_BEGIN
 LINEBENCH_KERNELSTEPS(avx2)
 LINEBENCH_AVX2_END
+LINEBENCH_AVX512_BEGIN
+LINEBENCH_KERNELSTEPS(avx512)
+LINEBENCH_AVX512_END
 
 inline constexpr kernelentry modelkernel = {scannerkernel::plain, recordpass<scannerkernel::plain>,
                                             plainsteps};
 inline constexpr kernelentry blockkernels[] = {
     {scannerkernel::sse2, recordpass<scannerkernel::sse2>, sse2steps},
     {scannerkernel::avx2, recordpass<scannerkernel::avx2>, avx2steps},
+    {scannerkernel::avx512, recordpass<scannerkernel::avx512>, avx512steps},
 };
 
 inline const kernelentry &kernelentryof(scannerkernel kernel)
