@@ -30,6 +30,7 @@ namespace avx512kernel
 {
 struct block {
     static constexpr std::size_t width = 64;
+    static constexpr bool cheapcompact = true;
 
     // Bytes equal to their entry in this table (written from the last byte),
     // indexed by their low four bits, are blanks: space (0x20), tab (0x09)
