@@ -18,9 +18,9 @@
 //                            from[0] to from[63];
 //   first(mask)              the index of the lowest bit set (mask != 0);
 //   count(mask)              the number of bits set;
-//   cheapcompact             true where compact costs no more than copy, so
-//                            that a step compacts rather than branch on
-//                            whether a part holds blanks.
+//   cheapcompact             optional, true where compact costs no more
+//                            than copy: a step then compacts rather than
+//                            branch on whether a part holds blanks.
 //
 // The cursor.  A pass keeps, from one step to the next, the masks of the
 // block in which the step's position lies, so that a step finds its line's
@@ -60,6 +60,9 @@ struct scancursor {
     std::uint64_t ends;   // line feeds and NULs
     std::uint64_t blanks; // spaces, tabs and carriage returns
 };
+
+// Whether the kernel's compaction costs no more than a copy.
+template <class kernelblock> constexpr bool cheapcompact = requires { requires kernelblock::cheapcompact; };
 
 // The bytes from a block's start that a step may read: two copies from a
 // position in the block.
@@ -167,7 +170,7 @@ template <std::size_t Distance = prefetchdistance>
             stop = c.base + at;
             if (blanks == 0 && text) { // its bytes are in place
                 len += at;
-            } else if (blanks == 0 && !block::cheapcompact) {
+            } else if (blanks == 0 && !cheapcompact<block>) {
                 block::copy(linebuf + len, pos);
                 len += at;
             } else {

@@ -41,7 +41,6 @@ inline constexpr shuffletable shuffles = [] {
 
 struct block {
     static constexpr std::size_t width = 64;
-    static constexpr bool cheapcompact = false;
 
     [[gnu::always_inline]] static std::uint64_t bits(__m256i low, __m256i high)
     {

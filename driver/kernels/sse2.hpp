@@ -13,7 +13,6 @@ namespace sse2kernel
 {
 struct block {
     static constexpr std::size_t width = 64;
-    static constexpr bool cheapcompact = false;
 
     [[gnu::always_inline]] static blockmasks classify(const char *at)
     {
