@@ -61,6 +61,7 @@ int main(int argc, char **argv)
     std::vector<trial> trials;
     addtrials<scannerkernel::sse2, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
     addtrials<scannerkernel::avx2, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
+    addtrials<scannerkernel::avx512, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
     addtrials<scannerkernel::neon, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
     for (int run = 0; run < runs; ++run)
         for (std::size_t slot = 0; slot < trials.size(); ++slot) {

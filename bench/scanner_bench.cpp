@@ -45,6 +45,9 @@ int main(int argc, char **argv)
 {
     for (std::int64_t blanks : {0, 1})
         for (std::int64_t length : {10, 50, 200}) {
+            benchmark::RegisterBenchmark("avx512", scanpass<scannerkernel::avx512>)
+                ->Args({length, blanks})
+                ->ArgNames({"linelen", "blanks"});
             benchmark::RegisterBenchmark("avx2", scanpass<scannerkernel::avx2>)
                 ->Args({length, blanks})
                 ->ArgNames({"linelen", "blanks"});

@@ -117,7 +117,8 @@ int main(int argc, char **argv)
         scannerkernel kernel;
         const char *name;
         std::uint64_t (*pass)(const char *, const char *, char *);
-    } kernels[] = {{scannerkernel::avx2, "avx2 pass", kernelpass<scannerkernel::avx2>},
+    } kernels[] = {{scannerkernel::avx512, "avx512 pass", kernelpass<scannerkernel::avx512>},
+                   {scannerkernel::avx2, "avx2 pass", kernelpass<scannerkernel::avx2>},
                    {scannerkernel::sse2, "sse2 pass", kernelpass<scannerkernel::sse2>}};
     for (const auto &k : kernels)
         if (k.kernel == passkernel())

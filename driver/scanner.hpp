@@ -9,6 +9,8 @@
 //                    instruction set:
 //     sse2    four 16-byte vectors, on every x86-64;
 //     avx2    two 32-byte vectors, where the CPU has AVX2;
+//     avx512  one 64-byte vector, where the CPU has AVX512BW and VBMI2 and
+//             the system saves the 512-bit registers;
 //     neon    four 16-byte vectors, on every arm64;
 //     plain   the model itself, for comparisons.
 // A new kernel is a file in kernels/ and a line in the choice below.
@@ -17,8 +19,8 @@
 // the NEON kernel, where the system reports Advanced SIMD, as it does on
 // every arm64 CPU that runs Linux.  On other architectures the passes run
 // the model.  The build option LINEBENCH_SCANNERKERNEL fixes one instead
-// (sse2 or avx2 on x86-64, neon on arm64, or plain for the model), for
-// comparisons; a build then holds that kernel alone.
+// (sse2, avx2 or avx512 on x86-64, neon on arm64, or plain for the model),
+// for comparisons; a build then holds that kernel alone.
 //
 // Each kernel's step and pass are compiled for the kernel's instructions, so a
 // binary built for baseline x86-64 carries them all and a pass inlines its
@@ -33,7 +35,10 @@
 #include "driver/kernels/plain.hpp"
 #include "driver/scanmodel.hpp"
 #if defined(__x86_64__)
+#include <cpuid.h>
+
 #include "driver/kernels/avx2.hpp"
+#include "driver/kernels/avx512.hpp"
 #include "driver/kernels/sse2.hpp"
 #elif defined(__aarch64__)
 #include <asm/hwcap.h>
@@ -42,7 +47,7 @@
 #include "driver/kernels/neon.hpp"
 #endif
 
-enum class scannerkernel { plain, sse2, avx2, neon };
+enum class scannerkernel { plain, sse2, avx2, avx512, neon };
 
 inline const char *kernelname(scannerkernel kernel)
 {
@@ -53,11 +58,38 @@ inline const char *kernelname(scannerkernel kernel)
         return "sse2";
     case scannerkernel::avx2:
         return "avx2";
+    case scannerkernel::avx512:
+        return "avx512";
     case scannerkernel::neon:
         return "neon";
     }
     return "?";
 }
+
+#if defined(__x86_64__)
+// Whether this CPU has AVX512BW, VBMI2, BMI1, BMI2 and POPCNT, and the system
+// saves the state that AVX-512 adds (XCR0: the SSE and AVX registers, the
+// mask registers and both upper parts of the 512-bit registers).
+inline bool avx512usable()
+{
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d))
+        return false;
+    constexpr unsigned popcnt = 1u << 23, osxsave = 1u << 27;
+    if ((c & (popcnt | osxsave)) != (popcnt | osxsave))
+        return false;
+    unsigned xcr0, xcr0high;
+    asm("xgetbv" : "=a"(xcr0), "=d"(xcr0high) : "c"(0));
+    constexpr unsigned zmmstate = 0xe6; // bits 1, 2, 5, 6 and 7
+    if ((xcr0 & zmmstate) != zmmstate)
+        return false;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d))
+        return false;
+    constexpr unsigned bmi1 = 1u << 3, bmi2 = 1u << 8, avx512f = 1u << 16, avx512bw = 1u << 30;
+    constexpr unsigned vbmi2 = 1u << 6;
+    return (b & (bmi1 | bmi2 | avx512f | avx512bw)) == (bmi1 | bmi2 | avx512f | avx512bw) && (c & vbmi2) != 0;
+}
+#endif
 
 // Whether this CPU, and the system under it, can run the kernel.  Each block
 // kernel is built for its architecture alone.
@@ -73,6 +105,8 @@ inline bool kernelsupported(scannerkernel kernel)
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                __builtin_cpu_supports("popcnt");
+    case scannerkernel::avx512:
+        return avx512usable();
 #elif defined(__aarch64__)
     case scannerkernel::neon:
         return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0;
@@ -89,6 +123,8 @@ inline scannerkernel passkernel()
 #ifdef LINEBENCH_SCANNERKERNEL
     return scannerkernel::LINEBENCH_SCANNERKERNEL;
 #elif defined(__x86_64__)
+    if (kernelsupported(scannerkernel::avx512))
+        return scannerkernel::avx512;
     if (kernelsupported(scannerkernel::avx2))
         return scannerkernel::avx2;
     return scannerkernel::sse2;
@@ -108,7 +144,9 @@ template <scannerkernel Kernel, std::size_t Distance = prefetchdistance, typenam
 [[gnu::always_inline]] inline Work scanpasswith(const char *text, const char *end, char *linebuf, Work work)
 {
 #if defined(__x86_64__)
-    if constexpr (Kernel == scannerkernel::avx2)
+    if constexpr (Kernel == scannerkernel::avx512)
+        return avx512kernel::scanpass<Distance>(text, end, linebuf, work);
+    else if constexpr (Kernel == scannerkernel::avx2)
         return avx2kernel::scanpass<Distance>(text, end, linebuf, work);
     else if constexpr (Kernel == scannerkernel::sse2)
         return sse2kernel::scanpass<Distance>(text, end, linebuf, work);
@@ -136,6 +174,8 @@ template <typename Work>
     return LINEBENCH_KERNELNAMESPACE(LINEBENCH_SCANNERKERNEL)::scanpass(text, end, linebuf, work);
 #elif defined(__x86_64__)
     switch (kernel) {
+    case scannerkernel::avx512:
+        return scanpasswith<scannerkernel::avx512>(text, end, linebuf, work);
     case scannerkernel::avx2:
         return scanpasswith<scannerkernel::avx2>(text, end, linebuf, work);
     default:

@@ -17,7 +17,10 @@
 //                            order; may write to[0] to to[63], and read
 //                            from[0] to from[63];
 //   first(mask)              the index of the lowest bit set (mask != 0);
-//   count(mask)              the number of bits set.
+//   count(mask)              the number of bits set;
+//   cheapcompact             optional, true where compact costs no more
+//                            than copy: a step then compacts rather than
+//                            branch on whether a part holds blanks.
 //
 // The cursor.  A pass keeps, from one step to the next, the masks of the
 // block in which the step's position lies, so that a step finds its line's
@@ -29,19 +32,23 @@
 //
 // Reading nothing beyond the text.  Blocks lie at the text's start plus a
 // multiple of 64, so no block is read before the text's start and the text
-// needs no alignment.  A block is used only while the 128 bytes from its start
-// lie inside the text, as a copy from a position in the block reads 64 bytes.
-// The text's last bytes, from the first block that is not, less than 128 of
+// needs no alignment.  A block is used only while the 192 bytes from its start
+// lie inside the text, as a step copies up to 128 bytes from a position in it.
+// The text's last bytes, from the first block that is not, less than 192 of
 // them, are scanned by the model's loop (scanlinerest): the cursor holds no
 // marks there.
 //
 // The line rules are the model's (scanmodel.hpp).  A step copies a line from
-// its first byte, a block's part at a time: a part without blanks by one
-// copy, with blanks by the block's compaction.  The parts' copies store 64
-// bytes at linebuf[len]; bytes past the kept ones lie beyond the line's NUL or
-// are overwritten by the next part.  Near the cut, where 64 bytes no longer
-// fit in linebuf, the kept bytes are copied one by one, and the cut ends the
-// line before the kept byte that would be its 10,000th.
+// its first byte, a block's part at a time: a part without blanks by one copy
+// of 64 bytes, a part with blanks by the block's compaction, and text that
+// runs into the next block by one copy of 128 bytes.  The copies store whole
+// vectors at linebuf[len]; bytes past the kept ones lie beyond the line's NUL
+// or are overwritten by the next part.  A step first takes the lines that end
+// in the block at hand or in the next, nearly all of them, each in one of
+// four ways; longer lines, the text's last bytes and the cut go through a
+// loop of a part at a time.  Near the cut, where 64 bytes no longer fit in
+// linebuf, the kept bytes are copied one by one, and the cut ends the line
+// before the kept byte that would be its 10,000th.
 //
 // The pass asks for the text Distance bytes ahead of each block it loads, so
 // that the loads of the blocks to come find it at hand.
@@ -53,6 +60,13 @@ struct scancursor {
     std::uint64_t ends;   // line feeds and NULs
     std::uint64_t blanks; // spaces, tabs and carriage returns
 };
+
+// Whether the kernel's compaction costs no more than a copy.
+template <class kernelblock> constexpr bool cheapcompact = requires { requires kernelblock::cheapcompact; };
+
+// The bytes from a block's start that a step may read: two copies from a
+// position in the block.
+inline constexpr std::size_t readable = 3 * block::width;
 
 // The mask of the bits below n, 0 <= n <= 64.
 [[gnu::always_inline]] inline std::uint64_t lowbits(unsigned n)
@@ -72,7 +86,7 @@ struct scancursor {
 // begin.
 [[gnu::always_inline]] inline void classify(scancursor &c, const char *end)
 {
-    if (static_cast<std::size_t>(end - c.base) < 2 * block::width) {
+    if (static_cast<std::size_t>(end - c.base) < readable) {
         c.marks = c.ends = c.blanks = 0;
         return;
     }
@@ -111,22 +125,68 @@ template <std::size_t Distance = prefetchdistance>
                                                    char *linebuf)
 {
     constexpr unsigned width = block::width;
-    // The commonest line: text up to a line end in the block at hand.
+    // The commonest lines: those that end in the block at hand or in the
+    // next.
+    std::size_t len;
     for (;;) {
         std::uint64_t first = c.marks & (0 - c.marks);
-        if ((first & c.ends) == 0)
-            break;
-        const char *stop = c.base + block::first(c.marks);
-        block::copy(linebuf, pos);
-        c.marks ^= first;
-        if (stop != pos || *stop == '\0') [[likely]] {
-            linebuf[stop - pos] = '\0';
+        const char *stop;
+        if ((first & c.ends) != 0) [[likely]] { // text up to the line end
+            stop = c.base + block::first(c.marks);
+            c.marks ^= first;
+            block::copy(linebuf, pos);
+            len = static_cast<std::size_t>(stop - pos);
+        } else if (std::uint64_t stops = c.marks & c.ends; stops != 0) { // blanks, then the line end
+            unsigned at = block::first(stops);
+            std::uint64_t blanks = c.marks & lowbits(at);
+            c.marks ^= blanks | (stops & (0 - stops));
+            auto from = static_cast<unsigned>(pos - c.base);
+            std::uint64_t keep = (lowbits(at) & ~blanks) >> from;
+            block::compact(linebuf, pos, keep, at - from);
+            stop = c.base + at;
+            len = block::count(keep);
+        } else { // the line goes on past the block: this part, then the next block's
+            if (static_cast<std::size_t>(end - c.base) < readable) [[unlikely]]
+                return scanlinerest(pos, end, linebuf, 0);
+            bool text = c.marks == 0;
+            if (text) { // the next block's bytes too, at once
+                block::copy(linebuf, pos);
+                block::copy(linebuf + width, pos + width);
+                len = static_cast<std::size_t>(c.base + width - pos);
+            } else {
+                auto from = static_cast<unsigned>(pos - c.base);
+                std::uint64_t keep = ~c.blanks >> from;
+                block::compact(linebuf, pos, keep, width - from);
+                len = block::count(keep);
+            }
+            advance<Distance>(c, end);
+            pos = c.base;
+            stops = c.marks & c.ends;
+            if (stops == 0)
+                break;
+            unsigned at = block::first(stops);
+            std::uint64_t blanks = c.marks & lowbits(at);
+            c.marks ^= blanks | (stops & (0 - stops));
+            stop = c.base + at;
+            if (blanks == 0 && text) { // its bytes are in place
+                len += at;
+            } else if (blanks == 0 && !cheapcompact<block>) {
+                block::copy(linebuf + len, pos);
+                len += at;
+            } else {
+                std::uint64_t keep = lowbits(at) & ~blanks;
+                block::compact(linebuf + len, pos, keep, at);
+                len += block::count(keep);
+            }
+        }
+        if (len != 0 || *stop == '\0') [[likely]] {
+            linebuf[len] = '\0';
             return stop + 1;
         }
         pos = stop + 1; // a line feed that would end an empty line
     }
-    // Any other line, a part of it at a time.
-    std::size_t len = 0;
+    // A line that goes on past the next block, the text's last bytes or the
+    // cut: a part of the line at a time.
     for (;;) {
         auto from = static_cast<unsigned>(pos - c.base);
         std::uint64_t first = c.marks & (0 - c.marks);
@@ -143,7 +203,7 @@ template <std::size_t Distance = prefetchdistance>
             continue; // a line feed that would end an empty line
         }
         if (c.marks == 0) { // text to the end of the block, or the text's last bytes
-            if (static_cast<std::size_t>(end - c.base) < 2 * width) [[unlikely]]
+            if (static_cast<std::size_t>(end - c.base) < readable) [[unlikely]]
                 return scanlinerest(pos, end, linebuf, len);
             if (len <= MAXLINE - 2 * width) [[likely]] {
                 block::copy(linebuf + len, pos);

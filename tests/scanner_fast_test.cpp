@@ -166,7 +166,13 @@ TEST_P(ScannerFast, ReadsNothingPastTheText)
     for (std::size_t length = 0; length < 270; ++length)
         for (const std::string &end :
              {std::string(), std::string("\n"), std::string(" "), nul, std::string("\t\n")}) {
-            for (const std::string &body : {textrun(length), " a b\tc\rd" + textrun(length)}) {
+            // A line, the same after blanks, and short lines whose ends fall
+            // all through the last blocks.
+            std::string shortlines;
+            for (std::size_t i = 0; shortlines.size() < length; ++i)
+                shortlines += textrun(i % 9) + (i % 4 == 0 ? " \n" : "\n");
+            shortlines.resize(length);
+            for (const std::string &body : {textrun(length), " a b\tc\rd" + textrun(length), shortlines}) {
                 guardedtext text(body + end);
                 ASSERT_TRUE(text.ok());
                 EXPECT_TRUE(samelines(text.begin(), text.end())) << length;

@@ -7,17 +7,17 @@
 
 #include <cstddef>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "cpuflags.hpp"
 #include "driver/scanner.hpp"
 #include "guardedtext.hpp"
 #include "kernels.hpp"
+#include "process.hpp"
 
 using namespace std::string_literals;
 
@@ -103,7 +103,8 @@ class kernelnames {
 
 using kernels =
     ::testing::Types<kernelconstant<scannerkernel::plain>, kernelconstant<scannerkernel::sse2>,
-                     kernelconstant<scannerkernel::avx2>, kernelconstant<scannerkernel::neon>>;
+                     kernelconstant<scannerkernel::avx2>, kernelconstant<scannerkernel::avx512>,
+                     kernelconstant<scannerkernel::neon>>;
 TYPED_TEST_SUITE(scannertest, kernels, kernelnames);
 
 using linelist = std::vector<std::string>;
@@ -270,10 +271,33 @@ TYPED_TEST(scannertest, readsnothingbeyondtheend)
     }
 }
 
+// The start-up choice against the CPU's own flags, as Linux lists them.  An
+// emulator shows the host's /proc/cpuinfo, with no flags of this CPU's kind.
+TEST(scannerchoice, thewidestkernelthattheflagsallow)
+{
+    const std::set<std::string> flags = cpuinfoflags();
+    if (flags.empty() && emulatedbuild)
+        GTEST_SKIP() << "skipped: under an emulator /proc/cpuinfo shows the host's CPU";
+    ASSERT_FALSE(flags.empty()) << "/proc/cpuinfo lists no flags";
+#if defined(__x86_64__)
+    EXPECT_EQ(kernelsupported(scannerkernel::avx512),
+              cpuinfohas(flags, "avx512bw") && cpuinfohas(flags, "avx512_vbmi2"));
+    EXPECT_EQ(kernelsupported(scannerkernel::avx2),
+              cpuinfohas(flags, "avx2") && cpuinfohas(flags, "bmi1") && cpuinfohas(flags, "popcnt"));
+    EXPECT_TRUE(kernelsupported(scannerkernel::sse2));
+    EXPECT_FALSE(kernelsupported(scannerkernel::neon));
+#elif defined(__aarch64__)
+    EXPECT_EQ(kernelsupported(scannerkernel::neon), cpuinfohas(flags, "asimd"));
+    EXPECT_FALSE(kernelsupported(scannerkernel::sse2));
+#endif
+    EXPECT_TRUE(kernelsupported(scannerkernel::plain));
+    EXPECT_EQ(kernelname(passkernel()), expectedpasskernel());
+}
+
 template <class Kernel> class scanneragreement : public scannertest<Kernel> {};
 using blockkerneltypes =
     ::testing::Types<kernelconstant<scannerkernel::sse2>, kernelconstant<scannerkernel::avx2>,
-                     kernelconstant<scannerkernel::neon>>;
+                     kernelconstant<scannerkernel::avx512>, kernelconstant<scannerkernel::neon>>;
 TYPED_TEST_SUITE(scanneragreement, blockkerneltypes, kernelnames);
 
 // Each kernel's pass and steps against the model on random texts rich in the
@@ -305,52 +329,6 @@ TYPED_TEST(scanneragreement, kernelmatchesthemodel)
         for (std::size_t i = 0; i + 1 < model.stops.size(); ++i)
             ASSERT_EQ(fast.stops[i], model.stops[i]) << "step " << i;
     }
-}
-
-// The flags of the first CPU in /proc/cpuinfo, on the line that the kernel
-// writes for this architecture ("flags" on x86-64, "Features" on arm64).
-std::set<std::string> cpuflags()
-{
-#if defined(__x86_64__)
-    const std::string key = "flags";
-#else
-    const std::string key = "Features";
-#endif
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);) {
-        std::size_t colon = line.find(':');
-        if (colon == std::string::npos || line.compare(0, key.size(), key) != 0 ||
-            line.find_first_not_of(" \t", key.size()) != colon)
-            continue;
-        std::istringstream words(line.substr(colon + 1));
-        std::set<std::string> flags;
-        for (std::string word; words >> word;)
-            flags.insert(word);
-        return flags;
-    }
-    return {};
-}
-
-// The passes run the widest kernel that the CPU's flags, as the system lists
-// them, allow.
-TEST(kernelchoice, widestkernelthattheflagsallow)
-{
-#ifdef LINEBENCH_SCANNERKERNEL
-    GTEST_SKIP() << "skipped: this build fixes the kernel";
-#endif
-    std::set<std::string> flags = cpuflags();
-    if (flags.empty())
-        GTEST_SKIP() << "skipped: /proc/cpuinfo lists no flags of this CPU (an emulator shows the host's)";
-#if defined(__x86_64__)
-    bool avx2 = flags.count("avx2") && flags.count("bmi1") && flags.count("popcnt");
-    scannerkernel widest = avx2 ? scannerkernel::avx2 : scannerkernel::sse2;
-#elif defined(__aarch64__)
-    scannerkernel widest = flags.count("asimd") ? scannerkernel::neon : scannerkernel::plain;
-#else
-    scannerkernel widest = scannerkernel::plain;
-#endif
-    EXPECT_STREQ(kernelname(passkernel()), kernelname(widest));
-    EXPECT_TRUE(kernelsupported(widest));
 }
 
 } // namespace

@@ -91,10 +91,14 @@ LINEBENCH_KERNELSTEPS(sse2)
 LINEBENCH_AVX2_BEGIN
 LINEBENCH_KERNELSTEPS(avx2)
 LINEBENCH_AVX2_END
+LINEBENCH_AVX512_BEGIN
+LINEBENCH_KERNELSTEPS(avx512)
+LINEBENCH_AVX512_END
 
 inline constexpr kernelentry blockkernels[] = {
     {scannerkernel::sse2, recordpass<scannerkernel::sse2>, sse2steps},
     {scannerkernel::avx2, recordpass<scannerkernel::avx2>, avx2steps},
+    {scannerkernel::avx512, recordpass<scannerkernel::avx512>, avx512steps},
     {scannerkernel::neon, nullptr, nullptr},
 };
 #elif defined(__aarch64__)
@@ -103,12 +107,14 @@ LINEBENCH_KERNELSTEPS(neon)
 inline constexpr kernelentry blockkernels[] = {
     {scannerkernel::sse2, nullptr, nullptr},
     {scannerkernel::avx2, nullptr, nullptr},
+    {scannerkernel::avx512, nullptr, nullptr},
     {scannerkernel::neon, recordpass<scannerkernel::neon>, neonsteps},
 };
 #else
 inline constexpr kernelentry blockkernels[] = {
     {scannerkernel::sse2, nullptr, nullptr},
     {scannerkernel::avx2, nullptr, nullptr},
+    {scannerkernel::avx512, nullptr, nullptr},
     {scannerkernel::neon, nullptr, nullptr},
 };
 #endif
