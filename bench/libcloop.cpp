@@ -19,7 +19,7 @@ int main(int argc, char **argv)
     }
     auto [text, size] = mapfresh(argv[1]);
     const char *end = text + size;
-    static char linebuf[MAXLINE];
+    alignas(64) static char linebuf[MAXLINE];
 
     timespec start, stop;
     clock_gettime(CLOCK_MONOTONIC, &start);

@@ -10,7 +10,7 @@ lines.
 import re
 import subprocess
 
-# The longest line the scanner keeps (MAXLINELEN in driver/scanner.hpp); a
+# The longest line the scanner keeps (MAXLINELEN in driver/scanmodel.hpp); a
 # further byte starts the next line.
 MAXLINELEN = 9999
 

@@ -1,7 +1,8 @@
 // prefetchcurve: the count pass of each scanner kernel with the text asked
-// for 0 (never) to 4,096 bytes ahead of each step, to choose the scanner's
-// prefetch distance from the flat part of the curve.  Every pass maps the file
-// afresh, as the driver does, so each time also covers bringing in its pages.
+// for 0 (never) to 4,096 bytes ahead of each block that it loads, to choose
+// the scanner's prefetch distance from the flat part of the curve.  Every pass
+// maps the file afresh, as the driver does, so each time also covers bringing
+// in its pages.
 // The kernels and distances run interleaved, in a rotating order, and the
 // median of each is printed.
 //
@@ -33,14 +34,10 @@ struct trial {
 template <scannerkernel Kernel, std::size_t Distance> double countpass(const char *path)
 {
     auto [text, size] = mapfresh(path);
-    static char linebuf[MAXLINE];
+    alignas(64) static char linebuf[MAXLINE];
     timespec start, stop;
     clock_gettime(CLOCK_MONOTONIC, &start);
-    linecount counted;
-    if constexpr (Kernel == scannerkernel::avx2)
-        counted = avx2kernel::scanpass<Distance>(text, text + size, linebuf, linecount{});
-    else
-        counted = sse2kernel::scanpass<Distance>(text, text + size, linebuf, linecount{});
+    linecount counted = scanpasswith<Kernel, Distance>(text, text + size, linebuf, linecount{});
     clock_gettime(CLOCK_MONOTONIC, &stop);
     munmap(const_cast<char *>(text), size);
     asm volatile("" : : "r"(counted.lines));
@@ -64,6 +61,8 @@ int main(int argc, char **argv)
     std::vector<trial> trials;
     addtrials<scannerkernel::sse2, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
     addtrials<scannerkernel::avx2, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
+    addtrials<scannerkernel::avx512, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
+    addtrials<scannerkernel::neon, 0, 256, 512, 768, 1024, 1536, 2048, 3072, 4096>(trials);
     for (int run = 0; run < runs; ++run)
         for (std::size_t slot = 0; slot < trials.size(); ++slot) {
             trial &t = trials[(slot + static_cast<std::size_t>(run)) % trials.size()];

@@ -31,12 +31,7 @@ template <scannerkernel Kernel> void scanpass(benchmark::State &state)
     std::vector<char> linebuf(MAXLINE);
     std::uint64_t lines = 0;
     for (auto _ : state) {
-        if constexpr (Kernel == scannerkernel::avx2)
-            lines += avx2kernel::scanpass(begin, end, linebuf.data(), linecount{}).lines;
-        else if constexpr (Kernel == scannerkernel::sse2)
-            lines += sse2kernel::scanpass(begin, end, linebuf.data(), linecount{}).lines;
-        else
-            lines += plainkernel::scanpass(begin, end, linebuf.data(), linecount{}).lines;
+        lines += scanpasswith<Kernel>(begin, end, linebuf.data(), linecount{}).lines;
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
     state.SetItemsProcessed(static_cast<std::int64_t>(lines));
@@ -50,10 +45,16 @@ int main(int argc, char **argv)
 {
     for (std::int64_t blanks : {0, 1})
         for (std::int64_t length : {10, 50, 200}) {
+            benchmark::RegisterBenchmark("avx512", scanpass<scannerkernel::avx512>)
+                ->Args({length, blanks})
+                ->ArgNames({"linelen", "blanks"});
             benchmark::RegisterBenchmark("avx2", scanpass<scannerkernel::avx2>)
                 ->Args({length, blanks})
                 ->ArgNames({"linelen", "blanks"});
             benchmark::RegisterBenchmark("sse2", scanpass<scannerkernel::sse2>)
+                ->Args({length, blanks})
+                ->ArgNames({"linelen", "blanks"});
+            benchmark::RegisterBenchmark("neon", scanpass<scannerkernel::neon>)
                 ->Args({length, blanks})
                 ->ArgNames({"linelen", "blanks"});
             benchmark::RegisterBenchmark("plain", scanpass<scannerkernel::plain>)

@@ -1,16 +1,17 @@
-// stepchain: what the count pass loses by each line waiting for the line
-// before.  A step starts at its position, so the next line's loads wait for
-// the load at this line's start, its marks and its bit scan.  Over the first
+// stepchain: the count pass in the cache, each kernel's, beside a pass that
+// keeps no rule but the line feed and the C library loop.  Over the first
 // 4 MiB of a file, already in memory and in the cache, this times per line:
-//   pass     the count pass of the widest kernel, all rules kept;
-//   carried  a pass that copies each line as the step does, 128 bytes, but
-//            takes line ends from the line-feed masks of aligned 64-byte
-//            blocks carried from one line to the next, so that no line waits
-//            on a load at the line before;
+//   KERNEL pass  the count pass of each kernel that this CPU runs, all rules
+//                kept, the block masks carried from line to line;
+//   feeds only   a pass that copies each line, 128 bytes, and takes line ends
+//                from the line-feed masks of aligned 64-byte blocks carried
+//                from one line to the next, with the AVX2 kernel's blocks:
+//                what the carrying costs without the rules;
 //   C library loop  memchr and memcpy per line.
-// carried keeps no rule but the line feed, so it runs only on texts of lines
-// of 1 to 127 bytes above 32, each ended by one line feed, where all three
-// count the same lines.  Runs are interleaved; medians are printed.
+// feeds only keeps no rule but the line feed, so it runs only on texts of
+// lines of 1 to 127 bytes above 32, each ended by one line feed, where all
+// rows count the same lines.  Runs are interleaved; medians are printed, and
+// each row's time against the chosen kernel's pass.
 //
 // Usage: stepchain <file> [runs]
 #include <cstdint>
@@ -50,26 +51,25 @@ bool plainlines(const char *begin, const char *end)
 }
 
 LINEBENCH_AVX2_BEGIN
-// The carried pass, with the AVX2 kernel's blocks.  In a text of plain lines
-// a block's special bytes are its line feeds: feeds holds those of the aligned
-// block at base not yet taken, so the next line's end needs no load at all
-// while its block is the same.
-[[gnu::noinline]] std::uint64_t carriedpass(const char *text, const char *end, char *linebuf)
+// In a text of plain lines a block's line ends are its line feeds: feeds
+// holds those of the aligned block at base not yet taken, so the next line's
+// end needs no load at all while its block is the same.
+[[gnu::noinline]] std::uint64_t feedsonlypass(const char *text, const char *end, char *linebuf)
 {
     using avx2kernel::block;
     linecount counted;
     const char *base = text;
-    std::uint64_t feeds = block::load(base).special();
+    std::uint64_t feeds = block::classify(base).ends;
     for (const char *pos = text; pos < end;) {
         __builtin_prefetch(base + prefetchdistance);
         while (feeds == 0) { // a line of up to 127 bytes ends in one of the next two blocks
             base += block::width;
-            feeds = block::load(base).special();
+            feeds = block::classify(base).ends;
         }
         const char *feed = base + _tzcnt_u64(feeds);
         feeds &= feeds - 1;
-        block::load(pos).store(linebuf);
-        block::load(pos + block::width).store(linebuf + block::width);
+        block::copy(linebuf, pos);
+        block::copy(linebuf + block::width, pos + block::width);
         linebuf[feed - pos] = '\0';
         pos = feed + 1;
         counted(linebuf);
@@ -78,9 +78,9 @@ LINEBENCH_AVX2_BEGIN
 }
 LINEBENCH_AVX2_END
 
-std::uint64_t kernelpass(const char *text, const char *end, char *linebuf)
+template <scannerkernel Kernel> std::uint64_t kernelpass(const char *text, const char *end, char *linebuf)
 {
-    return scanpass(passkernel(), text, end, linebuf, linecount{}).lines;
+    return scanpasswith<Kernel>(text, end, linebuf, linecount{}).lines;
 }
 
 struct row {
@@ -109,15 +109,35 @@ int main(int argc, char **argv)
     char *begin = buffer.get() + (64 - reinterpret_cast<std::uintptr_t>(buffer.get()) % 64);
     std::memcpy(begin, mapped, kept);
     const char *end = begin + kept;
-    static char linebuf[MAXLINE + 128];
+    alignas(64) static char linebuf[MAXLINE + 128];
 
-    std::vector<row> rows{{"pass", kernelpass, {}, 0}};
+    // The chosen kernel's pass first: the others are timed against it.
+    std::vector<row> rows;
+    const struct {
+        scannerkernel kernel;
+        const char *name;
+        std::uint64_t (*pass)(const char *, const char *, char *);
+    } kernels[] = {{scannerkernel::avx512, "avx512 pass", kernelpass<scannerkernel::avx512>},
+                   {scannerkernel::avx2, "avx2 pass", kernelpass<scannerkernel::avx2>},
+                   {scannerkernel::sse2, "sse2 pass", kernelpass<scannerkernel::sse2>}};
+    for (const auto &k : kernels)
+        if (k.kernel == passkernel())
+            rows.push_back({k.name, k.pass, {}, 0});
+    for (const auto &k : kernels)
+        if (k.kernel != passkernel()) {
+            if (kernelsupported(k.kernel))
+                rows.push_back({k.name, k.pass, {}, 0});
+            else
+                std::printf("%s skipped: this CPU lacks the kernel's instructions\n", k.name);
+        }
+    std::size_t kernelrows = rows.size();
+    bool plain = plainlines(begin, end);
     if (!kernelsupported(scannerkernel::avx2))
-        std::printf("carried skipped: this CPU lacks AVX2\n");
-    else if (!plainlines(begin, end))
-        std::printf("carried skipped: the text is not lines of 1 to %zu bytes above 32\n", longestplain);
+        std::printf("feeds only skipped: this CPU lacks AVX2\n");
+    else if (!plain)
+        std::printf("feeds only skipped: the text is not lines of 1 to %zu bytes above 32\n", longestplain);
     else
-        rows.push_back({"carried", carriedpass, {}, 0});
+        rows.push_back({"feeds only", feedsonlypass, {}, 0});
     rows.push_back({"C library loop", libcpass, {}, 0});
 
     for (int run = 0; run < runs; ++run)
@@ -132,15 +152,17 @@ int main(int argc, char **argv)
                                      static_cast<double>(r.lines));
         }
 
-    // On plain lines every row must count the pass's lines, or it timed
-    // something else.
-    for (const row &r : rows)
-        if (rows.size() > 2 && r.lines != rows.front().lines) {
+    // Every kernel's pass must count the same lines, and on plain lines
+    // every row, or it timed something else.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const row &r = rows[i];
+        if ((i < kernelrows || plain) && r.lines != rows.front().lines) {
             std::fprintf(stderr, "%s: %s counted %llu lines, the pass %llu\n", argv[0], r.name,
                          static_cast<unsigned long long>(r.lines),
                          static_cast<unsigned long long>(rows.front().lines));
             return 1;
         }
+    }
     std::printf("%s: first %zu bytes in memory, %s kernel, medians of %d interleaved runs\n", argv[1], kept,
                 kernelname(passkernel()), runs);
     std::printf("                  ns/line  pass/row     lines\n");

@@ -80,7 +80,7 @@ int main(int argc, char **argv)
     const char *end = input.end;
     std::uint64_t filesize = input.size;
 
-    char linebuf[MAXLINE];
+    alignas(64) char linebuf[MAXLINE]; // a line's first 64 bytes, stored whole, in one cache line
     storecontainer store = storecreate();
 
     // Every pass starts with stdout's buffer empty: flushed here, after field 3

@@ -1,171 +1,253 @@
-// A kernel's step and pass.  scanner.hpp includes this once per kernel, inside
-// the kernel's namespace, where `block` names the kernel's block of bytes and
-// the surrounding target lets the compiler use the kernel's instructions.
-// Hence no include guard and no includes of its own.
+// A kernel's step and pass, written once over the kernel's block.  Each
+// kernel's file includes this once, inside the kernel's namespace, where
+// `block` names the kernel's block of 64 bytes and the surrounding target lets
+// the compiler use the kernel's instructions.  Hence no include guard and no
+// includes of its own.
 //
-// The step keeps the model's rules in three tiers, each used while the text
-// has a window of two blocks (128 bytes) left at pos:
-//   1. the first 32 bytes: a line that ends there with no blank is done;
-//   2. the window: a line that ends in it with no blank is done, found from
-//      the window's first byte at most 32, with no branch on the line's
-//      length; a line with blanks ends at the window's first line feed, the
-//      blanks removed by the block's compaction, unless a NUL or control byte
-//      comes first;
-//   3. the block loop: a block at a time, for the rest of a line longer than
-//      the window, and for lines with NUL or control bytes.
-// The first two tiers find a line's end from masks of the bytes at pos alone,
-// so that the next line's loads wait for nothing else; the short tier keeps
-// that wait short for texts of short lines.  Every tier stores whole vectors
-// at linebuf[len] and then moves the length past the kept bytes.  Bytes
-// stored past the kept ones lie beyond the line's NUL or are overwritten by
-// the bytes that follow.
+// The kernel's block: what a new kernel writes, one instruction set's way.
+// Every operation is always inlined; bit i of a mask stands for byte i.
+//   width                    64, the bytes of a block and the bits of a mask;
+//   classify(at)             the blockmasks of the 64 bytes at at: ends, the
+//                            line feeds and NULs; blanks, the spaces, tabs
+//                            and carriage returns;
+//   copy(to, from)           copies the 64 bytes at from to to;
+//   compact(to, from, keep, count)
+//                            copies the bytes from[i], i < count, whose bit
+//                            is set in keep (none at or past count) to to, in
+//                            order; may write to[0] to to[63], and read
+//                            from[0] to from[63];
+//   first(mask)              the index of the lowest bit set (mask != 0);
+//   count(mask)              the number of bits set;
+//   cheapcompact             optional, true where compact costs no more
+//                            than copy: a step then compacts rather than
+//                            branch on whether a part holds blanks.
 //
-// In the block loop a block is loaded only when all of it lies inside the
-// text and only while the line has room for a whole block more, so every
-// store stays inside linebuf and the cut is left to the byte step.  The
-// length advances past all of a block's bytes when none is at most 32; those
-// before it when the first such byte is a line feed, which then ends the line;
-// else the block's bytes up to its first line feed, NUL or control byte less
-// the blanks, compacted.  A control byte (text), the bytes near the cut and
-// the last bytes of the text go through the byte step, which is the model's
-// loop body.
+// The cursor.  A pass keeps, from one step to the next, the masks of the
+// block in which the step's position lies, so that a step finds its line's
+// end from masks already made and loads a block only when its line runs past
+// the one at hand.  Each block is classified once a pass.  marks holds the
+// block's blanks and line ends from the position on: the steps clear its bits
+// as they pass them.  So a line of text that ends in the block at hand costs
+// a bit scan of marks and a copy, and the next line's end waits for no load.
 //
-// The step also asks for the text Distance bytes ahead of it, so that the
-// loads of the lines to come find it at hand.
+// Reading nothing beyond the text.  Blocks lie at the text's start plus a
+// multiple of 64, so no block is read before the text's start and the text
+// needs no alignment.  A block is used only while the 192 bytes from its start
+// lie inside the text, as a step copies up to 128 bytes from a position in it.
+// The text's last bytes, from the first block that is not, less than 192 of
+// them, are scanned by the model's loop (scanlinerest): the cursor holds no
+// marks there.
+//
+// The line rules are the model's (scanmodel.hpp).  A step copies a line from
+// its first byte, a block's part at a time: a part without blanks by one copy
+// of 64 bytes, a part with blanks by the block's compaction, and text that
+// runs into the next block by one copy of 128 bytes.  The copies store whole
+// vectors at linebuf[len]; bytes past the kept ones lie beyond the line's NUL
+// or are overwritten by the next part.  A step first takes the lines that end
+// in the block at hand or in the next, nearly all of them, each in one of
+// four ways; longer lines, the text's last bytes and the cut go through a
+// loop of a part at a time.  Near the cut, where 64 bytes no longer fit in
+// linebuf, the kept bytes are copied one by one, and the cut ends the line
+// before the kept byte that would be its 10,000th.
+//
+// The pass asks for the text Distance bytes ahead of each block it loads, so
+// that the loads of the blocks to come find it at hand.
 
-template <std::size_t Distance = prefetchdistance>
-[[gnu::always_inline]] inline const char *scanline(const char *pos, const char *end, char *linebuf)
+// What a pass carries from one step to the next; see above.
+struct scancursor {
+    const char *base;     // the block that the masks describe
+    std::uint64_t marks;  // blanks and line ends from the position on
+    std::uint64_t ends;   // line feeds and NULs
+    std::uint64_t blanks; // spaces, tabs and carriage returns
+};
+
+// Whether the kernel's compaction costs no more than a copy.
+template <class kernelblock> constexpr bool cheapcompact = requires { requires kernelblock::cheapcompact; };
+
+// The bytes from a block's start that a step may read: two copies from a
+// position in the block.
+inline constexpr std::size_t readable = 3 * block::width;
+
+// The mask of the bits below n, 0 <= n <= 64.
+[[gnu::always_inline]] inline std::uint64_t lowbits(unsigned n)
 {
-    constexpr std::size_t width = block::width;
-    if constexpr (Distance != 0)
-        __builtin_prefetch(pos + Distance);
-    std::size_t len = 0;
-    while (static_cast<std::size_t>(end - pos) >= 2 * width) {
-        unsigned shortend = block::firstspecial32(pos, linebuf);
-        if (shortend < 32 && pos[shortend] == '\n') {
-            pos += shortend + 1;
-            if (shortend == 0) // a line feed that would end an empty line
-                continue;
-            linebuf[shortend] = '\0';
-            return pos;
-        }
-        block first = block::load(pos), second = block::load(pos + width);
-        first.store(linebuf);
-        second.store(linebuf + width);
-        std::uint64_t speciallow = first.special(), specialhigh = second.special();
-        if ((speciallow | specialhigh) == 0) { // all text, already in place
-            len = 2 * width;
-            pos += 2 * width;
-            break;
-        }
-        unsigned at = block::firstof(speciallow, specialhigh);
-        if (pos[at] == '\n') {
-            pos += at + 1;
-            if (at == 0) // a line feed that would end an empty line
-                continue;
-            linebuf[at] = '\0';
-            return pos;
-        }
-        // Blanks, or a NUL or control byte, come first.  keep marks the bytes
-        // other than blanks; the special ones among them are the stops.
-        std::uint64_t feedslow = first.equal('\n'), feedshigh = second.equal('\n');
-        std::uint64_t keeplow = ~first.blank(), keephigh = ~second.blank();
-        if ((feedslow | feedshigh) == 0) { // the line goes on past the two blocks
-            if (((speciallow & keeplow) | (specialhigh & keephigh)) != 0)
-                break; // a NUL or control byte: from pos, a block at a time
-            std::size_t keptlow = block::compact(linebuf, pos, keeplow, width);
-            len = keptlow + block::compact(linebuf + keptlow, pos + width, keephigh, width);
-            pos += 2 * width;
-            break;
-        }
-        at = block::firstof(feedslow, feedshigh);
-        windowmask before = (windowmask{1} << at) - 1;
-        keeplow &= static_cast<std::uint64_t>(before);
-        keephigh &= static_cast<std::uint64_t>(before >> width);
-        if (((speciallow & keeplow) | (specialhigh & keephigh)) != 0)
-            break; // a NUL or control byte before the line feed
-        std::size_t kept = block::countof(keeplow) + block::countof(keephigh);
-        const char *line = pos;
-        pos += at + 1;
-        if (kept == 0) // blanks alone before the line feed: no line
-            continue;
-        if (kept != at) {
-            std::size_t keptlow = block::compact(linebuf, line, keeplow, at < width ? at : width);
-            if (at > width)
-                block::compact(linebuf + keptlow, line + width, keephigh, at - width);
-        }
-        linebuf[kept] = '\0';
-        return pos;
+    return n < 64 ? (std::uint64_t{1} << n) - 1 : ~std::uint64_t{0};
+}
+
+// Copies the bytes of the block at from whose bit is set in keep to to, one
+// by one, writing no byte past those kept.
+[[gnu::always_inline]] inline void compactbytes(char *to, const char *from, std::uint64_t keep)
+{
+    for (; keep != 0; keep &= keep - 1)
+        *to++ = from[block::first(keep)];
+}
+
+// Makes the masks of the block at c.base, or none where the text's last bytes
+// begin.
+[[gnu::always_inline]] inline void classify(scancursor &c, const char *end)
+{
+    if (static_cast<std::size_t>(end - c.base) < readable) {
+        c.marks = c.ends = c.blanks = 0;
+        return;
     }
+    blockmasks masks = block::classify(c.base);
+    c.ends = masks.ends;
+    c.blanks = masks.blanks;
+    c.marks = masks.ends | masks.blanks;
+}
+
+// The cursor of a pass over the text from its start.
+template <std::size_t Distance = prefetchdistance>
+[[gnu::always_inline]] inline scancursor scanstart(const char *text, const char *end)
+{
+    if constexpr (Distance != 0)
+        __builtin_prefetch(text + Distance);
+    scancursor c{text, 0, 0, 0};
+    classify(c, end);
+    return c;
+}
+
+// Moves the cursor to the next block.
+template <std::size_t Distance> [[gnu::always_inline]] inline void advance(scancursor &c, const char *end)
+{
+    c.base += block::width;
+    if constexpr (Distance != 0)
+        __builtin_prefetch(c.base + Distance);
+    classify(c, end);
+}
+
+// One step: copies the line that begins at pos into linebuf, NUL-terminated,
+// and returns where the next line begins.  A position at or past end means
+// the text is used up.  pos lies before end and is where the pass began or
+// the position that the step before returned with the same cursor.
+template <std::size_t Distance = prefetchdistance>
+[[gnu::always_inline]] inline const char *scanline(scancursor &c, const char *pos, const char *end,
+                                                   char *linebuf)
+{
+    constexpr unsigned width = block::width;
+    // The commonest lines: those that end in the block at hand or in the
+    // next.
+    std::size_t len;
     for (;;) {
-        if (static_cast<std::size_t>(end - pos) >= width && len + width <= MAXLINELEN) {
-            block bytes = block::load(pos);
-            bytes.store(linebuf + len);
-            std::uint64_t special = bytes.special();
-            if (special == 0) { // predicted, so the next load need not wait for this one
-                len += width;
-                pos += width;
-                continue;
+        std::uint64_t first = c.marks & (0 - c.marks);
+        const char *stop;
+        if ((first & c.ends) != 0) [[likely]] { // text up to the line end
+            stop = c.base + block::first(c.marks);
+            c.marks ^= first;
+            block::copy(linebuf, pos);
+            len = static_cast<std::size_t>(stop - pos);
+        } else if (std::uint64_t stops = c.marks & c.ends; stops != 0) { // blanks, then the line end
+            unsigned at = block::first(stops);
+            std::uint64_t blanks = c.marks & lowbits(at);
+            c.marks ^= blanks | (stops & (0 - stops));
+            auto from = static_cast<unsigned>(pos - c.base);
+            std::uint64_t keep = (lowbits(at) & ~blanks) >> from;
+            block::compact(linebuf, pos, keep, at - from);
+            stop = c.base + at;
+            len = block::count(keep);
+        } else { // the line goes on past the block: this part, then the next block's
+            if (static_cast<std::size_t>(end - c.base) < readable) [[unlikely]]
+                return scanlinerest(pos, end, linebuf, 0);
+            bool text = c.marks == 0;
+            if (text) { // the next block's bytes too, at once
+                block::copy(linebuf, pos);
+                block::copy(linebuf + width, pos + width);
+                len = static_cast<std::size_t>(c.base + width - pos);
+            } else {
+                auto from = static_cast<unsigned>(pos - c.base);
+                std::uint64_t keep = ~c.blanks >> from;
+                block::compact(linebuf, pos, keep, width - from);
+                len = block::count(keep);
             }
-            std::uint64_t feeds = bytes.equal('\n');
-            if ((special & (0 - special) & feeds) != 0) { // text up to a line feed
-                auto at = static_cast<unsigned>(__builtin_ctzll(feeds));
+            advance<Distance>(c, end);
+            pos = c.base;
+            stops = c.marks & c.ends;
+            if (stops == 0)
+                break;
+            unsigned at = block::first(stops);
+            std::uint64_t blanks = c.marks & lowbits(at);
+            c.marks ^= blanks | (stops & (0 - stops));
+            stop = c.base + at;
+            if (blanks == 0 && text) { // its bytes are in place
                 len += at;
-                pos += at + 1;
-                if (len == 0)
-                    continue;
-                linebuf[len] = '\0';
-                return pos;
-            }
-            std::uint64_t blanks = bytes.equal(' ') | bytes.equal('\t') | bytes.equal('\r');
-            std::uint64_t stops = special & ~blanks;
-            unsigned stop = stops == 0 ? width : static_cast<unsigned>(__builtin_ctzll(stops));
-            std::uint64_t before = stop == width ? ~std::uint64_t{0} : (std::uint64_t{1} << stop) - 1;
-            len += block::compact(linebuf + len, pos, ~blanks & before, stop);
-            pos += stop;
-            if (stop == width)
-                continue;
-            if ((feeds >> stop) & 1) {
-                ++pos;
-                if (len == 0)
-                    continue;
-                linebuf[len] = '\0';
-                return pos;
-            }
-            if (*pos == '\0') {
-                linebuf[len] = '\0';
-                return pos + 1;
+            } else if (blanks == 0 && !cheapcompact<block>) {
+                block::copy(linebuf + len, pos);
+                len += at;
+            } else {
+                std::uint64_t keep = lowbits(at) & ~blanks;
+                block::compact(linebuf + len, pos, keep, at);
+                len += block::count(keep);
             }
         }
-        if (pos == end) {
+        if (len != 0 || *stop == '\0') [[likely]] {
             linebuf[len] = '\0';
-            return end;
+            return stop + 1;
         }
-        unsigned char c = static_cast<unsigned char>(*pos);
-        if (c <= ' ') {
-            if (c == ' ' || c == '\t' || c == '\r') {
-                ++pos;
+        pos = stop + 1; // a line feed that would end an empty line
+    }
+    // A line that goes on past the next block, the text's last bytes or the
+    // cut: a part of the line at a time.
+    for (;;) {
+        auto from = static_cast<unsigned>(pos - c.base);
+        std::uint64_t first = c.marks & (0 - c.marks);
+        if ((first & c.ends) != 0 && len <= MAXLINE - width) { // text up to a line end in this block
+            unsigned at = block::first(c.marks);
+            block::copy(linebuf + len, pos);
+            len += at - from;
+            c.marks ^= first;
+            pos = c.base + at + 1;
+            if (len != 0 || pos[-1] == '\0') {
+                linebuf[len] = '\0';
+                return pos;
+            }
+            continue; // a line feed that would end an empty line
+        }
+        if (c.marks == 0) { // text to the end of the block, or the text's last bytes
+            if (static_cast<std::size_t>(end - c.base) < readable) [[unlikely]]
+                return scanlinerest(pos, end, linebuf, len);
+            if (len <= MAXLINE - 2 * width) [[likely]] {
+                block::copy(linebuf + len, pos);
+                len += width - from;
+                advance<Distance>(c, end);
+                pos = c.base;
                 continue;
             }
-            if (c == '\n') {
-                if (len == 0) {
-                    ++pos;
-                    continue;
-                }
-                linebuf[len] = '\0';
-                return pos + 1;
-            }
-            if (c == '\0') {
-                linebuf[len] = '\0';
-                return pos + 1;
-            }
         }
-        if (len == MAXLINELEN) {
+        // Blanks first, or the cut near: the part of the line up to the
+        // first line end.
+        std::uint64_t stops = c.marks & c.ends;
+        unsigned stop = stops != 0 ? block::first(stops) : width;
+        std::uint64_t part = lowbits(stop) & ~lowbits(from);
+        std::uint64_t keep = part & ~c.blanks;
+        std::size_t kept = block::count(keep);
+        // The cut: the kept byte after the 9,999th begins the next line.
+        if (len + kept > MAXLINELEN) [[unlikely]] {
+            for (std::size_t room = MAXLINELEN - len; room != 0; --room)
+                keep &= keep - 1;
+            unsigned cut = block::first(keep);
+            compactbytes(linebuf + len, c.base, part & ~c.blanks & lowbits(cut));
+            c.marks &= ~lowbits(cut);
+            linebuf[MAXLINELEN] = '\0';
+            return c.base + cut;
+        }
+        if (len > MAXLINE - width) [[unlikely]]
+            compactbytes(linebuf + len, c.base, keep);
+        else if (keep == part)
+            block::copy(linebuf + len, pos);
+        else
+            block::compact(linebuf + len, pos, keep >> from, stop - from);
+        len += kept;
+        if (stop == width) { // the line goes on in the next block
+            advance<Distance>(c, end);
+            pos = c.base;
+            continue;
+        }
+        c.marks &= ~lowbits(stop + 1);
+        pos = c.base + stop + 1;
+        if (len != 0 || pos[-1] == '\0') {
             linebuf[len] = '\0';
             return pos;
         }
-        linebuf[len++] = static_cast<char>(c);
-        ++pos;
     }
 }
 
@@ -173,12 +255,14 @@ template <std::size_t Distance = prefetchdistance>
 // is returned.  A function of its own, aligned alike in every program, so
 // that its loop is compiled and laid out apart from the code around it: the
 // count pass is the same code in every program built from the driver.  work
-// is a copy of its own, so what it counts can stay in a register.
+// is a copy of its own, so what it counts can stay in a register.  The cursor
+// lives and dies with the pass.
 template <std::size_t Distance = prefetchdistance, typename Work>
 [[gnu::noinline, gnu::aligned(64)]] Work scanpass(const char *text, const char *end, char *linebuf, Work work)
 {
+    scancursor c = scanstart<Distance>(text, end);
     for (const char *pos = text; pos < end;) {
-        pos = scanline<Distance>(pos, end, linebuf);
+        pos = scanline<Distance>(c, pos, end, linebuf);
         work(static_cast<const char *>(linebuf));
     }
     return work;

@@ -1,67 +1,57 @@
 // The line scanner's rules, run against the byte-at-a-time model
-// (scanlineplain) and each kernel's step that the passes run.  A kernel that
-// this CPU cannot run is skipped, and the test output says so.
+// (scanlineplain) and each kernel's pass, the one that the driver runs, and
+// its steps.  A kernel that this CPU cannot run is skipped, and the test
+// output says so.
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "cpuflags.hpp"
 #include "driver/scanner.hpp"
 #include "guardedtext.hpp"
 #include "kernels.hpp"
+#include "process.hpp"
 
 using namespace std::string_literals;
 
 namespace {
 
-struct plainstep {
-    static constexpr scannerkernel kernel = scannerkernel::plain;
-    static const char *step(const char *pos, const char *end, char *linebuf) { return scanlineplain(pos, end, linebuf); }
-};
-struct sse2pass {
-    static constexpr scannerkernel kernel = scannerkernel::sse2;
-    static const char *step(const char *pos, const char *end, char *linebuf) { return sse2step(pos, end, linebuf); }
-};
-struct avx2pass {
-    static constexpr scannerkernel kernel = scannerkernel::avx2;
-    static const char *step(const char *pos, const char *end, char *linebuf) { return avx2step(pos, end, linebuf); }
-};
-
 struct pass {
-    std::vector<std::string> lines;
+    std::vector<std::string> lines;    // the lines that the kernel's pass hands over
     std::vector<std::ptrdiff_t> stops; // each step's returned position, as an offset into the text
 };
 
-// One whole pass as the driver makes it: steps while the position lies before
-// the end.  Each step must consume at least one byte, terminate the line inside
-// linebuf and leave the bytes after linebuf alone.
-template <class Step> pass scanpass(const char *begin, const char *end)
+// The kernel's pass over the text, and its steps one by one with the pass's
+// cursor for the positions.  Each step must consume at least one byte and
+// terminate the line inside linebuf, neither may write past linebuf, and the
+// steps must give the pass's lines.
+pass runkernel(const kernelentry &kernel, const char *begin, const char *end)
 {
     pass result;
     std::vector<char> linebuf = guardedlinebuf();
-    for (const char *pos = begin; pos < end;) {
-        const char *next = Step::step(pos, end, linebuf.data());
-        std::size_t len = strnlen(linebuf.data(), MAXLINE);
-        if (len == MAXLINE) {
-            ADD_FAILURE() << "line not terminated inside the buffer, step at offset " << pos - begin;
-            break;
-        }
-        if (std::size_t i = canarywritten(linebuf)) {
-            ADD_FAILURE() << "byte " << i << " beyond the line buffer written";
-            return result;
-        }
-        result.lines.emplace_back(linebuf.data(), len);
-        result.stops.push_back(next - begin);
-        if (next <= pos) {
-            ADD_FAILURE() << "step at offset " << pos - begin << " did not advance";
-            break;
-        }
-        pos = next;
+    std::vector<steprecord> steps;
+    kernel.steps(begin, end, linebuf.data(), steps);
+    for (const steprecord &step : steps) {
+        if (step.line.size() == MAXLINE)
+            ADD_FAILURE() << "line not terminated inside the buffer, step at offset " << step.from;
+        if (step.to <= step.from)
+            ADD_FAILURE() << "step at offset " << step.from << " did not advance";
+        result.stops.push_back(step.to);
     }
+    kernel.pass(begin, end, linebuf.data(), result.lines);
+    if (std::size_t i = canarywritten(linebuf))
+        ADD_FAILURE() << "byte " << i << " beyond the line buffer written";
+    std::vector<std::string> steplines;
+    for (const steprecord &step : steps)
+        steplines.push_back(step.line);
+    EXPECT_EQ(result.lines, steplines) << "the pass and the steps give different lines";
     return result;
 }
 
@@ -75,24 +65,47 @@ std::string letters(std::size_t n, std::size_t from = 0)
     return run;
 }
 
-template <class Step> class scannertest : public ::testing::Test {
+template <scannerkernel Kernel> using kernelconstant = std::integral_constant<scannerkernel, Kernel>;
+
+template <class Kernel> class scannertest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        if (!kernelsupported(Step::kernel))
+        if (!kernelsupported(Kernel::value))
             GTEST_SKIP() << kernelskipped;
     }
-    static pass run(const std::string &text) { return scanpass<Step>(text.data(), text.data() + text.size()); }
-    static std::vector<std::string> lines(const std::string &text) { return run(text).lines; }
+    static const kernelentry &entry() { return kernelentryof(Kernel::value); }
+    static pass run(const char *begin, const char *end) { return runkernel(entry(), begin, end); }
+    static pass run(const std::string &text) { return run(text.data(), text.data() + text.size()); }
+    // The kernel's lines of the text.  The last bytes of a text are scanned
+    // as the model scans them, so the text is also run after a first line of
+    // each length up to a block's and before more lines, which puts its
+    // bytes into the blocks at every offset: there the kernel must give the
+    // model's lines.
+    static std::vector<std::string> lines(const std::string &text)
+    {
+        if (Kernel::value != scannerkernel::plain)
+            for (std::size_t lead = 0; lead < 64; ++lead) {
+                const std::string inside = std::string(lead, 'p') + "\n" + text + followinglines;
+                const char *begin = inside.data(), *end = begin + inside.size();
+                EXPECT_EQ(run(begin, end).lines, runkernel(modelkernel, begin, end).lines)
+                    << "after a line of " << lead << " bytes";
+            }
+        return run(text).lines;
+    }
+    static inline const std::string followinglines = "\n" + std::string(130, 'f') + "\n\t \ng h\r\n\n";
 };
 
-class stepnames {
+class kernelnames {
   public:
-    template <class Step> static std::string GetName(int) { return kernelname(Step::kernel); }
+    template <class Kernel> static std::string GetName(int) { return kernelname(Kernel::value); }
 };
 
-using steps = ::testing::Types<plainstep, sse2pass, avx2pass>;
-TYPED_TEST_SUITE(scannertest, steps, stepnames);
+using kernels =
+    ::testing::Types<kernelconstant<scannerkernel::plain>, kernelconstant<scannerkernel::sse2>,
+                     kernelconstant<scannerkernel::avx2>, kernelconstant<scannerkernel::avx512>,
+                     kernelconstant<scannerkernel::neon>>;
+TYPED_TEST_SUITE(scannertest, kernels, kernelnames);
 
 using linelist = std::vector<std::string>;
 
@@ -212,12 +225,12 @@ TYPED_TEST(scannertest, returnedpositions)
     ASSERT_EQ(p.stops.size(), 1u);
     EXPECT_GE(p.stops[0], 10000);
 
-    // A step may begin anywhere before the end, also inside a line.
-    const std::string text = "abc def\n";
-    std::vector<char> linebuf(MAXLINE);
-    const char *next = TypeParam::step(text.data() + 2, text.data() + text.size(), linebuf.data());
-    EXPECT_STREQ(linebuf.data(), "cdef");
-    EXPECT_EQ(next, text.data() + text.size());
+    // A pass may begin anywhere before the end, also inside a line.
+    const std::string text = "abc def\nx";
+    p = this->run(text.data() + 2, text.data() + text.size());
+    EXPECT_EQ(p.lines, (linelist{"cdef", "x"}));
+    ASSERT_EQ(p.stops.size(), 2u);
+    EXPECT_EQ(p.stops[0], 6);
 }
 
 // Texts that end right before an inaccessible page: a step that reads even one
@@ -254,17 +267,42 @@ TYPED_TEST(scannertest, readsnothingbeyondtheend)
                      std::to_string(static_cast<unsigned char>(c.text.back())));
         guardedtext g(c.text);
         ASSERT_TRUE(g.ok());
-        EXPECT_EQ(scanpass<TypeParam>(g.begin(), g.end()).lines, c.expected);
+        EXPECT_EQ(this->run(g.begin(), g.end()).lines, c.expected);
     }
 }
 
-template <class Step> class scanneragreement : public scannertest<Step> {};
-using blocksteps = ::testing::Types<sse2pass, avx2pass>;
-TYPED_TEST_SUITE(scanneragreement, blocksteps, stepnames);
+// The start-up choice against the CPU's own flags, as Linux lists them.  An
+// emulator shows the host's /proc/cpuinfo, with no flags of this CPU's kind.
+TEST(scannerchoice, thewidestkernelthattheflagsallow)
+{
+    const std::set<std::string> flags = cpuinfoflags();
+    if (flags.empty() && emulatedbuild)
+        GTEST_SKIP() << "skipped: under an emulator /proc/cpuinfo shows the host's CPU";
+    ASSERT_FALSE(flags.empty()) << "/proc/cpuinfo lists no flags";
+#if defined(__x86_64__)
+    EXPECT_EQ(kernelsupported(scannerkernel::avx512),
+              cpuinfohas(flags, "avx512bw") && cpuinfohas(flags, "avx512_vbmi2"));
+    EXPECT_EQ(kernelsupported(scannerkernel::avx2),
+              cpuinfohas(flags, "avx2") && cpuinfohas(flags, "bmi1") && cpuinfohas(flags, "popcnt"));
+    EXPECT_TRUE(kernelsupported(scannerkernel::sse2));
+    EXPECT_FALSE(kernelsupported(scannerkernel::neon));
+#elif defined(__aarch64__)
+    EXPECT_EQ(kernelsupported(scannerkernel::neon), cpuinfohas(flags, "asimd"));
+    EXPECT_FALSE(kernelsupported(scannerkernel::sse2));
+#endif
+    EXPECT_TRUE(kernelsupported(scannerkernel::plain));
+    EXPECT_EQ(kernelname(passkernel()), expectedpasskernel());
+}
 
-// Each kernel's step against the model on random texts rich in the cases that
-// a step tells apart, long runs around the cut included: the same lines and
-// the same positions, step by step.
+template <class Kernel> class scanneragreement : public scannertest<Kernel> {};
+using blockkerneltypes =
+    ::testing::Types<kernelconstant<scannerkernel::sse2>, kernelconstant<scannerkernel::avx2>,
+                     kernelconstant<scannerkernel::avx512>, kernelconstant<scannerkernel::neon>>;
+TYPED_TEST_SUITE(scanneragreement, blockkerneltypes, kernelnames);
+
+// Each kernel's pass and steps against the model on random texts rich in the
+// cases that a step tells apart, long runs around the cut included: the same
+// lines and the same positions, step by step.
 TYPED_TEST(scanneragreement, kernelmatchesthemodel)
 {
     std::mt19937 rng(20240611);
@@ -284,8 +322,8 @@ TYPED_TEST(scanneragreement, kernelmatchesthemodel)
         SCOPED_TRACE("round " + std::to_string(round));
         guardedtext g(text);
         ASSERT_TRUE(g.ok());
-        pass model = scanpass<plainstep>(g.begin(), g.end());
-        pass fast = scanpass<TypeParam>(g.begin(), g.end());
+        pass model = runkernel(modelkernel, g.begin(), g.end());
+        pass fast = this->run(g.begin(), g.end());
         ASSERT_EQ(fast.lines, model.lines);
         ASSERT_EQ(fast.stops.size(), model.stops.size());
         for (std::size_t i = 0; i + 1 < model.stops.size(); ++i)

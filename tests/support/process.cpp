@@ -66,12 +66,29 @@ runresult runprogram(const std::string &program, const std::vector<std::string> 
         if (user != nullptr &&
             (setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0))
             _exit(126);
+        const char *path = program.c_str();
         std::vector<char *> argv;
+#ifdef LINEBENCH_EMULATOR
+        // The emulator's own words, its -0 for the program's argv[0], then
+        // the program and its arguments.  An emulated program always has an
+        // argv[0]: an empty one stands for none.
+        static const char *const emulator[] = {LINEBENCH_EMULATOR};
+        path = emulator[0];
+        for (const char *word : emulator)
+            argv.push_back(const_cast<char *>(word));
+        std::string argv0 = args.empty() || options.emptyargv ? "" : args[0];
+        argv.push_back(const_cast<char *>("-0"));
+        argv.push_back(argv0.data());
+        argv.push_back(const_cast<char *>(program.c_str()));
+        for (std::size_t i = 1; i < args.size() && !options.emptyargv; ++i)
+            argv.push_back(const_cast<char *>(args[i].c_str()));
+#else
         if (!options.emptyargv)
             for (const std::string &arg : args)
                 argv.push_back(const_cast<char *>(arg.c_str()));
+#endif
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execv(path, argv.data());
         _exit(127);
     }
     close(outpipe[1]);
@@ -108,6 +125,13 @@ runresult runprogram(const std::string &program, const std::vector<std::string> 
         result.status = WEXITSTATUS(wstatus);
     else if (WIFSIGNALED(wstatus))
         result.signal = WTERMSIG(wstatus);
+#ifdef LINEBENCH_EMULATOR
+    // The emulator's own line on a deadly signal is no output of the program.
+    static const std::string emulatornote = "qemu: uncaught target signal ";
+    std::size_t note = result.err.rfind(emulatornote);
+    if (result.signal != 0 && note != std::string::npos && (note == 0 || result.err[note - 1] == '\n'))
+        result.err.erase(note);
+#endif
     return result;
 }
 

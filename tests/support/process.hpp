@@ -37,7 +37,8 @@ struct runresult {
     bool timedout = false;
 };
 
-// Runs program with args (args[0] is argv[0]); never throws.
+// Runs program with args (args[0] is argv[0]); never throws.  In a build for
+// another CPU the emulator runs it, with args[0] as its argv[0].
 runresult runprogram(const std::string &program, const std::vector<std::string> &args,
                      const runoptions &options = {});
 
@@ -63,4 +64,13 @@ class scratchdir {
 inline constexpr bool sanitizedbuild = true;
 #else
 inline constexpr bool sanitizedbuild = false;
+#endif
+
+// True in a build for another CPU, whose programs runprogram starts through
+// the emulator (qemu-user): there a program always has an argv[0], and the
+// limits and signals of a run apply to the emulator.
+#ifdef LINEBENCH_EMULATOR
+inline constexpr bool emulatedbuild = true;
+#else
+inline constexpr bool emulatedbuild = false;
 #endif

@@ -1,34 +1,46 @@
-// A block kernel's step against the byte-at-a-time model (scanlineplain), for
-// the scanner's tests and for its fuzz target, which has no GoogleTest.
+// A kernel against the byte-at-a-time model (scanlineplain), for the scanner's
+// tests and for its fuzz target, which has no GoogleTest.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "driver/scanner.hpp"
 #include "kernels.hpp"
 
-// Scans the text with the kernel's step and the model from the same position
-// at every step, into fast and plain (MAXLINE bytes each at least): each step
-// must return the same position and the same line.  Returns "" when they agree
-// all through, else what differs at the first step where they do not.
-inline std::string scannerdifference(const kernelstep &kernel, const char *begin, const char *end, char *fast,
-                                     char *plain)
+// Scans the text with the kernel's steps, the model from the same position at
+// every step, and the kernel's pass, into fast and plain (MAXLINE bytes each
+// at least): each step must return the same position and the same line as
+// the model, and the pass must hand over the steps' lines.  Returns "" when
+// all agree, else what differs first.
+inline std::string scannerdifference(const kernelentry &kernel, const char *begin, const char *end,
+                                     char *fast, char *plain)
 {
     auto offset = [begin](const char *at) { return std::to_string(at - begin); };
-    auto line = [](const char *text) {
-        return std::to_string(std::strlen(text)) + " bytes \"" + std::string(text).substr(0, 40) + "\"";
+    auto line = [](const std::string &text) {
+        return std::to_string(text.size()) + " bytes \"" + text.substr(0, 40) + "\"";
     };
-    std::size_t step = 0;
-    for (const char *pos = begin; pos < end; ++step) {
-        const char *fastnext = kernel.step(pos, end, fast);
-        const char *plainnext = scanlineplain(pos, end, plain);
-        if (fastnext != plainnext || std::strcmp(fast, plain) != 0)
-            return "text of " + offset(end) + " bytes, step " + std::to_string(step) + " from offset " +
-                   offset(pos) + ": the " + kernelname(kernel.kernel) + " kernel returns offset " + offset(fastnext) + " with a line of " +
-                   line(fast) + ", scanlineplain offset " + offset(plainnext) + " with " + line(plain);
-        pos = fastnext;
+    const std::string size = "text of " + offset(end) + " bytes";
+    std::vector<steprecord> steps;
+    kernel.steps(begin, end, fast, steps);
+    for (std::size_t step = 0; step < steps.size(); ++step) {
+        const steprecord &s = steps[step];
+        const char *plainnext = scanlineplain(begin + s.from, end, plain);
+        std::string plainline(plain, strnlen(plain, MAXLINE));
+        if (begin + s.to != plainnext || s.line != plainline)
+            return size + ", step " + std::to_string(step) + " from offset " + std::to_string(s.from) +
+                   ": the " + kernelname(kernel.kernel) + " kernel returns offset " + std::to_string(s.to) +
+                   " with a line of " + line(s.line) + ", scanlineplain offset " + offset(plainnext) +
+                   " with " + line(plainline);
     }
+    std::vector<std::string> lines;
+    kernel.pass(begin, end, fast, lines);
+    for (std::size_t i = 0; i < lines.size() || i < steps.size(); ++i)
+        if (i == lines.size() || i == steps.size() || lines[i] != steps[i].line)
+            return size + ", line " + std::to_string(i) + ": the " + kernelname(kernel.kernel) +
+                   " kernel's pass " + (i < lines.size() ? "hands over " + line(lines[i]) : "ends") +
+                   ", its steps " + (i < steps.size() ? "give " + line(steps[i].line) : "end");
     return "";
 }
