@@ -292,6 +292,11 @@ def gnuplotscript(results, stores, png, cache=None):
         xlow, xhigh, axis = xaxis(found, labels, upright)
         lines += axis
         mark = cachemark(results, shape, cache[0]) if cache and shape != YOURFILES else None
+        size = None
+        if groups is not None:
+            # a bar's point about as wide as the bar, if not too small to tell
+            barwidth = BARSPAN * (panelwidth - LEFT - RIGHT) / len(groups) / len({r["store"] for r in found})
+            size = min(1.2, max(0.5, barwidth / 8))
         for column, (figurekey, label) in enumerate(PANELS):
             memory = figurekey == "bytes_per_line"
             cut = memory and any(r["bytes_per_line"] > MEMORYTOP for r in found)
@@ -310,7 +315,7 @@ def gnuplotscript(results, stores, png, cache=None):
             plots = []
             for key in order:
                 if any(r["store"] == key for r in found):
-                    plots += plotitems(f"$data{row}_{keys.index(key)}", column + 2, style[key], groups, ylow)
+                    plots += plotitems(f"$data{row}_{keys.index(key)}", column + 2, style[key], groups, ylow, size)
             lines.append("plot " + ", \\\n     ".join(plots))
     lines += keypanel(keys, style, columns, keyband / height)
     lines.append("unset multiplot")
@@ -333,17 +338,17 @@ def xaxis(found, labels, upright):
         "set xlabel ''", "set grid noxtics ytics"]
 
 
-def plotitems(data, column, style, groups, ylow):
+def plotitems(data, column, style, groups, ylow, pointsize):
     """What draws one store's figure of a data column in a panel: its curve;
-    or its bars, from the foot of the axis, with its point on top.  The bars
-    of the thick curves' stores are the strongest too."""
+    or its bars, from the foot of the axis, with its point of pointsize on
+    top.  The bars of the thick curves' stores are the strongest too."""
     colour, linewidth, point, dash = style
     if groups is None:
         return [f"{data} using 1:{column} with linespoints lw {linewidth} pt {pointtype(point)} ps 1.1 dt {dash} "
                 f"lc rgb '{colour}' notitle"]
     return [f"{data} using 1:{column}:6:7:({ylow:g}):{column} with boxxyerror lc rgb '{colour}' "
             f"lw {linewidth / 1.5:g} dt {dash} fs solid {0.45 + 0.25 * (linewidth > 2):g} notitle",
-            f"{data} using 1:{column} with points pt {pointtype(point)} ps 1.2 lc rgb '{colour}' notitle"]
+            f"{data} using 1:{column} with points pt {pointtype(point)} ps {pointsize:.2g} lc rgb '{colour}' notitle"]
 
 
 def keypanel(keys, style, columns, top):
