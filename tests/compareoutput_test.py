@@ -1,10 +1,7 @@
-"""bench/compare's written words and plot: what a user reads in results.md
-and the terminal (the bold winner, the ≈ of stores level with the fastest,
-the notes), Markdown escaping, gnuplot quoting, your own files drawn as
-points, a figure above the memory cut marked at the edge, the families'
-colours; and results.csv read back."""
+"""bench/compare's written words: what a user reads in results.md and the
+terminal (the bold winner, the ≈ of stores level with the fastest, the
+notes), Markdown escaping; and results.csv read back."""
 
-import colorsys
 import contextlib
 import io
 import os
@@ -15,14 +12,8 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
 import compareoutput  # noqa: E402
-import compareplot  # noqa: E402
 import compareresults  # noqa: E402
 import comparestats  # noqa: E402
-
-
-def result(file, store, shape, memory=80.0, distinct=1000):
-    return {"file": file, "store": store, "shape": shape, "distinct": distinct, "store_us": 0.2, "lookup_us": 0.1,
-            "bytes_per_line": memory}
 
 
 def store(key, family="other", checkadt=True):
@@ -32,68 +23,6 @@ def store(key, family="other", checkadt=True):
 class words(unittest.TestCase):
     def test_markdownescapesbarsandmarks(self):
         self.assertEqual(compareoutput.mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
-
-    def test_gnuplotstringsdoubletheirquotes(self):
-        self.assertEqual(compareplot.quote("it's\n"), "'it''s?'")
-
-
-class plot(unittest.TestCase):
-    def test_yourfilesarepointsandamemoryabovethecutismarked(self):
-        stores = [store("HASH", "chained hash"), store("it's")]
-        results = [result("a.txt", "HASH", "your files", memory=8461.3), result("a.txt", "it's", "your files"),
-                   result("b.txt", "HASH", "your files", distinct=10), result("b.txt", "it's", "your files")]
-        script = compareplot.gnuplotscript(results, stores, "/tmp/it's.png")
-        self.assertNotIn("linespoints", script)
-        self.assertIn("set xtics ('a.txt' 1, 'b.txt' 2)", script)
-        self.assertIn("set output '/tmp/it''s.png'", script)
-        self.assertIn("title 'it''s'", script)
-        self.assertIn(f"1:($5 > {compareplot.MEMORYTOP} ? $4 : NaN):(sprintf('%.0f', $5)) with labels", script)
-        # the point above the cut is drawn at the cut, its value kept beside it
-        self.assertRegex(script, rf"\n1\.125 0\.2 0\.1 {compareplot.MEMORYTOP} 8461\.3\n")
-
-    def test_theladderiscurvesoverthedistinctlines(self):
-        results = [result("u-1e3.txt", "HASH", "unique"), result("u-1e4.txt", "HASH", "unique", distinct=10000)]
-        script = compareplot.gnuplotscript(results, [store("HASH", "chained hash")], "out.png")
-        self.assertIn("with linespoints", script)
-        self.assertIn("set logscale xy", script)
-
-    def test_thecachemarkstandswherethehungrieststorefillsit(self):
-        results = [result("u-1e3.txt", "HASH", "unique", memory=100, distinct=1000),
-                   result("u-1e3.txt", "LEAN", "unique", memory=10, distinct=1000),
-                   result("u-1e4.txt", "HASH", "unique", memory=200, distinct=10000),
-                   result("u-1e4.txt", "LEAN", "unique", memory=20, distinct=10000)]
-        self.assertEqual(compareplot.cachemark(results, "unique", 1_000_000), 5000)
-        self.assertIsNone(compareplot.cachemark(results, "unique", 10_000_000))
-        script = compareplot.gnuplotscript(results, [store("HASH", "chained hash"), store("LEAN", "trie")], "o.png",
-                                           (1_000_000, 3))
-        self.assertIn("set arrow 1 from 5000, graph 0 to 5000, graph 1", script)
-        self.assertIn("'L3 cache full'", script)
-
-    def test_familiessharecolourstheprojectsstoresstandout(self):
-        """Warm for the trees, blue for the chained hashes, green for open
-        addressing, violet for the tries, grey for no family; the project's
-        two stores thick, the baselines each their own shade, NAME=PATH dashed."""
-        stores = [store("REDBLACK", "tree"), store("STDSET", "tree"), store("ABSLBTREE", "tree"),
-                  store("HASH", "chained hash"), store("STDHASH", "chained hash"),
-                  store("ABSLFLAT", "open addressing"), store("JUDYSL", "trie"), store("MINE", checkadt=False)]
-        chosen = compareplot.styles(stores)
-        hues = {"tree": (300, 60), "chained hash": (180, 240), "open addressing": (90, 180), "trie": (240, 300)}
-        for s in stores:
-            red, green, blue = (int(chosen[s["key"]][0][i:i + 2], 16) / 255 for i in (1, 3, 5))
-            hue, _, saturation = colorsys.rgb_to_hls(red, green, blue)
-            if s["family"] == "other":
-                self.assertLess(saturation, 0.1, s["key"])
-                continue
-            low, high = hues[s["family"]]
-            self.assertTrue(low <= hue * 360 <= high if low < high else hue * 360 >= low or hue * 360 <= high,
-                            (s["key"], hue * 360))
-        trees = [chosen[key][0] for key in ("REDBLACK", "STDSET", "ABSLBTREE")]
-        self.assertEqual(len(set(trees)), 3)
-        for strong, baseline in (("REDBLACK", "STDSET"), ("HASH", "STDHASH")):
-            self.assertGreater(chosen[strong][1], chosen[baseline][1])
-        self.assertEqual([chosen[key][3] for key in ("STDSET", "MINE")], [1, 2])
-        self.assertEqual(compareplot.drawingorder([store("HASH", "chained hash"), store("JUDYSL", "trie"),
-                                                   store("STDSET", "tree")]), ["STDSET", "JUDYSL", "HASH"])
 
 
 def measured(file, store, storeus, lookupus, lines=10**6):
