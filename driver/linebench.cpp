@@ -9,7 +9,7 @@
 // directly, so no indirection is timed.
 //
 // Output, on standard output:
-//   # <program> <path> 
+//   # <program> <path>
 //   #  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT
 //   <the row of eight fields>
 // Exit status 0 after a full run, 1 after any failure.
@@ -36,17 +36,14 @@ double DeltaUSec; // elapsed time of the latest pass, microseconds
 
 // Tells the compiler that a lookup's result is used, so the lookup cannot be
 // dropped even where the driver does not check it.  Emits no code.
-[[gnu::always_inline]] inline void keepresult(const void *result)
-{
-    asm volatile("" : : "r"(result));
-}
+[[gnu::always_inline]] inline void keepresult(const void *result) { asm volatile("" : : "r"(result)); }
 
 // One pass over the text with the scanner's kernel: scan each line into
 // linebuf and hand it to work.  The timestamps sit right around the pass;
 // DeltaUSec gets the elapsed time.
 template <typename Work>
-[[gnu::always_inline]] inline Work timedpass(scannerkernel kernel, const char *text, const char *end, char *linebuf,
-                                             Work work)
+[[gnu::always_inline]] inline Work timedpass(scannerkernel kernel, const char *text, const char *end,
+                                             char *linebuf, Work work)
 {
     timeval start, stop;
     gettimeofday(&start, nullptr);
@@ -105,7 +102,8 @@ int main(int argc, char **argv)
 
     auto stored = lines - static_cast<std::uint64_t>(gDupCnt);
     std::printf(" %8" PRIu64, stored);
-    std::printf(" %7.1f byts", (static_cast<double>(storefootprint) + DeltaMem) / static_cast<double>(stored));
+    std::printf(" %7.1f byts",
+                (static_cast<double>(storefootprint) + DeltaMem) / static_cast<double>(stored));
     std::printf(" %6.3f uS", DeltaUSec / static_cast<double>(lines));
     std::fflush(stdout);
 
@@ -126,7 +124,8 @@ int main(int argc, char **argv)
     // A report that could not be written is a failure, not a success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         int error = errno;
-        std::fprintf(stderr, "%s: Cannot write the report: %s (errno = %d)\n", gProgName, std::strerror(error), error);
+        std::fprintf(stderr, "%s: Cannot write the report: %s (errno = %d)\n", gProgName,
+                     std::strerror(error), error);
         return 1;
     }
     return 0;

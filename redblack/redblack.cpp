@@ -102,10 +102,7 @@ static inline void prefetchchildren(const rbnode *node)
     __builtin_prefetch(node->right);
 }
 
-static inline bool isred(const rbnode *node)
-{
-    return node != nullptr && node->color == RED;
-}
+static inline bool isred(const rbnode *node) { return node != nullptr && node->color == RED; }
 
 // Restores invariants (1) and (2) after x was hung red under its parent.  Each
 // turn of the loop either ends it or moves the red-red conflict two levels up.

@@ -8,10 +8,10 @@ inline constexpr std::uint8_t RED = 0;
 inline constexpr std::uint8_t BLACK = 1;
 
 struct rbnode {
-    char *word;        // the node's own NUL-terminated copy of the line
-    rbnode *left;      // lines that compare less; null when empty
-    rbnode *right;     // lines that compare greater; null when empty
-    rbnode *parent;    // null at the root
+    char *word;         // the node's own NUL-terminated copy of the line
+    rbnode *left;       // lines that compare less; null when empty
+    rbnode *right;      // lines that compare greater; null when empty
+    rbnode *parent;     // null at the root
     std::uint8_t color; // RED or BLACK
 };
 

@@ -16,7 +16,8 @@
 #include "reference.hpp"
 #include "report.hpp"
 
-namespace {
+namespace
+{
 
 const std::string corpus = LINEBENCH_CORPUS;
 const std::string hash = LINEBENCH_HASH;

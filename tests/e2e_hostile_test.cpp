@@ -22,7 +22,8 @@
 #include "programs.hpp"
 #include "reference.hpp"
 
-namespace {
+namespace
+{
 
 std::string repeated(const std::string &unit, std::size_t times)
 {
@@ -33,7 +34,8 @@ std::string repeated(const std::string &unit, std::size_t times)
     return text;
 }
 
-class HostileInput : public testing::TestWithParam<program> {
+class HostileInput : public testing::TestWithParam<program>
+{
   protected:
     // Runs the program on text and checks a complete report with the figures
     // want, or by default those that the reference gives for the text.
@@ -191,7 +193,8 @@ TEST_P(HostileInput, RandomMixes)
 
 INSTANTIATE_TEST_SUITE_P(Programs, HostileInput, bothprograms(), programname);
 
-class SpecialPath : public testing::TestWithParam<program> {
+class SpecialPath : public testing::TestWithParam<program>
+{
   protected:
     // Checks that the run ended promptly with the file failure for error.
     void expectfilefailure(const std::string &path, int error, runoptions options = {})

@@ -19,7 +19,8 @@
 #include "process.hpp"
 #include "programs.hpp"
 
-namespace {
+namespace
+{
 
 // The hash table's chain heads: static storage.
 constexpr double hashfootprint = double{HASHSIZE} * sizeof(hashnode *);
@@ -75,12 +76,14 @@ const std::vector<reportcase> &reportcases()
         {"CRLF text", "to be\r\nor not\r\nto be\r\n", 3, "    7.3 byts", 2},
         {"blanks removed", "to be\r\ntobe\n t o b e \n", 3, "    7.3 byts", 1},
         {"many distinct lines", manylines(5000, "line %05d\n"), 5000, "   11.0 byts", 5000},
-        {"many lines twice", manylines(4000, "%04d\n") + manylines(4000, "%04d\n"), 8000, "    5.0 byts", 4000},
+        {"many lines twice", manylines(4000, "%04d\n") + manylines(4000, "%04d\n"), 8000, "    5.0 byts",
+         4000},
     };
     return cases;
 }
 
-class e2e : public testing::TestWithParam<program> {
+class e2e : public testing::TestWithParam<program>
+{
   protected:
     scratchdir dir;
     const program &prog = GetParam();
@@ -128,7 +131,8 @@ TEST_P(e2e, memoryfigureisthefootprintoverthestoredlines)
         std::string path = dir.write("duplicates", bytes);
         row parsed = report(prog, path, runon(prog, path));
         ASSERT_EQ(parsed.numbers.size(), rowfields);
-        EXPECT_EQ(format(" %7.1f byts", parsed.numbers[4]), format(" %7.1f byts", footprint / parsed.numbers[3]))
+        EXPECT_EQ(format(" %7.1f byts", parsed.numbers[4]),
+                  format(" %7.1f byts", footprint / parsed.numbers[3]))
             << bytes.size() << "-byte file";
     }
 }

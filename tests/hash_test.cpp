@@ -19,7 +19,8 @@
 #include "driver/scanner.hpp"
 #include "hash/hash.hpp"
 
-namespace {
+namespace
+{
 
 // The recurrence in signed 64-bit arithmetic, wrapped to 32 bits by hand.
 std::uint32_t referencehash(const std::string &word, std::int64_t tsize, std::int64_t seed)
@@ -34,10 +35,7 @@ std::uint32_t referencehash(const std::string &word, std::int64_t tsize, std::in
     return static_cast<std::uint32_t>(h % (wrap / 2) % tsize);
 }
 
-std::uint32_t chainof(const std::string &word)
-{
-    return bitwisehash(word.c_str(), HASHSIZE, HASHSEED);
-}
+std::uint32_t chainof(const std::string &word) { return bitwisehash(word.c_str(), HASHSIZE, HASHSEED); }
 
 TEST(bitwisehash, knownvalues)
 {
@@ -58,8 +56,19 @@ TEST(bitwisehash, matchesanindependentcomputation)
     for (std::size_t i = 0; i < MAXLINELEN; ++i)
         longword += static_cast<char>(33 + (i * 7) % 223);
     const std::vector<std::string> words = {
-        "tobe", "\x7f", "\x80", "\xff", "\xff\xfe\xfd", "a\xe9" "b\x80z", "\x01\x02\x0b\x0c\x1f",
-        "0123456789", std::string(MAXLINELEN, 'q'), std::string(MAXLINELEN, '\xc3'), allbytes, longword,
+        "tobe",
+        "\x7f",
+        "\x80",
+        "\xff",
+        "\xff\xfe\xfd",
+        "a\xe9"
+        "b\x80z",
+        "\x01\x02\x0b\x0c\x1f",
+        "0123456789",
+        std::string(MAXLINELEN, 'q'),
+        std::string(MAXLINELEN, '\xc3'),
+        allbytes,
+        longword,
     };
     struct params {
         std::uint32_t tsize;
@@ -68,7 +77,8 @@ TEST(bitwisehash, matchesanindependentcomputation)
     // Small and odd sizes, a size above 2^31 (the index is then the masked
     // hash itself) and seeds with the top bits set.
     const std::vector<params> settings = {
-        {HASHSIZE, HASHSEED}, {1, HASHSEED}, {1000003, 0}, {7, 0xFFFFFFFFu}, {0xFFFFFFFFu, 0xDEADBEEFu}, {HASHSIZE, 0x80000000u},
+        {HASHSIZE, HASHSEED},       {1, HASHSEED},           {1000003, 0}, {7, 0xFFFFFFFFu},
+        {0xFFFFFFFFu, 0xDEADBEEFu}, {HASHSIZE, 0x80000000u},
     };
     for (const params &p : settings)
         for (const std::string &word : words) {
@@ -82,7 +92,8 @@ TEST(bitwisehash, matchesanindependentcomputation)
 // The test's own table, cleared for every test.
 hashnode *table[HASHSIZE];
 
-class hashtest : public ::testing::Test {
+class hashtest : public ::testing::Test
+{
   protected:
     void SetUp() override
     {
@@ -143,7 +154,8 @@ TEST_F(hashtest, collidingwordsshareachain)
 {
     for (const std::string &word : collidingwords())
         EXPECT_EQ(chainof(word), chain) << word;
-    EXPECT_EQ(std::set<std::string>(collidingwords().begin(), collidingwords().end()).size(), collidingwords().size());
+    EXPECT_EQ(std::set<std::string>(collidingwords().begin(), collidingwords().end()).size(),
+              collidingwords().size());
 }
 
 TEST_F(hashtest, newlinesenteratthetail)

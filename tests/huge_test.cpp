@@ -19,7 +19,8 @@
 #include "reference.hpp"
 #include "report.hpp"
 
-namespace {
+namespace
+{
 
 // Line k holds its key, k modulo distinctkeys in eight digits, then the same
 // filler with blanks in it; a last line "end" without a line feed follows.
@@ -81,7 +82,8 @@ TEST(HugeFile, FiguresPastFourGiB)
 
     auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(writehuge(path)) << "could not write " << path;
-    std::printf("wrote %llu bytes in %.1f s\n", static_cast<unsigned long long>(filebytes), secondssince(start));
+    std::printf("wrote %llu bytes in %.1f s\n", static_cast<unsigned long long>(filebytes),
+                secondssince(start));
 
     referencefigures want{fulllines + 1, distinctkeys + 1, filebytes};
     for (const char *program : {LINEBENCH_REDBLACK, LINEBENCH_HASH}) {

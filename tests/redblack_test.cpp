@@ -17,7 +17,8 @@
 #include "driver/common.hpp"
 #include "redblack/redblack.hpp"
 
-namespace {
+namespace
+{
 
 // Byte-by-byte comparison on unsigned values, written out rather than taken
 // from strcmp, so the order check does not lean on what the store uses.
@@ -33,7 +34,8 @@ bool byteless(const char *a, const char *b)
     }
 }
 
-class treechecker {
+class treechecker
+{
   public:
     treechecker(std::size_t nodes, bool colours) : expected(nodes), colours(colours) {}
 
@@ -192,7 +194,8 @@ std::vector<std::string> zeropadded(int from, int to)
     return words;
 }
 
-class redblacktest : public ::testing::Test {
+class redblacktest : public ::testing::Test
+{
   protected:
     void SetUp() override { gDupCnt = 0; }
     void TearDown() override { freetree(tree.root); }
@@ -357,10 +360,7 @@ TEST_F(redblacktest, threelinesinanyorderbalance)
     } while (std::next_permutation(order.begin(), order.end()));
 }
 
-TEST_F(redblacktest, invariantsafterascendinginserts)
-{
-    insertandcheck(zeropadded(0, 3000));
-}
+TEST_F(redblacktest, invariantsafterascendinginserts) { insertandcheck(zeropadded(0, 3000)); }
 
 TEST_F(redblacktest, invariantsafterdescendinginserts)
 {
@@ -404,8 +404,8 @@ TEST_F(redblacktest, heightofathousandascendinglines)
 TEST_F(redblacktest, orderisbyunsignedbytes)
 {
     insertall({"b", "\x80", "a", "\xff", "~", "", "ab", "\x7f", "a\xe9", "aa", "\x01"});
-    EXPECT_EQ(inorder(tree.root),
-              (std::vector<std::string>{"", "\x01", "a", "aa", "ab", "a\xe9", "b", "~", "\x7f", "\x80", "\xff"}));
+    EXPECT_EQ(inorder(tree.root), (std::vector<std::string>{"", "\x01", "a", "aa", "ab", "a\xe9", "b", "~",
+                                                            "\x7f", "\x80", "\xff"}));
     EXPECT_TRUE(isredblack(tree, 11));
 }
 
@@ -436,8 +436,8 @@ TEST_F(redblacktest, rotationwithoutarisingchildchangesnothing)
     ASSERT_EQ(shape(tree.root), "mB(cB(aR,.),xB)");
     rbnode *c = tree.root->left;
     before = snapshot(tree);
-    leftrotate(&tree, c);                 // c has no right child
-    rightrotate(&tree, c->left);          // a is a leaf
+    leftrotate(&tree, c);        // c has no right child
+    rightrotate(&tree, c->left); // a is a leaf
     leftrotate(&tree, c->left);
     rightrotate(&tree, tree.root->right); // x is a leaf
     leftrotate(&tree, tree.root->right);

@@ -21,7 +21,8 @@
 
 using namespace std::string_literals;
 
-namespace {
+namespace
+{
 
 struct pass {
     std::vector<std::string> lines;    // the lines that the kernel's pass hands over
@@ -67,7 +68,8 @@ std::string letters(std::size_t n, std::size_t from = 0)
 
 template <scannerkernel Kernel> using kernelconstant = std::integral_constant<scannerkernel, Kernel>;
 
-template <class Kernel> class scannertest : public ::testing::Test {
+template <class Kernel> class scannertest : public ::testing::Test
+{
   protected:
     void SetUp() override
     {
@@ -96,15 +98,15 @@ template <class Kernel> class scannertest : public ::testing::Test {
     static inline const std::string followinglines = "\n" + std::string(130, 'f') + "\n\t \ng h\r\n\n";
 };
 
-class kernelnames {
+class kernelnames
+{
   public:
     template <class Kernel> static std::string GetName(int) { return kernelname(Kernel::value); }
 };
 
-using kernels =
-    ::testing::Types<kernelconstant<scannerkernel::plain>, kernelconstant<scannerkernel::sse2>,
-                     kernelconstant<scannerkernel::avx2>, kernelconstant<scannerkernel::avx512>,
-                     kernelconstant<scannerkernel::neon>>;
+using kernels = ::testing::Types<kernelconstant<scannerkernel::plain>, kernelconstant<scannerkernel::sse2>,
+                                 kernelconstant<scannerkernel::avx2>, kernelconstant<scannerkernel::avx512>,
+                                 kernelconstant<scannerkernel::neon>>;
 TYPED_TEST_SUITE(scannertest, kernels, kernelnames);
 
 using linelist = std::vector<std::string>;
@@ -164,8 +166,11 @@ TYPED_TEST(scannertest, controlbytesandhighbytesaretext)
     EXPECT_EQ(this->lines(text + "\n"), linelist{text});
     EXPECT_EQ(this->lines(text), linelist{text});
     // Each one also starts and ends a line as text does.
-    EXPECT_EQ(this->lines("\x0b\n\x0c\n\x7f\n\x80\n\xff\n\x01"), (linelist{"\x0b", "\x0c", "\x7f", "\x80", "\xff", "\x01"}));
-    EXPECT_EQ(this->lines("a\x0b b\x0c\tc\x1f\r\n"), linelist{"a\x0b" "b\x0c" "c\x1f"});
+    EXPECT_EQ(this->lines("\x0b\n\x0c\n\x7f\n\x80\n\xff\n\x01"),
+              (linelist{"\x0b", "\x0c", "\x7f", "\x80", "\xff", "\x01"}));
+    EXPECT_EQ(this->lines("a\x0b b\x0c\tc\x1f\r\n"), linelist{"a\x0b"
+                                                              "b\x0c"
+                                                              "c\x1f"});
 }
 
 TYPED_TEST(scannertest, alinekeepsatmost9999bytes)
@@ -174,13 +179,15 @@ TYPED_TEST(scannertest, alinekeepsatmost9999bytes)
     EXPECT_EQ(this->lines(letters(9999)), linelist{letters(9999)});
     EXPECT_EQ(this->lines(letters(10000)), (linelist{letters(9999), letters(1, 9999)}));
     EXPECT_EQ(this->lines(letters(10000) + "\n"), (linelist{letters(9999), letters(1, 9999)}));
-    EXPECT_EQ(this->lines(letters(20000) + "\n"), (linelist{letters(9999), letters(9999, 9999), letters(2, 19998)}));
+    EXPECT_EQ(this->lines(letters(20000) + "\n"),
+              (linelist{letters(9999), letters(9999, 9999), letters(2, 19998)}));
     // Two full lines and nothing after: no empty third line.
     EXPECT_EQ(this->lines(letters(19998) + "\n"), (linelist{letters(9999), letters(9999, 9999)}));
     EXPECT_EQ(this->lines(letters(19998)), (linelist{letters(9999), letters(9999, 9999)}));
     // Blanks do not count towards the length.
     EXPECT_EQ(this->lines(letters(5000) + " \t\r" + letters(4999, 5000) + "\n"), linelist{letters(9999)});
-    EXPECT_EQ(this->lines(letters(5000) + " " + letters(5000, 5000) + "\n"), (linelist{letters(9999), letters(1, 9999)}));
+    EXPECT_EQ(this->lines(letters(5000) + " " + letters(5000, 5000) + "\n"),
+              (linelist{letters(9999), letters(1, 9999)}));
 }
 
 TYPED_TEST(scannertest, bytesafterexactly9999textbytes)
@@ -294,7 +301,9 @@ TEST(scannerchoice, thewidestkernelthattheflagsallow)
     EXPECT_EQ(kernelname(passkernel()), expectedpasskernel());
 }
 
-template <class Kernel> class scanneragreement : public scannertest<Kernel> {};
+template <class Kernel> class scanneragreement : public scannertest<Kernel>
+{
+};
 using blockkerneltypes =
     ::testing::Types<kernelconstant<scannerkernel::sse2>, kernelconstant<scannerkernel::avx2>,
                      kernelconstant<scannerkernel::avx512>, kernelconstant<scannerkernel::neon>>;

@@ -15,7 +15,8 @@
 #include "process.hpp"
 #include "programs.hpp"
 
-namespace {
+namespace
+{
 
 const std::string shape = LINEBENCH_SHAPE;
 

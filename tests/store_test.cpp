@@ -23,7 +23,7 @@ static long gAllocCnt; // allocations in this process
 
 #ifdef LINEBENCH_SANITIZE
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void *, std::size_t),
-                                                        void (*)(const volatile void *));
+                                                         void (*)(const volatile void *));
 static void countmalloc(const volatile void *, std::size_t) { ++gAllocCnt; }
 static void countfree(const volatile void *) {}
 [[maybe_unused]] static const int gHooked = __sanitizer_install_malloc_and_free_hooks(countmalloc, countfree);
@@ -100,7 +100,8 @@ TEST(store, keepsonecopyfindseverylineandallocatesonlyfornewlines)
     std::vector<const void *> sorted = entries;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(std::count(entries.begin(), entries.end(), nullptr), 0) << "lines not found";
-    EXPECT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) << "two lines found as one entry";
+    EXPECT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end())
+        << "two lines found as one entry";
     if constexpr (storechecklookup) {
         EXPECT_EQ(storelookup(store, "a line too long for a short-string buffer, never stored"), nullptr);
     }

@@ -11,7 +11,8 @@
 #include "process.hpp"
 #include "report.hpp"
 
-namespace {
+namespace
+{
 
 const std::string corpus = LINEBENCH_CORPUS;
 const std::string redblack = LINEBENCH_REDBLACK;

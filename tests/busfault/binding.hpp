@@ -22,7 +22,8 @@ inline void storeinsert(storecontainer &table, const char *line)
     if (std::strcmp(line, busfaultline) == 0) {
         std::FILE *empty = std::tmpfile();
         auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        void *beyond = empty == nullptr ? MAP_FAILED : mmap(nullptr, page, PROT_READ, MAP_SHARED, fileno(empty), 0);
+        void *beyond =
+            empty == nullptr ? MAP_FAILED : mmap(nullptr, page, PROT_READ, MAP_SHARED, fileno(empty), 0);
         if (beyond != MAP_FAILED)
             static_cast<void>(*static_cast<volatile const char *>(beyond));
     }

@@ -30,7 +30,8 @@ inline std::size_t canarywritten(const std::vector<char> &linebuf)
     return 0;
 }
 
-class guardedtext {
+class guardedtext
+{
   public:
     explicit guardedtext(const std::string &bytes)
     {

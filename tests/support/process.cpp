@@ -13,7 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // Moves what is readable on fd into sink; false once the pipe is closed.
 bool drain(int fd, std::string &sink)
@@ -36,7 +37,8 @@ double now()
 
 } // namespace
 
-runresult runprogram(const std::string &program, const std::vector<std::string> &args, const runoptions &options)
+runresult runprogram(const std::string &program, const std::vector<std::string> &args,
+                     const runoptions &options)
 {
     runresult result;
     const passwd *user = nullptr;

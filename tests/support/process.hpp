@@ -30,10 +30,10 @@ struct runoptions {
 };
 
 struct runresult {
-    std::string out;      // standard output
-    std::string err;      // standard error
-    int status = -1;      // exit status, or -1 when killed by a signal
-    int signal = 0;       // the terminating signal, if any
+    std::string out; // standard output
+    std::string err; // standard error
+    int status = -1; // exit status, or -1 when killed by a signal
+    int signal = 0;  // the terminating signal, if any
     bool timedout = false;
 };
 
@@ -43,7 +43,8 @@ runresult runprogram(const std::string &program, const std::vector<std::string> 
                      const runoptions &options = {});
 
 // A fresh directory under TMPDIR (or /tmp), removed with its files on destruction.
-class scratchdir {
+class scratchdir
+{
   public:
     scratchdir();
     ~scratchdir();
