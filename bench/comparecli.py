@@ -50,21 +50,25 @@ ASLR = "on"
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
-Builds the Release preset (only the programs it runs), generates corpora of
-four shapes from 10^5 to 10^6 lines with linebench-corpus (or takes the
-files given), runs linebench-redblack, linebench-hash and the baselines on
+Builds the Release preset (only the programs and tools it runs), generates
+corpora of four shapes from 10^5 to 10^6 lines with linebench-corpus (or takes
+the files given), runs the store programs of the build (see --programs) on
 every file several times, interleaved, each run pinned to one CPU, and writes
 OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png (the plot
-needs gnuplot), then prints the fastest store and lookup and every store's
-memory per line for each file.  A verdict is the Mann-Whitney U test on the
-runs with a practical threshold.
+needs gnuplot), with a copy of each program it ran in OUT/programs, then
+prints the fastest store and lookup and every store's memory per line for
+each file.  A verdict is the Mann-Whitney U test on the runs with a practical
+threshold.
 
-The baselines, where the build found their libraries: linebench-stdset
-(std::set), linebench-stdhash (std::unordered_set), linebench-abslflat and
-linebench-abslbtree (Abseil's flat hash set and B-tree), linebench-boostflat
-(Boost's flat hash set), linebench-judysl (Judy's JudySL), linebench-hattrie
-(the HAT-trie), linebench-densehash and linebench-sparsehash (Google's dense
-and sparse hash sets).  tools/deps installs their libraries."""
+The store programs: linebench-redblack and linebench-hash, the stores of
+one's own that the build was given (LINEBENCH_EXTRA_STORES), and the
+baselines, each built where the build finds its library (tools/deps installs
+them): linebench-stdset (std::set), linebench-stdhash (std::unordered_set),
+linebench-abslflat and linebench-abslbtree (Abseil's flat hash set and
+B-tree), linebench-boostflat (Boost's flat hash set; run only when named, or
+with all), linebench-judysl (Judy's JudySL), linebench-hattrie (the
+HAT-trie), linebench-densehash and linebench-sparsehash (Google's dense and
+sparse hash sets)."""
 
 
 class Formatter(argparse.RawDescriptionHelpFormatter):
@@ -91,14 +95,17 @@ class Parser(argparse.ArgumentParser):
 def parser():
     result = Parser(
         prog="bench/compare", description=DESCRIPTION, formatter_class=Formatter,
-        epilog="Without FILEs, the corpora are generated under OUT/corpora, which must be absent or empty, and "
-        "removed at the end (keep them with --keep-corpora).")
+        epilog="Without FILEs, the corpora are generated under OUT/corpora, which must be absent or empty; the run "
+        "removes the files it generated when it ends, also when it stops or fails (keep them with --keep-corpora), "
+        "and OUT/corpora if it made it.  It keeps its results and the copies of its programs, which replace those "
+        "of the run before it in OUT, and removes nothing else.")
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
     result.add_argument("--out", default=os.path.join(comparerun.ROOT, "out", "compare"),
-                        help="output folder (default: out/compare)")
+                        help="output folder (default: out/compare in the checkout)")
     result.runsaction = result.add_argument("--runs", type=int, help=RUNSHELP + ")")
     result.add_argument("--quick", action="store_true",
-                        help="small corpora only, for a smoke test (well under 30 s; too short for verdicts)")
+                        help="small corpora only, 10^3 and 10^4 lines of each shape: a smoke test, too short and "
+                        "too few runs for verdicts")
     result.add_argument("--programs", metavar="LIST",
                         help="comma-separated: programs of the build folder (e.g. linebench-hash) and "
                         "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
@@ -133,7 +140,7 @@ def parser():
     return result
 
 
-RUNSHELP = f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}"
+RUNSHELP = f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}, with --large {LARGE_RUNS}"
 
 
 def runsneeded():
