@@ -200,7 +200,7 @@ def readmarkdown(path, reader):
     flush()
 
 
-ROFFESCAPES = [(r"\\-", "-"), (r"\\\(dq", '"'), (r"\\~", " "), (r"\\ ", " "), (r"\\&", ""), (r"\\e", "\\"),
+ROFFESCAPES = [(r"\\-", "-"), (r"\\\(dq", '"'), (r"\\~", " "), (r"\\ ", " "), (r"\\[&%]", ""), (r"\\e", "\\"),
                (r"\\\([a-z]{2}", " "), (r"\\\[[^]]*\]", " ")]
 ALTERNATING = {"BR": "BR", "RB": "RB", "IR": "IR", "RI": "RI", "BI": "BI", "IB": "IB", "B": "B", "I": "I"}
 
@@ -393,7 +393,7 @@ class Rules(unittest.TestCase):
     def test_manual_pages_read_bold_runs_as_commands(self):
         found = self.read(".1", '.TH LINEBENCH-CORPUS 1\n.SH OPTIONS\n.TP\n.BI \\-\\-lines " " N\nlines, as '
                           "\\fB\\-\\-seed\\fR\nis, and as \\fBsetarch \\-R\\fP does.\n.PP\nSee\n"
-                          ".BR linebench-compare (1)\nand \\-o.\n.nf\nlinebench-shape \\-\\-x file\n.fi\n")
+                          ".BR linebench-compare (1)\nand \\-o.\n.nf\n\\%linebench-shape \\-\\-x file\n.fi\n")
         self.assertEqual(found,
                          [("linebench-corpus", "--lines"), ("linebench-corpus", "--seed"), ("linebench-corpus", "-o"),
                           ("linebench-shape", "--x")])
