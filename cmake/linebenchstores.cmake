@@ -14,11 +14,11 @@
 #                           "Abseil"; an optional store (a baseline) is then
 #                           left out with one line, any other is an error
 #
-# Every store's ADT label is its own: bench/compare tells the stores apart by
+# Every store's ADT label is its own: linebench-compare tells the stores apart by
 # it, so two folders of the same label are refused.
 #
 # The build writes linebench-stores.tsv into the build folder, the list of every
-# store program it made, for bench/compare.  Its first line is the header
+# store program it made, for linebench-compare.  Its first line is the header
 #   program<TAB>path<TAB>label<TAB>family
 # then one line per program: its name (linebench-<folder name>), its absolute
 # path, its ADT label (empty when unknown at configure time) and its family.
@@ -39,7 +39,7 @@ function(linebench_liststore program label family folder)
     get_property(owner GLOBAL PROPERTY "LINEBENCH_LABEL_${label}")
     if(owner)
       message(FATAL_ERROR "store folders ${owner} and ${folder} both have the ADT label ${label}; "
-        "bench/compare tells the stores apart by their labels: give one of them another storelabel")
+        "linebench-compare tells the stores apart by their labels: give one of them another storelabel")
     endif()
     set_property(GLOBAL PROPERTY "LINEBENCH_LABEL_${label}" "${folder}")
   endif()

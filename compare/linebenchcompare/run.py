@@ -1,4 +1,4 @@
-"""bench/compare's runs: the programs, the corpora, each timed run under the
+"""linebench-compare's runs: the programs, the corpora, each timed run under the
 heap probe on one pinned CPU, linebench-shape, and what the machine and the
 build are.
 """
@@ -10,10 +10,10 @@ import platform
 import subprocess
 import time
 
-from linebenchreport import ReportError, runreport
+from .report import ReportError, runreport
 
-BENCH = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(BENCH)
+# The checkout: compare/linebenchcompare/run.py lies two folders below it.
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 CORPUS = "linebench-corpus"
 PROBE = "heapprobe.so"

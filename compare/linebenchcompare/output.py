@@ -1,4 +1,4 @@
-"""bench/compare's words: results.md and the answer in the terminal, with the
+"""linebench-compare's words: results.md and the answer in the terminal, with the
 same verdicts in both.
 """
 
@@ -6,12 +6,12 @@ import os
 import re
 import sys
 
-import comparestats
-from comparestats import SLOWER, TOOFEW, TOOSHORT
-from compareprograms import DRIFT
-from compareresults import SHAPEFIGURES
-from comparetext import SHOWBYTES, shown
-from linebenchreport import HASHSIZE
+from . import stats
+from .programs import DRIFT
+from .report import HASHSIZE
+from .results import SHAPEFIGURES
+from .stats import SLOWER, TOOFEW, TOOSHORT
+from .text import SHOWBYTES, shown
 
 
 def progress(message, transient=False):
@@ -45,7 +45,7 @@ def withspread(result, key, digits):
     """A median with its spread; a time whose pass is below the timer's floor
     has none worth showing, the clock's steps being most of it."""
     figure = f"{result[key]:.{digits}f}"
-    if key in comparestats.TIMES and comparestats.passus(result, key) < comparestats.FLOOR_US:
+    if key in stats.TIMES and stats.passus(result, key) < stats.FLOOR_US:
         return figure
     return f"{figure} ±{result[key + '_iqr_pct']:.0f}%"
 
@@ -67,7 +67,7 @@ def versuscell(result, decided):
 
 def tooshortfiles(results, winners):
     return [file for file in dict.fromkeys(r["file"] for r in results)
-            if any(winners[(file, key)]["why"] == TOOSHORT for key in comparestats.TESTED)]
+            if any(winners[(file, key)]["why"] == TOOSHORT for key in stats.TESTED)]
 
 
 def busynote(busy):
@@ -116,23 +116,23 @@ def notes(results, winners, settings, against):
     if settings.get("incomplete"):
         said.append(f"Incomplete: {settings['incomplete']}. These are the figures of the runs that finished; a "
                     "store that had none on a file has no row there.")
-    if not comparestats.canreach(settings["runs"], settings["runs"], settings["alpha"]) or \
-            against and any(row[key]["why"] == TOOFEW for row in against["rows"] for key in comparestats.TESTED):
-        said.append(f"Too few runs to tell: the rank test needs {comparestats.fewestruns(settings['alpha'])} "
+    if not stats.canreach(settings["runs"], settings["runs"], settings["alpha"]) or \
+            against and any(row[key]["why"] == TOOFEW for row in against["rows"] for key in stats.TESTED):
+        said.append(f"Too few runs to tell: the rank test needs {stats.fewestruns(settings['alpha'])} "
                     f"runs a side to ever reach α = {settings['alpha']:g}; this run has {settings['runs']}"
                     + (f" and the earlier one {against['runs']}" if against else "")
                     + ", so no store is marked and no verdict given.")
     short = tooshortfiles(results, winners)
     if short:
-        needs = ", ".join(f"{file} ({comparestats.linesneeded(results, file):,} lines)" for file in short)
-        said.append(f"Too short to time: a pass of under {comparestats.FLOOR_US / 1000:g} ms on the programs' "
+        needs = ", ".join(f"{file} ({stats.linesneeded(results, file):,} lines)" for file in short)
+        said.append(f"Too short to time: a pass of under {stats.FLOOR_US / 1000:g} ms on the programs' "
                     f"microsecond clock carries no mark and no verdict. Files with such a pass, and about the "
                     f"lines each would need: {needs}.")
-    noisy, counted = comparestats.noisyspreads(results)
+    noisy, counted = stats.noisyspreads(results)
     if noisy:
         share, store, key, file = noisy[0]
         said.append(f"Noisy machine: {len(noisy)} of the {counted} time figures above the floor spread over "
-                    f"{comparestats.NOISY:.0f}% of their median (the largest: {share:.0f}%, {store} "
+                    f"{stats.NOISY:.0f}% of their median (the largest: {share:.0f}%, {store} "
                     f"{key.removesuffix('_us')} on {file}). Close figures may be level; rerun on a quiet machine "
                     "before acting on them.")
     busy = busynote(settings.get("busy"))
@@ -215,7 +215,7 @@ def againstsection(against):
                 "before | now | ratio and verdict |", "|---|---|---:|---:|---:|---|---:|---:|---:|---|"]
     for row in against["rows"]:
         cells = "".join(f" {row[key]['recorded']:.3f} | {row[key]['before']:.3f} | {row[key]['now']:.3f} | "
-                        f"{againstverdict(row, key)} |" for key in comparestats.TESTED)
+                        f"{againstverdict(row, key)} |" for key in stats.TESTED)
         out.append(f"| {mdescape(row['file'])} | {mdescape(row['store'])} |{cells}")
     return out
 
@@ -256,7 +256,7 @@ def printsummary(results, stores, settings, winners, against):
     for file in dict.fromkeys(r["file"] for r in results):
         group = [r for r in results if r["file"] == file]
         rows.append([file, str(group[0]["distinct"])] +
-                    [fastestcell(group, key, winners[(file, key)]) for key in comparestats.TESTED])
+                    [fastestcell(group, key, winners[(file, key)]) for key in stats.TESTED])
     lines += table(rows)
     lines += ["", "Bytes per distinct line:"]
     rows = [["file"] + [s["key"] for s in stores]]
@@ -276,7 +276,7 @@ def printsummary(results, stores, settings, winners, against):
             rows.append([row["file"], row["store"]] + [
                 f"{row[key]['before']:.3f} -> {row[key]['now']:.3f} {againstverdict(row, key)}"
                 + (f" (recorded {row[key]['recorded']:.3f})" if row["interleaved"] else "")
-                for key in comparestats.TESTED])
+                for key in stats.TESTED])
         lines += table(rows) if against["rows"] else []
     said = notes(results, winners, settings, against)
     if said:

@@ -17,12 +17,12 @@ import re
 import shutil
 import subprocess
 
-from comparerun import RunError, digest
+from .run import RunError, digest
 
 PROGRAMS = "programs"
 # How this run names an earlier run's program beside its own of the same key.
 BEFORE = "{} (before)"
-# Two runs of bench/compare minutes apart, on this project's machine, gave
+# Two runs of linebench-compare minutes apart, on this project's machine, gave
 # ratios of medians up to 25% from 1 (the 95th percentile; README, "Before
 # and after"): the size of a change that runs set against recorded runs
 # cannot tell from the machine's drift.
@@ -167,7 +167,7 @@ def programtrouble(folder, store):
     then, or None."""
     saved = store.get("saved")
     if not isinstance(saved, str) or not store.get("sha256") or not isinstance(store.get("libraries"), list):
-        return "no copy of its program was kept (an older bench/compare made that run)"
+        return "no copy of its program was kept (an older linebench-compare made that run)"
     path = os.path.join(folder, saved)
     if not os.path.isfile(path):
         return f"{saved} is gone"
@@ -207,7 +207,7 @@ def earlierprograms(folder, machine, keys):
     if why is None:
         recorded = {store.get("key"): store for store in record.get("stores") or [] if isinstance(store, dict)}
         if not any("saved" in store for store in recorded.values()):
-            why = "its results.json records no kept programs (an older bench/compare made that run)"
+            why = "its results.json records no kept programs (an older linebench-compare made that run)"
     if why is not None:
         return [], why, {}
     stores, trouble = [], {}

@@ -1,4 +1,4 @@
-"""bench/compare's records of a run: results.csv, which a later run reads
+"""linebench-compare's records of a run: results.csv, which a later run reads
 back with --against, and results.json, which keeps every run.
 """
 
@@ -8,14 +8,14 @@ import math
 import os
 import statistics
 
-import comparestats
-from comparetext import SHOWBYTES
+from . import stats
+from .text import SHOWBYTES
 
 SUMMARYFIELDS = ["file", "shape", "size", "sha256", "lines", "distinct", "avg_linelen", "store", "program", "adt",
-                 "runs"] + [name for key in comparestats.FIGURES for name in (key, key + "_iqr_pct")] + [
+                 "runs"] + [name for key in stats.FIGURES for name in (key, key + "_iqr_pct")] + [
     "report_bytes_per_line"]
 # The runs of the tested figures, space-separated: --against tests them.
-RUNFIELDS = [key + "_runs" for key in comparestats.TESTED]
+RUNFIELDS = [key + "_runs" for key in stats.TESTED]
 
 # The shape figure that explains each store's speed: (CSV column, heading, key
 # of linebench-shape, the store whose rows carry it).
@@ -38,7 +38,7 @@ def writecsv(path, results, withshape):
         writer.writeheader()
         for result in results:
             row = {key: result[key] for key in fields if key not in RUNFIELDS}
-            for key in comparestats.FIGURES:
+            for key in stats.FIGURES:
                 row[key + "_iqr_pct"] = f"{result[key + '_iqr_pct']:.2f}"
             row["bytes_per_line"] = f"{result['bytes_per_line']:.1f}"
             for key in RUNFIELDS:
@@ -82,8 +82,8 @@ def readearlier(path):
     reader = csv.DictReader(text.splitlines(keepends=True))
     missing = [f for f in NEEDED if f not in (reader.fieldnames or [])]
     if missing:
-        raise DamagedResults(f"{path} has no column {', '.join(missing)}: an older bench/compare wrote it, "
-                             "or it is no results.csv; rerun that build with this bench/compare")
+        raise DamagedResults(f"{path} has no column {', '.join(missing)}: an older linebench-compare wrote it, "
+                             "or it is no results.csv; rerun that build with this linebench-compare")
     earlier = {}
     rows = list(reader)
     for number, row in enumerate(rows, 2):
@@ -97,7 +97,7 @@ def readearlier(path):
         entry = {"file": row["file"]}
         for column in ("lines", "distinct"):
             entry[column] = readnumber(row, column, place, int)
-        for key in comparestats.TESTED:
+        for key in stats.TESTED:
             entry[key] = readnumber(row, key, place, float)
             runs = row[key + "_runs"].split()
             if not runs:
@@ -143,7 +143,7 @@ def measuredbefore(files, befores, reports):
             runs = reports.get((path, before["key"]))
             if runs:
                 entry = {"lines": runs[0]["lines"]}
-                for key in comparestats.TESTED:
+                for key in stats.TESTED:
                     entry[key + "_runs"] = [run[key] for run in runs]
                     entry[key] = statistics.median(entry[key + "_runs"])
                 measured[(facts["sha256"], before["adt"])] = entry
@@ -169,13 +169,13 @@ def setagainst(results, earlier, alpha, threshold, measured=None):
         ran = (measured or {}).get((result["sha256"], result["store"]))
         before = ran or recorded
         row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None}
-        for key in comparestats.TESTED:
-            short = min(before[key] * before["lines"], comparestats.passus(result, key)) < comparestats.FLOOR_US
+        for key in stats.TESTED:
+            short = min(before[key] * before["lines"], stats.passus(result, key)) < stats.FLOOR_US
             now = result[key]
             if short:
-                verdict = comparestats.untested(comparestats.quotient(now, before[key]), comparestats.TOOSHORT)
+                verdict = stats.untested(stats.quotient(now, before[key]), stats.TOOSHORT)
             else:
-                verdict = comparestats.decide(result[key + "_runs"], before[key + "_runs"], alpha, threshold)
+                verdict = stats.decide(result[key + "_runs"], before[key + "_runs"], alpha, threshold)
             row[key] = dict(verdict, before=before[key], now=now, before_runs=before[key + "_runs"],
                             recorded=recorded[key])
         rows.append(row)

@@ -1,4 +1,4 @@
-"""bench/compare's plot: results.png through gnuplot, with the data inline in
+"""linebench-compare's plot: results.png through gnuplot, with the data inline in
 results.gp.  A row of panels per shape: store time, lookup time and memory.
 A shape of the generated ladder with two rungs or more draws a curve per
 store over the distinct lines; the user's files, which are no scale, and a

@@ -1,4 +1,4 @@
-"""How a bench tool ends on what a user can cause, a stop by Ctrl-C or a file
+"""How a tool ends on what a user can cause, a stop by Ctrl-C or a file
 or program that cannot be used: one line, never a traceback."""
 
 import subprocess

@@ -1,4 +1,4 @@
-"""How bench/compare writes names it did not make.  Python reads a file or
+"""How linebench-compare writes names it did not make.  Python reads a file or
 folder name whose bytes are not UTF-8 with each such byte as a lone
 surrogate, which UTF-8 cannot encode; the words that people read show the
 byte as \\xNN, as `ls -b` does, and a control character in a name as its

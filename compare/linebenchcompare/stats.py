@@ -1,4 +1,4 @@
-"""bench/compare's statistics: medians and spreads of the runs, and the one
+"""linebench-compare's statistics: medians and spreads of the runs, and the one
 rule that decides every verdict, the bold winner of a file as well as each
 figure set against an earlier run.
 

@@ -1,4 +1,4 @@
-"""bench/compare's command line and the order of a run: check every option
+"""linebench-compare's command line and the order of a run: check every option
 before anything runs, then build, generate, measure, decide and write, and
 on SIGINT or SIGTERM stop at once, keeping the rounds already finished.
 """
@@ -16,22 +16,15 @@ import tempfile
 import textwrap
 import time
 
-import comparebuild
-import comparebusy
-import compareoutput
-import compareowned
-import compareplot
-import compareprograms
-import compareresults
-import comparerun
-import comparestats
-from compareoutput import progress
-from comparerun import Interrupted, RunError
-from comparetext import SHOWBYTES, shown
+from . import build, busy, output, owned, plot, programs, results, stats
+from . import run as runs
+from .output import progress
+from .run import Interrupted, RunError
+from .text import SHOWBYTES, shown
 
 # Runs of every program on every file.  On this project's machine one run
 # strays from its figure's median by a Student t of 2 degrees of freedom and
-# a scale of 5.6% (tests/comparestats_test.py); with 13 runs a side the rank
+# a scale of 5.6% (tests/compare/stats_test.py); with 13 runs a side the rank
 # test then tells 10% apart more than four times in five (README).
 RUNS = 13
 QUICK_RUNS = 3
@@ -90,11 +83,11 @@ class Parser(argparse.ArgumentParser):
 
 def parser():
     result = Parser(
-        prog="bench/compare", description=DESCRIPTION, formatter_class=Formatter,
+        prog="linebench-compare", description=DESCRIPTION, formatter_class=Formatter,
         epilog="Without FILEs, the corpora are generated under OUT/corpora, which must be absent or empty, and "
         "removed at the end (keep them with --keep-corpora).")
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
-    result.add_argument("--out", default=os.path.join(comparerun.ROOT, "out", "compare"),
+    result.add_argument("--out", default=os.path.join(runs.ROOT, "out", "compare"),
                         help="output folder (default: out/compare)")
     result.runsaction = result.add_argument("--runs", type=int, help=RUNSHELP + ")")
     result.add_argument("--quick", action="store_true",
@@ -102,7 +95,7 @@ def parser():
     result.add_argument("--programs", metavar="LIST",
                         help="comma-separated: programs of the build folder (e.g. linebench-hash) and "
                         "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
-                        f"(default: every store the build made but {', '.join(comparerun.NOTBYDEFAULT)})")
+                        f"(default: every store the build made but {', '.join(runs.NOTBYDEFAULT)})")
     result.add_argument("--against", metavar="DIR",
                         help="set this run's figures beside those of DIR, an earlier run (or its results.csv or "
                         "results.json), for the files of the same content: DIR's kept programs run beside this "
@@ -115,16 +108,16 @@ def parser():
                         "from sysfs)")
     result.add_argument("--shapes", metavar="LIST",
                         help=f"comma-separated shapes of the generated ladder (default: "
-                        f"{','.join(name for name, _, _ in comparerun.SHAPES)}; with --large "
+                        f"{','.join(name for name, _, _ in runs.SHAPES)}; with --large "
                         f"{','.join(LARGE_SHAPES)})")
     result.add_argument("--build-dir", help="use the programs already built there; skip the build")
     result.add_argument("--seed", type=int, help="seed of the generated corpora (default 1)")
     result.add_argument("--keep-corpora", action="store_true", help="keep the generated corpora")
-    result.add_argument("--alpha", type=float, default=comparestats.ALPHA,
-                        help=f"significance level of the rank test (default {comparestats.ALPHA:g})")
-    result.add_argument("--threshold", type=float, default=comparestats.THRESHOLD * 100, metavar="PERCENT",
+    result.add_argument("--alpha", type=float, default=stats.ALPHA,
+                        help=f"significance level of the rank test (default {stats.ALPHA:g})")
+    result.add_argument("--threshold", type=float, default=stats.THRESHOLD * 100, metavar="PERCENT",
                         help="ratios of medians within this many percent of 1 (before the reports' rounding) "
-                        f"are level, however significant (default {comparestats.THRESHOLD * 100:g})")
+                        f"are level, however significant (default {stats.THRESHOLD * 100:g})")
     result.add_argument("--cpu", default=None, metavar="N|none",
                         help="the CPU every timed run is pinned to, or none (default: the last one allowed)")
     result.add_argument("--aslr", choices=["on", "off"], default=ASLR,
@@ -140,8 +133,8 @@ def runsneeded():
     """The help's word on the fewest runs; SciPy counts them, and --help
     does without it."""
     try:
-        return f"; the rank test needs {comparestats.fewestruns(comparestats.ALPHA)} to reach α = " \
-            f"{comparestats.ALPHA:g}"
+        return f"; the rank test needs {stats.fewestruns(stats.ALPHA)} to reach α = " \
+            f"{stats.ALPHA:g}"
     except ImportError:
         return ""
 
@@ -182,7 +175,7 @@ def outtrouble(out):
 
 def knownstores(bindir):
     """The build's store programs by name, from its list of stores."""
-    return {store["program"]: store for store in comparerun.readstores(bindir)}
+    return {store["program"]: store for store in runs.readstores(bindir)}
 
 
 def expandall(items, known):
@@ -206,7 +199,7 @@ def chooseprograms(text, known, error, built=True):
     one, only what needs no list is checked.  built: the build's programs
     must be there already."""
     if text is None:
-        items = comparerun.defaultprograms(known.values()) if known is not None else []
+        items = runs.defaultprograms(known.values()) if known is not None else []
     else:
         items = [item.strip() for item in text.split(",")]
     if known is not None:
@@ -251,7 +244,7 @@ def chooseprograms(text, known, error, built=True):
 def leftout(name):
     """What to say of a baseline that the build left out: its library was
     not found."""
-    folder = os.path.join(comparerun.ROOT, "baselines", name.removeprefix("linebench-"))
+    folder = os.path.join(runs.ROOT, "baselines", name.removeprefix("linebench-"))
     if name.startswith("linebench-") and os.path.isdir(folder):
         return " (a baseline is left out when the build does not find its library: tools/deps installs them)"
     return ""
@@ -314,7 +307,7 @@ def parsearguments(argv):
         error("--seed must lie between 0 and 2^64 - 1, the corpus generator's seeds")
     if args.large and args.quick:
         error("--large and --quick ask for opposite ladders; give one")
-    known = [name for name, _, _ in comparerun.SHAPES]
+    known = [name for name, _, _ in runs.SHAPES]
     if args.shapes is not None:
         args.shapes = [shape.strip() for shape in args.shapes.split(",")]
         unknown = [shape for shape in args.shapes if shape not in known]
@@ -328,7 +321,7 @@ def parsearguments(argv):
             error(f"--llc {args.llc}: not a size, such as 32M, 512K or 33554432")
         args.cache = (size, None)
     else:
-        args.cache = comparerun.lastlevelcache()
+        args.cache = runs.lastlevelcache()
     if args.large and args.cache is None:
         error("--large: sysfs (/sys/devices/system/cpu/cpu0/cache) does not tell the last-level cache's size; "
               "give it with --llc SIZE, e.g. --llc 32M")
@@ -336,7 +329,7 @@ def parsearguments(argv):
         folder = args.build_dir
         if not folder or not os.path.isdir(folder):
             error(f"--build-dir {folder!r}: no such folder")
-        needed = [comparerun.PROBE] + ([] if args.files else [comparerun.CORPUS])
+        needed = [runs.PROBE] + ([] if args.files else [runs.CORPUS])
         missing = [tool for tool in needed if not os.path.isfile(os.path.join(folder, tool))]
         if missing:
             error(f"--build-dir {folder}: no {' nor '.join(missing)} there; is it a built linebench build folder? "
@@ -347,18 +340,18 @@ def parsearguments(argv):
     trouble = outtrouble(args.out)
     if trouble:
         error(f"--out {args.out} {trouble}")
-    trouble = compareprograms.outtrouble(args.out)
+    trouble = programs.outtrouble(args.out)
     if trouble:
         error(f"--out: {trouble}")
     if not args.files:
-        trouble = compareowned.trouble(os.path.join(args.out, "corpora"))
+        trouble = owned.trouble(os.path.join(args.out, "corpora"))
         if trouble:
             error(f"--out: {trouble}")
     # The build's programs are known by name once its list of stores is at
     # hand: here with --build-dir, else after the configure step.
     args.stores = chooseprograms(args.programs, knownstores(args.bindir) if args.build_dir is not None else None,
                                  error)
-    trouble = comparestats.scipytrouble()
+    trouble = stats.scipytrouble()
     if trouble:
         raise RunError(trouble)
     return args, error
@@ -371,14 +364,14 @@ def checkagainst(args, error):
     if args.against is None:
         args.againstdir = args.earlier = None
         return
-    args.againstdir = os.path.abspath(compareresults.resultsfolder(args.against))
-    args.against = os.path.abspath(compareresults.resultspath(args.against))
+    args.againstdir = os.path.abspath(results.resultsfolder(args.against))
+    args.against = os.path.abspath(results.resultspath(args.against))
     if not os.path.isfile(args.against):
         error(f"--against: no results.csv at {args.against}")
     if os.path.realpath(args.againstdir) == os.path.realpath(args.out):
         error(f"--against {args.againstdir} is this run's --out: the run would replace what it is set against; "
               "give it another --out")
-    args.earlier = compareresults.readearlier(args.against)
+    args.earlier = results.readearlier(args.against)
 
 
 class Run:
@@ -390,20 +383,20 @@ class Run:
         cache = None if args.cache is None else {"bytes": args.cache[0], "level": args.cache[1],
                                                  "from": "sysfs" if args.llc is None else "--llc"}
         self.record = {"complete": False, "stopped_by": None, "failure": None,
-                       "command": ["bench/compare"] + argv,
-                       "started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "machine": comparerun.machineinfo(),
+                       "command": ["linebench-compare"] + argv,
+                       "started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "machine": runs.machineinfo(),
                        "build": None, "settings": {
                            "runs": args.runs, "alpha": args.alpha, "threshold": args.threshold / 100,
-                           "floor_us": comparestats.FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
+                           "floor_us": stats.FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
                            "quick": args.quick, "large": args.large, "shapes": args.shapes,
                            "seed": None if args.files else args.seed, "llc": cache},
                        "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
                        "winners": [], "against": None, "busy": None}
         self.reports = {}
         self.perround = 0  # runs in a round, over the files planned so far
-        self.watch = comparebusy.Watch(args.cpu)
+        self.watch = busy.Watch(args.cpu)
         self.saved = False  # whether results.json is this run's
-        self.corpora = None if args.files else compareowned.Owned(os.path.join(args.out, "corpora"))
+        self.corpora = None if args.files else owned.Owned(os.path.join(args.out, "corpora"))
         self.measuring = False  # whether the first timed run has begun
         self.stamps = {}  # per file: its size and modification time when its digest was taken
         self.befores = []  # the earlier run's programs that run beside this run's
@@ -428,7 +421,7 @@ class Run:
 
     def save(self):
         self.record["busy"] = self.watch.summary()
-        compareresults.writejson(os.path.join(self.args.out, "results.json"), self.record)
+        results.writejson(os.path.join(self.args.out, "results.json"), self.record)
         self.saved = True
 
 
@@ -473,17 +466,17 @@ def describefiles(run, bindir):
     """(path, facts) of every file, facts being what results carry about it."""
     args = run.args
     if args.files:
-        return withfacts(run, [(os.path.abspath(f), compareplot.YOURFILES, None) for f in args.files])
-    return generated(run, bindir, comparerun.corpusplan(run.corpora.path, args.quick, args.seed, args.shapes))
+        return withfacts(run, [(os.path.abspath(f), plot.YOURFILES, None) for f in args.files])
+    return generated(run, bindir, runs.corpusplan(run.corpora.path, args.quick, args.seed, args.shapes))
 
 
 def generated(run, bindir, plan):
     """Writes the corpora of plan, each the run's own from before it is
     begun; returns their (path, facts)."""
-    descriptions = {name: text for name, text, _ in comparerun.SHAPES}
+    descriptions = {name: text for name, text, _ in runs.SHAPES}
     for path, _, _ in plan:
         run.corpora.file(os.path.basename(path))
-    comparerun.generatecorpora(bindir, plan, progress)
+    runs.generatecorpora(bindir, plan, progress)
     return withfacts(run, [(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan])
 
 
@@ -491,18 +484,18 @@ def withfacts(run, planned):
     files = []
     for path, shape, source in planned:
         run.stamps[path] = stamp(path)
-        size, sha = comparerun.digest(path)
+        size, sha = runs.digest(path)
         files.append((path, {"file": shown(os.path.basename(path)), "path": path, "shape": shape, "size": size,
-                             "sha256": sha, "source": source or compareoutput.mdescape(shown(path))}))
+                             "sha256": sha, "source": source or output.mdescape(shown(path))}))
     return files
 
 
 def largestmemory(reports, path):
     """(lines, bytes that the hungriest store held) on the file at path: its
     median bytes per distinct line times the distinct lines."""
-    runs = [r for (p, _), r in reports.items() if p == path]
-    return runs[0][0]["lines"], max(statistics.median(r["bytes_per_line"] for r in store) * store[0]["distinct"]
-                                    for store in runs)
+    stored = [r for (p, _), r in reports.items() if p == path]
+    return stored[0][0]["lines"], max(statistics.median(r["bytes_per_line"] for r in store) * store[0]["distinct"]
+                                      for store in stored)
 
 
 def growladders(run, bindir, files, measurefiles):
@@ -510,7 +503,7 @@ def growladders(run, bindir, files, measurefiles):
     before the next is sized, until the largest store's memory on the last
     rung passes four times the last-level cache."""
     cache, level = run.args.cache
-    name = comparerun.cachename(level)
+    name = runs.cachename(level)
     target = 4 * cache
     run.record["large"] = {"cache_level": level, "cache_bytes": cache, "target_bytes": target}
     corpora = run.corpora.path
@@ -522,7 +515,7 @@ def growladders(run, bindir, files, measurefiles):
                 progress(f"compare: --large: {shape} done: {memory / 2**20:.0f} MiB on {lines} lines, past "
                          f"4 x {name} of {cache / 2**20:g} MiB")
                 break
-            more = comparerun.nextrung(lines, memory, target)
+            more = runs.nextrung(lines, memory, target)
             if more is None:
                 progress(f"compare: --large: {shape} stops at {lines} lines: the next rung would need more lines "
                          "than the programs count")
@@ -532,7 +525,7 @@ def growladders(run, bindir, files, measurefiles):
             if free < 1.5 * size:
                 raise RunError(f"--large: the next {shape} rung, {more} lines, needs about {size / 1e9:.1f} GB "
                                f"and {corpora} has {free / 1e9:.1f} GB free")
-            rung = generated(run, bindir, [comparerun.corpus(corpora, shape, more, run.args.seed)])
+            rung = generated(run, bindir, [runs.corpus(corpora, shape, more, run.args.seed)])
             files += rung
             run.record["files"] += [dict(facts) for _, facts in rung]
             measurefiles([path for path, _ in rung])
@@ -542,7 +535,7 @@ def buildtargets(stores, args):
     """What the build makes for this run: the build's programs it runs and
     the tools it uses, so that a store folder that does not build stops only
     a run that asks for its store."""
-    tools = [comparerun.PROBETARGET, comparerun.SHAPE] + ([] if args.files else [comparerun.CORPUS])
+    tools = [runs.PROBETARGET, runs.SHAPE] + ([] if args.files else [runs.CORPUS])
     return [store["program"] for store in stores if store["program"]] + tools
 
 
@@ -551,54 +544,54 @@ def prepare(run):
     args = run.args
     if args.build_dir is not None:
         return args.bindir, args.stores
-    bindir = comparebuild.configure(progress)
+    bindir = build.configure(progress)
     stores = chooseprograms(args.programs, knownstores(bindir), run.error, built=False)
-    comparebuild.build(buildtargets(stores, args), progress)
+    build.build(buildtargets(stores, args), progress)
     return bindir, chooseprograms(args.programs, knownstores(bindir), run.error)
 
 
 def writeresults(run, files, shapes, shapenote, incomplete=None):
     """Decides the verdicts and writes results.md and results.csv of the
     files' runs, those of every store or, for a run that did not finish,
-    those that have runs; returns the results, the winners, the comparison
+    those that have runs; returns the summaries, the winners, the comparison
     with the earlier run and the settings."""
     args = run.args
     stores = run.record["stores"]
-    results = comparestats.summarise(files, stores, run.reports)
+    summaries = stats.summarise(files, stores, run.reports)
     if shapes is not None:
-        compareresults.addshape(results, shapes)
+        results.addshape(summaries, shapes)
     alpha, threshold = args.alpha, args.threshold / 100
-    winners = comparestats.filewinners(results, alpha, threshold)
+    winners = stats.filewinners(summaries, alpha, threshold)
     against = None
     if args.earlier is not None:
-        measured = compareresults.measuredbefore(files, run.befores, run.reports)
-        rows, differing = compareresults.setagainst(results, args.earlier, alpha, threshold, measured)
+        measured = results.measuredbefore(files, run.befores, run.reports)
+        rows, differing = results.setagainst(summaries, args.earlier, alpha, threshold, measured)
         against = dict(run.record["against"], rows=rows, differing=differing, runs=min(
-            (len(row[key]["before_runs"]) for row in rows for key in comparestats.TESTED),
-            default=compareresults.earlierruns(args.earlier)))
+            (len(row[key]["before_runs"]) for row in rows for key in stats.TESTED),
+            default=results.earlierruns(args.earlier)))
         if not all(row["interleaved"] for row in rows):
-            against["drift"] = compareprograms.DRIFT
+            against["drift"] = programs.DRIFT
     machine = run.record["machine"]
-    build = run.record["build"] or {}
+    buildfacts = run.record["build"] or {}
     machineline = (f"{machine['cpu']}, {machine['cores']} cores, Linux {machine['kernel']}, commit "
-                   f"{(build.get('commit') or 'unknown')[:12]}; timed runs on CPU "
+                   f"{(buildfacts.get('commit') or 'unknown')[:12]}; timed runs on CPU "
                    f"{'any' if args.cpu is None else args.cpu}, address-space randomisation {args.aslr}")
     settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold,
                     busy=run.watch.summary(), incomplete=incomplete)
-    run.record.update(summaries=results, against=against, winners=[
+    run.record.update(summaries=summaries, against=against, winners=[
         dict(decided, file=file, figure=key) for (file, key), decided in winners.items()])
     sources = [(facts["file"], facts["source"]) for _, facts in files]
-    compareoutput.writemarkdown(os.path.join(args.out, "results.md"), results, sources, settings, shapenote,
-                                winners, against, machineline)
-    compareresults.writecsv(os.path.join(args.out, "results.csv"), results, shapes is not None)
-    return results, winners, against, settings
+    output.writemarkdown(os.path.join(args.out, "results.md"), summaries, sources, settings, shapenote, winners,
+                         against, machineline)
+    results.writecsv(os.path.join(args.out, "results.csv"), summaries, shapes is not None)
+    return summaries, winners, against, settings
 
 
 def execute(run):
     args = run.args
     started = time.monotonic()
     bindir, stores = prepare(run)
-    run.record["build"] = comparerun.buildinfo(bindir)
+    run.record["build"] = runs.buildinfo(bindir)
     run.record["stores"] = stores
     run.befores = planagainst(run, stores, args.earlier)
     if run.corpora:
@@ -606,10 +599,10 @@ def execute(run):
     files = describefiles(run, bindir)
     run.record["files"] = [dict(facts) for _, facts in files]
     paths = [path for path, _ in files]
-    setup = comparerun.childsetup(args.cpu, args.aslr == "off")
+    setup = runs.childsetup(args.cpu, args.aslr == "off")
     # From here results.json is this run's: the programs it keeps replace an
     # earlier run's in OUT/programs.
-    compareprograms.keep(args.out, stores)
+    programs.keep(args.out, stores)
     run.save()
     with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
         def finished(lap, path, store, report):
@@ -620,28 +613,28 @@ def execute(run):
             plan = runplan(paths, files, stores, run.befores, args.earlier)
             run.perround += sum(len(programs) for _, programs in plan)
             run.measuring = True
-            comparerun.measure(bindir, plan, args.runs, scratch, setup, progress, finished, run.watch)
+            runs.measure(bindir, plan, args.runs, scratch, setup, progress, finished, run.watch)
         measurefiles(paths)
         if args.large:
             growladders(run, bindir, files, measurefiles)
-            order = [name for name, _, _ in comparerun.SHAPES]
+            order = [name for name, _, _ in runs.SHAPES]
             files.sort(key=lambda file: (order.index(file[1]["shape"]), file[1]["size"]))
             run.record["files"].sort(key=lambda facts: (order.index(facts["shape"]), facts["size"]))
             paths = [path for path, _ in files]
-    shapes = comparerun.runshape(bindir, paths, progress)
+    shapes = runs.runshape(bindir, paths, progress)
     shapenote = None
     if shapes is None:
-        shapenote = f"No compares or nodes per lookup: {comparerun.SHAPE} is not in {bindir}"
+        shapenote = f"No compares or nodes per lookup: {runs.SHAPE} is not in {bindir}"
     else:
         for facts in run.record["files"]:
             facts["shape_figures"] = shapes[facts["path"]]
-    results, winners, against, settings = writeresults(run, files, shapes, shapenote)
-    note = compareplot.writeplot(args.out, results, stores, args.cache)
+    summaries, winners, against, settings = writeresults(run, files, shapes, shapenote)
+    note = plot.writeplot(args.out, summaries, stores, args.cache)
     checkstop()
     run.record["complete"] = True
     run.save()
     left = run.corpora.release() if run.corpora and not args.keep_corpora else []
-    compareoutput.printsummary(results, stores, settings, winners, against)
+    output.printsummary(summaries, stores, settings, winners, against)
     progress(f"compare: wrote {os.path.join(args.out, 'results.md')}, results.csv, results.json"
              + (" and results.gp" if note else ", results.gp and results.png"))
     for message in [note, shapenote] + [f"could not remove {path}" for path in left]:
@@ -660,7 +653,7 @@ def planagainst(run, stores, earlier):
         return []
     args = run.args
     keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
-    befores, why, trouble = compareprograms.earlierprograms(args.againstdir, run.record["machine"], keys)
+    befores, why, trouble = programs.earlierprograms(args.againstdir, run.record["machine"], keys)
     clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
@@ -668,7 +661,7 @@ def planagainst(run, stores, earlier):
     recorded = {key: why for key in keys} if why else trouble
     run.record["against"] = {"path": args.against, "folder": args.againstdir, "programs": befores,
                              "recorded": recorded, "recorded_why": why}
-    warning = compareoutput.driftwarning(run.record["against"])
+    warning = output.driftwarning(run.record["against"])
     if warning:
         progress(f"compare: --against: {warning}")
     return befores
@@ -693,11 +686,11 @@ def keep(run, why):
         return f"results.json could not be written: {error.strerror}"
     try:
         files = [(facts["path"], facts) for facts in run.record["files"]]
-        results, _, _, _ = writeresults(run, files, None, "No compares or nodes per lookup: the run did not finish",
-                                        why)
-        compareplot.writeplot(folder, results, run.record["stores"], run.args.cache, draw=False)
+        summaries, _, _, _ = writeresults(run, files, None,
+                                          "No compares or nodes per lookup: the run did not finish", why)
+        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False)
         run.save()
-    except (OSError, comparestats.Disagreement):
+    except (OSError, stats.Disagreement):
         return f"what it did is in {json}"
     return f"what it did is in {json}, with the figures of the runs that finished in results.md and results.csv"
 
@@ -773,7 +766,7 @@ def main(argv=None):
             progress(f"compare: stopped by {signal.Signals(stop.signum).name}")
             return 128 + stop.signum
         return stopped(run, stop.signum)
-    except (RunError, compareresults.DamagedResults, comparestats.Disagreement) as failure:
+    except (RunError, results.DamagedResults, stats.Disagreement) as failure:
         return failed(run, str(failure))
     except OSError as failure:
         return failed(run, f"{failure.filename}: {failure.strerror}" if failure.filename else

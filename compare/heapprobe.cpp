@@ -1,4 +1,4 @@
-// heapprobe: a library that bench/compare preloads (LD_PRELOAD) into every
+// heapprobe: a library that linebench-compare preloads (LD_PRELOAD) into every
 // program it runs, to see every byte a store takes from malloc, blocks that
 // malloc maps with mmap included, where the program break sees only the rest.
 //
@@ -49,7 +49,7 @@ void *sbrk(intptr_t increment) noexcept
         int length =
             std::snprintf(line, sizeof line, "%ju %zu\n",
                           static_cast<std::uintmax_t>(reinterpret_cast<std::uintptr_t>(brk)), heapinuse());
-        // A line that fails to go out whole is one that bench/compare rejects.
+        // A line that fails to go out whole is one that linebench-compare rejects.
         int fd = open(probefile, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (fd >= 0) {
             ssize_t written = write(fd, line, static_cast<std::size_t>(length));

@@ -1,10 +1,10 @@
-"""bench/compare end to end: --against on stub programs of known figures,
+"""linebench-compare end to end: --against on stub programs of known figures,
 the earlier run's kept programs run again beside this run's or its recorded
 runs where they cannot, a busy machine named, the parsed figures beside the
 programs' own rows, every class of bad input, a stop by signal, and a memory
 column that sees a table malloc maps with mmap.
 
-Usage: compare_test.py BUILD, the folder that holds the programs.
+Usage: command_test.py BUILD, the folder that holds the programs.
 """
 
 import contextlib
@@ -21,15 +21,16 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
-import comparebuild  # noqa: E402
-import comparebusy  # noqa: E402
-import comparecli  # noqa: E402
-import compareprograms  # noqa: E402
-import comparerun  # noqa: E402
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "compare"))
+# Named compare* here, beside the test classes named after what they test.
+from linebenchcompare import build as comparebuild  # noqa: E402
+from linebenchcompare import busy as comparebusy  # noqa: E402
+from linebenchcompare import cli as comparecli  # noqa: E402
+from linebenchcompare import programs as compareprograms  # noqa: E402
+from linebenchcompare import run as comparerun  # noqa: E402
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-COMPARE = os.path.join(ROOT, "bench", "compare")
+COMPARE = os.path.join(ROOT, "compare", "linebench-compare")
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
 LINES = 200000  # the stubs' passes last 30 ms or more, above the timer's floor
 
@@ -283,7 +284,7 @@ class interleaved(unittest.TestCase):
         record = readjson(self.before)
         del record["stores"][0]["saved"]
         write(os.path.join(self.before, "results.json"), json.dumps(record))
-        self.assertIn("records no kept programs (an older bench/compare made that run)", why())
+        self.assertIn("records no kept programs (an older linebench-compare made that run)", why())
         os.remove(os.path.join(self.before, "results.json"))
         self.assertEqual(why(), f"{self.before} has no results.json")
 
@@ -762,7 +763,7 @@ class stops(Folder):
 
 
 class build(unittest.TestCase):
-    """The build step, on a copy of bench/ whose cmake is a stand-in that
+    """The build step, on a copy of compare/ whose cmake is a stand-in that
     writes down what it is asked to build and fails or hangs as told; the
     programs it lists are this build's."""
 
@@ -787,10 +788,8 @@ fi
     def setUp(self):
         self.scratch = tempfile.TemporaryDirectory()
         root = self.scratch.name
-        os.mkdir(os.path.join(root, "bench"))
-        for name in os.listdir(os.path.join(ROOT, "bench")):
-            if name == "compare" or name.endswith(".py"):
-                shutil.copy2(os.path.join(ROOT, "bench", name), os.path.join(root, "bench"))
+        shutil.copytree(os.path.join(ROOT, "compare"), os.path.join(root, "compare"),
+                        ignore=shutil.ignore_patterns("__pycache__"))
         bindir = os.path.join(root, "build", "release")
         os.makedirs(bindir)
         os.symlink(os.path.abspath(os.path.join(BUILD, "heapprobe.so")), os.path.join(bindir, "heapprobe.so"))
@@ -802,7 +801,7 @@ fi
         os.chmod(write(os.path.join(root, "bin", "cmake"), self.CMAKE), 0o755)
         self.log = os.path.join(root, "cmake.log")
         self.env = dict(os.environ, PATH=os.path.join(root, "bin") + ":" + os.environ["PATH"], CMAKELOG=self.log)
-        self.compare = os.path.join(root, "bench", "compare")
+        self.compare = os.path.join(root, "compare", "linebench-compare")
         self.text = write(os.path.join(root, "words.txt"), "to\nbe\nor\nnot\n")
         self.out = os.path.join(root, "out")
 
@@ -950,7 +949,7 @@ class smallthings(Folder):
         done = subprocess.run([COMPARE, "--help"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                               env=env)
         self.assertEqual((done.returncode, done.stderr), (0, ""))
-        self.assertIn("usage: bench/compare", done.stdout)
+        self.assertIn("usage: linebench-compare", done.stdout)
         done = compare("--programs", f"X={stub(self.dir, 'x', 0.3, 0.2)}", "--out", self.dir, self.text, env=env)
         self.oneline(done, 1, "SciPy is missing")
         self.assertIn("tools/deps", done.stderr)

@@ -1,4 +1,4 @@
-"""How much of the machine other processes used while bench/compare timed
+"""How much of the machine other processes used while linebench-compare timed
 its runs, from the kernel's CPU time counters in /proc/stat.
 
 Around every timed run it reads each CPU's busy time (user, nice, system,

@@ -1,4 +1,4 @@
-"""bench/compare's build: configure the Release preset, build only the
+"""linebench-compare's build: configure the Release preset, build only the
 targets a run needs, say why a step failed in the lines that CMake or the
 compiler gave, and stop the whole build when the run is stopped.
 """
@@ -11,7 +11,7 @@ import signal
 import subprocess
 import time
 
-from comparerun import ROOT, RunError
+from .run import ROOT, RunError
 
 BINDIR = os.path.join(ROOT, "build", "release")
 # The whole output of the last step, kept for the lines a message leaves out.

@@ -1,4 +1,4 @@
-"""bench/compare's plot, read back from the results.gp it writes: every store
+"""linebench-compare's plot, read back from the results.gp it writes: every store
 of a panel its own colour and point shape, the families by hue, no label
 outside its panel, three labelled ticks on every number axis, the user's
 files as bars grouped by file, the memory cut and the cache mark."""
@@ -10,8 +10,9 @@ import re
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
-import compareplot  # noqa: E402
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "compare"))
+from linebenchcompare import plot  # noqa: E402
 
 # Pixels a character of pngcairo's sans font takes at a size, measured on a
 # rendered line of digits and letters (7.2 at 10, 5.9 at 8), rounded up.
@@ -158,7 +159,7 @@ def ladder(shape, keys, rungs, memory=lambda key, distinct: 80.0):
 
 class styles(unittest.TestCase):
     def test_gnuplotstringsdoubletheirquotes(self):
-        self.assertEqual(compareplot.quote("it's\n"), "'it''s?'")
+        self.assertEqual(plot.quote("it's\n"), "'it''s?'")
 
     def test_everystoreofapanelhasitsowncolourandpointshape(self):
         """Every baseline, stores of the user's own and three given as
@@ -171,7 +172,7 @@ class styles(unittest.TestCase):
         results = (ladder("unique", keys, [10**5, 3 * 10**5, 10**6]) + ladder("ascending", keys, [3 * 10**5])
                    + [result(f"f{n}.txt", k, "your files", storeus=0.1 * (i + 1), distinct=n)
                       for n in (100, 2000) for i, k in enumerate(keys)])
-        script = compareplot.gnuplotscript(results, given, "o.png")
+        script = plot.gnuplotscript(results, given, "o.png")
         drawn = panels(script)
         self.assertEqual(len(drawn), 9)
         entries = {title: (colour, point, dash) for title, colour, point, dash in key(script)}
@@ -200,7 +201,7 @@ class styles(unittest.TestCase):
         stores a family has; the project's two stores thick."""
         given = [store(k, f) for k, f in BASELINES] + [store(f"OA{n}", "open addressing") for n in range(9)]
         given += [store(f"X{n}") for n in range(7)]
-        chosen = compareplot.styles(given)
+        chosen = plot.styles(given)
         hues = {"tree": (300, 60), "chained hash": (180, 240), "open addressing": (90, 180), "trie": (240, 300)}
         for s in given:
             red, green, blue = (int(chosen[s["key"]][0][i:i + 2], 16) / 255 for i in (1, 3, 5))
@@ -214,8 +215,8 @@ class styles(unittest.TestCase):
         self.assertEqual(len({chosen[s["key"]][0] for s in given}), len(given))
         for strong, baseline in (("REDBLACK", "STDSET"), ("HASH", "STDHASH")):
             self.assertGreater(chosen[strong][1], chosen[baseline][1])
-        self.assertEqual(compareplot.drawingorder([store("HASH", "chained hash"), store("JUDYSL", "trie"),
-                                                   store("STDSET", "tree")]), ["STDSET", "JUDYSL", "HASH"])
+        self.assertEqual(plot.drawingorder([store("HASH", "chained hash"), store("JUDYSL", "trie"),
+                                            store("STDSET", "tree")]), ["STDSET", "JUDYSL", "HASH"])
 
 
 class layout(unittest.TestCase):
@@ -261,7 +262,7 @@ class layout(unittest.TestCase):
 
             results = ladder("zipf", keys, rungs, memory) + [
                 result(file, k, "your files", memory=memory(k, 500), distinct=500) for file in files for k in keys]
-            script = compareplot.gnuplotscript(results, given, "o.png", (cache, 3))
+            script = plot.gnuplotscript(results, given, "o.png", (cache, 3))
             written = [label["text"] for panel in panels(script) for label in panel["labels"]]
             self.assertTrue(any(text.startswith("L3 cache full") for text in written), cache)
             self.assertIn("12346", written)
@@ -308,7 +309,7 @@ class layout(unittest.TestCase):
             [result(f"s{n}.txt", k, "zipf", distinct=500) for n in range(2) for k in "AB"],
         ]
         for results in cases:
-            for panel in panels(compareplot.gnuplotscript(results, given, "o.png")):
+            for panel in panels(plot.gnuplotscript(results, given, "o.png")):
                 for axis in "xy":
                     ticks = panel["ticks"][axis]
                     low, high = panel["range"][axis]
@@ -329,7 +330,7 @@ class layout(unittest.TestCase):
                    for n, f in enumerate(files) for i, k in enumerate(s["key"] for s in given)]
         results += [result("asc.txt", k, "ascending", distinct=300000) for k in ("HASH", "C")]
         results += [result(f"u{n}.txt", k, "unique", distinct=n) for n in (10**5, 3 * 10**5) for k in ("HASH", "C")]
-        script = compareplot.gnuplotscript(results, given, "/tmp/it's.png")
+        script = plot.gnuplotscript(results, given, "/tmp/it's.png")
         self.assertIn("set output '/tmp/it''s.png'", script)
         drawn = panels(script)
         self.assertEqual(len(drawn), 9)
@@ -349,14 +350,14 @@ class layout(unittest.TestCase):
                     self.assertTrue(number - 0.5 < left and right < number + 0.5)
                     spans.append((left, right))
                     file = files[number - 1]
-                    self.assertTrue(any(math.isclose(figure, min(r[k], compareplot.MEMORYTOP))
+                    self.assertTrue(any(math.isclose(figure, min(r[k], plot.MEMORYTOP))
                                         for r in results if r["file"] == file
                                         for k in ("store_us", "lookup_us", "bytes_per_line")), figure)
             spans.sort()
             self.assertTrue(all(a[1] <= b[0] for a, b in zip(spans, spans[1:])), "bars overlap")
         memory = drawn[2]
         self.assertEqual([label["text"] for label in memory["labels"]], ["8461"])
-        self.assertIn(compareplot.MEMORYTOP, [row[3] for bar in memory["items"] if bar["data"] for row in bar["data"]])
+        self.assertIn(plot.MEMORYTOP, [row[3] for bar in memory["items"] if bar["data"] for row in bar["data"]])
         for panel in drawn[3:6]:
             self.assertTrue(any("boxxyerror" in item["text"] for item in panel["items"]))
             self.assertEqual(len(panel["ticks"]["x"]), 1)
@@ -371,15 +372,15 @@ class layout(unittest.TestCase):
                    result("u-1e3.txt", "LEAN", "unique", memory=10, distinct=1000),
                    result("u-1e4.txt", "HASH", "unique", memory=200, distinct=10000),
                    result("u-1e4.txt", "LEAN", "unique", memory=20, distinct=10000)]
-        self.assertEqual(compareplot.cachemark(results, "unique", 1_000_000), 5000)
-        self.assertIsNone(compareplot.cachemark(results, "unique", 10_000_000))
+        self.assertEqual(plot.cachemark(results, "unique", 1_000_000), 5000)
+        self.assertIsNone(plot.cachemark(results, "unique", 10_000_000))
         given = [store("HASH", "chained hash"), store("LEAN", "trie")]
-        script = compareplot.gnuplotscript(results, given, "o.png", (1_000_000, 3))
+        script = plot.gnuplotscript(results, given, "o.png", (1_000_000, 3))
         self.assertIn("set arrow 1 from 5000, graph 0 to 5000, graph 1", script)
         self.assertIn("'L3 cache full'", script)
         # 300,000 lines of 100 bytes fill 1 MB at 10,000
-        script = compareplot.gnuplotscript([result("a.txt", "HASH", "ascending", memory=100, distinct=300000)],
-                                           given, "o.png", (1_000_000, 3))
+        script = plot.gnuplotscript([result("a.txt", "HASH", "ascending", memory=100, distinct=300000)],
+                                    given, "o.png", (1_000_000, 3))
         self.assertIn("'L3 cache full at 10k distinct lines'", script)
         self.assertNotIn("set arrow 1", script)
 

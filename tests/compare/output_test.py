@@ -1,4 +1,4 @@
-"""bench/compare's written words: what a user reads in results.md and the
+"""linebench-compare's written words: what a user reads in results.md and the
 terminal (the bold winner, the ≈ of stores level with the fastest, the
 notes), Markdown escaping; and results.csv read back."""
 
@@ -10,10 +10,9 @@ import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
-import compareoutput  # noqa: E402
-import compareresults  # noqa: E402
-import comparestats  # noqa: E402
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "compare"))
+from linebenchcompare import output, results, stats  # noqa: E402
 
 
 def store(key, family="other", checkadt=True):
@@ -22,7 +21,7 @@ def store(key, family="other", checkadt=True):
 
 class words(unittest.TestCase):
     def test_markdownescapesbarsandmarks(self):
-        self.assertEqual(compareoutput.mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
+        self.assertEqual(output.mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
 
 
 def measured(file, store, storeus, lookupus, lines=10**6):
@@ -33,7 +32,7 @@ def measured(file, store, storeus, lookupus, lines=10**6):
 
 def shown(measurements, runs=13):
     """results.md and the terminal's answer for runs of these figures, as
-    bench/compare writes them: getline 0.050 µs, 80 bytes a line, 1000
+    linebench-compare writes them: getline 0.050 µs, 80 bytes a line, 1000
     distinct lines everywhere."""
     def runsof(figure):
         return figure if isinstance(figure, list) else [figure] * runs
@@ -47,18 +46,18 @@ def shown(measurements, runs=13):
              "report_bytes_per_line": 80.0, "getline_us": 0.05, "store_us": storeus, "lookup_us": lookupus,
              "bytes_per_line": 80.0} for storeus, lookupus in zip(runsof(m["store_us"]), runsof(m["lookup_us"]))]
     stores = [dict(store(key), path="/bin/" + key) for key in keys]
-    results = comparestats.summarise([(f, {"file": f, "path": f, "shape": "your files"}) for f in files], stores,
-                                     reports)
+    results = stats.summarise([(f, {"file": f, "path": f, "shape": "your files"}) for f in files], stores,
+                              reports)
     settings = {"runs": runs, "alpha": 0.05, "threshold": 0.03, "started": "2025-01-01 00:00"}
-    winners = comparestats.filewinners(results, 0.05, 0.03)
+    winners = stats.filewinners(results, 0.05, 0.03)
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "results.md")
-        compareoutput.writemarkdown(path, results, [(f, "given") for f in files], settings, "No shape figures",
-                                    winners, None, "a machine")
+        output.writemarkdown(path, results, [(f, "given") for f in files], settings, "No shape figures",
+                             winners, None, "a machine")
         with open(path) as md:
             markdown = md.read()
     with contextlib.redirect_stdout(io.StringIO()) as terminal:
-        compareoutput.printsummary(results, stores, settings, winners, None)
+        output.printsummary(results, stores, settings, winners, None)
     return markdown, terminal.getvalue()
 
 
@@ -156,7 +155,7 @@ class whatauserreads(unittest.TestCase):
 
 class earlier(unittest.TestCase):
     def test_arowwithmoreorfewerfieldsthantheheaderisnamed(self):
-        header = ",".join(compareresults.NEEDED)
+        header = ",".join(results.NEEDED)
         good = "a.txt," + "0" * 64 + ",X,10,5,0.2,0.1,0.2 0.2,0.1 0.1"
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "results.csv")
@@ -168,14 +167,14 @@ class earlier(unittest.TestCase):
                 with open(path, "w") as out:
                     out.write(f"{header}\n{row}\n")
                 if words is None:
-                    self.assertEqual(compareresults.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"], [0.1, 0.1])
+                    self.assertEqual(results.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"], [0.1, 0.1])
                     continue
-                with self.assertRaises(compareresults.DamagedResults) as caught:
-                    compareresults.readearlier(path)
+                with self.assertRaises(results.DamagedResults) as caught:
+                    results.readearlier(path)
                 self.assertIn(words, str(caught.exception))
             with open(path, "w") as out:  # a run column longer than csv's default field limit
                 out.write(f"{header}\n" + good.replace("0.1 0.1", " ".join(["0.1"] * 40000)) + "\n")
-            self.assertEqual(len(compareresults.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"]), 40000)
+            self.assertEqual(len(results.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"]), 40000)
 
 
 if __name__ == "__main__":

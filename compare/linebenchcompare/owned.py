@@ -1,4 +1,4 @@
-"""What a run of bench/compare owns under its output folder, so that it
+"""What a run of linebench-compare owns under its output folder, so that it
 removes nothing else: a subfolder is the run's only when it was absent or
 empty at the start, and of it the run removes only the files it wrote, and
 the folder itself only when it made it.

@@ -1,4 +1,4 @@
-"""bench/compare's rule: the rank test and the threshold on runs drawn from a
+"""linebench-compare's rule: the rank test and the threshold on runs drawn from a
 noise model fitted to this machine's runs, and the marks of a file's winners."""
 
 import os
@@ -6,15 +6,15 @@ import sys
 import unittest
 
 import numpy
-from scipy import stats
+import scipy.stats
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
-import comparecli  # noqa: E402
-import comparestats  # noqa: E402
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "compare"))
+from linebenchcompare import cli, stats  # noqa: E402
 
 # The noise of one run around its figure's median: the log of a run's time
 # over the median of its runs, fitted (scipy.stats.t.fit, centred) to the 320
-# store and lookup runs above the floor of bench/spreadcheck's pinned,
+# store and lookup runs above the floor of bench/verdicts/spreadcheck's pinned,
 # randomised runs on AMD EPYC (Zen 3): a Student t, heavy-tailed.
 NOISEDF = 2.0
 NOISESCALE = 0.0558
@@ -22,53 +22,53 @@ PAIRS = 400
 
 
 def draw(generator, median, runs):
-    return list(median * numpy.exp(NOISESCALE * stats.t.rvs(NOISEDF, size=runs, random_state=generator)))
+    return list(median * numpy.exp(NOISESCALE * scipy.stats.t.rvs(NOISEDF, size=runs, random_state=generator)))
 
 
 class equalandunequal(unittest.TestCase):
     def verdicts(self, ratio, seed):
         generator = numpy.random.default_rng(seed)
-        runs = comparecli.RUNS
-        return [comparestats.decide(draw(generator, ratio, runs), draw(generator, 1.0, runs))["verdict"]
+        runs = cli.RUNS
+        return [stats.decide(draw(generator, ratio, runs), draw(generator, 1.0, runs))["verdict"]
                 for _ in range(PAIRS)]
 
     def test_equalprogramsgetaverdictatmostonetimeintwenty(self):
         verdicts = self.verdicts(1.0, 1)
-        self.assertLessEqual(sum(v != comparestats.LEVEL for v in verdicts), PAIRS * 0.05)
+        self.assertLessEqual(sum(v != stats.LEVEL for v in verdicts), PAIRS * 0.05)
 
     def test_programstenpercentapartaretoldapartfourtimesinfive(self):
-        self.assertGreaterEqual(self.verdicts(0.9, 2).count(comparestats.FASTER), PAIRS * 0.8)
-        self.assertGreaterEqual(self.verdicts(1 / 0.9, 3).count(comparestats.SLOWER), PAIRS * 0.8)
+        self.assertGreaterEqual(self.verdicts(0.9, 2).count(stats.FASTER), PAIRS * 0.8)
+        self.assertGreaterEqual(self.verdicts(1 / 0.9, 3).count(stats.SLOWER), PAIRS * 0.8)
 
 
 class rule(unittest.TestCase):
     def test_asignificantdifferencewithinthethresholdislevel(self):
         now, before = [1.00, 1.001, 0.999, 1.002, 1.0], [1.02, 1.021, 1.019, 1.022, 1.02]
-        self.assertLess(comparestats.decide(now, before)["p"], 0.05)
-        self.assertEqual(comparestats.decide(now, before)["verdict"], comparestats.LEVEL)
-        self.assertEqual(comparestats.decide(now, before, threshold=0.01)["verdict"], comparestats.FASTER)
+        self.assertLess(stats.decide(now, before)["p"], 0.05)
+        self.assertEqual(stats.decide(now, before)["verdict"], stats.LEVEL)
+        self.assertEqual(stats.decide(now, before, threshold=0.01)["verdict"], stats.FASTER)
         # 0.0205 against 0.0200, rounded by the reports to 0.021 and 0.020
-        self.assertEqual(comparestats.decide([0.021] * 5, [0.020] * 5)["verdict"], comparestats.LEVEL)
-        self.assertEqual(comparestats.decide([0.022] * 5, [0.020] * 5)["verdict"], comparestats.SLOWER)
+        self.assertEqual(stats.decide([0.021] * 5, [0.020] * 5)["verdict"], stats.LEVEL)
+        self.assertEqual(stats.decide([0.022] * 5, [0.020] * 5)["verdict"], stats.SLOWER)
 
     def test_theratioisnowoverbeforewithaninterval(self):
-        decided = comparestats.decide([0.9, 0.91, 0.89, 0.92, 0.9], [1.0, 1.01, 0.99, 1.02, 1.0])
+        decided = stats.decide([0.9, 0.91, 0.89, 0.92, 0.9], [1.0, 1.01, 0.99, 1.02, 1.0])
         self.assertAlmostEqual(decided["ratio"], 0.9)
         self.assertLess(decided["low"], 0.9)
         self.assertGreater(decided["high"], 0.9)
         self.assertLess(decided["high"], 1.0)
-        self.assertEqual(decided["verdict"], comparestats.FASTER)
+        self.assertEqual(decided["verdict"], stats.FASTER)
 
     def test_runstoofewtoreachalphagivenoverdict(self):
-        self.assertEqual(comparestats.fewestruns(0.05), 4)
-        decided = comparestats.decide([1, 1.01, 1.02], [2, 2.01, 2.02])
+        self.assertEqual(stats.fewestruns(0.05), 4)
+        decided = stats.decide([1, 1.01, 1.02], [2, 2.01, 2.02])
         self.assertIsNone(decided["verdict"])
-        self.assertEqual(decided["why"], comparestats.TOOFEW)
-        self.assertIsNotNone(comparestats.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"])
+        self.assertEqual(decided["why"], stats.TOOFEW)
+        self.assertIsNotNone(stats.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"])
 
     def test_arunof0isapassthattheclockdidnotsee(self):
         for now, before in (([0, 2, 2, 2, 2], [2] * 5), ([2] * 5, [2, 2, 0, 2, 2])):
-            self.assertEqual(comparestats.decide(now, before)["why"], comparestats.TOOSHORT)
+            self.assertEqual(stats.decide(now, before)["why"], stats.TOOSHORT)
 
     def test_theintervalexcludesoneexactlywhenthetestrejects(self):
         generator = numpy.random.default_rng(4)
@@ -79,7 +79,7 @@ class rule(unittest.TestCase):
             now, before = draw(generator, 1.03 * scale, runs), draw(generator, scale, runs)
             if scale < 1:
                 now, before = list(numpy.round(now, 3)), list(numpy.round(before, 3))
-            decided = comparestats.decide(now, before)
+            decided = stats.decide(now, before)
             self.assertEqual(decided["p"] < 0.05, not decided["low"] <= 1 <= decided["high"], (now, before))
 
 
@@ -94,20 +94,20 @@ class winners(unittest.TestCase):
     def test_everystorelevelwiththefastestismarked(self):
         rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.01, 1.00, 1.02, 0.99, 1.01]),
                 row("C", [1.00, 1.02, 1.01, 0.99, 1.00]), row("D", [1.5, 1.51, 1.49, 1.5, 1.52])]
-        decided = comparestats.winners(rows, "store_us", 0.05, 0.03, False)
+        decided = stats.winners(rows, "store_us", 0.05, 0.03, False)
         self.assertEqual(sorted(decided["marked"]), ["A", "B", "C"])
         self.assertFalse(decided["clear"])
-        self.assertEqual(decided["versus"]["D"]["verdict"], comparestats.SLOWER)
+        self.assertEqual(decided["versus"]["D"]["verdict"], stats.SLOWER)
 
     def test_aclearwinnerisaloneandashortpassmarksnothing(self):
         rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.5, 1.51, 1.49, 1.5, 1.52])]
-        decided = comparestats.winners(rows, "store_us", 0.05, 0.03, False)
+        decided = stats.winners(rows, "store_us", 0.05, 0.03, False)
         self.assertEqual((decided["marked"], decided["clear"]), (["A"], True))
         short = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01], 5000), row("B", [1.5, 1.51, 1.49, 1.5, 1.52], 5000)]
-        self.assertEqual(comparestats.shortfigures(short, ["store_us"]), {("f", "store_us")})
-        decided = comparestats.filewinners(short, 0.05, 0.03)[("f", "store_us")]
-        self.assertEqual((decided["marked"], decided["why"]), ([], comparestats.TOOSHORT))
-        self.assertEqual(comparestats.linesneeded(short, "f"), 10000)
+        self.assertEqual(stats.shortfigures(short, ["store_us"]), {("f", "store_us")})
+        decided = stats.filewinners(short, 0.05, 0.03)[("f", "store_us")]
+        self.assertEqual((decided["marked"], decided["why"]), ([], stats.TOOSHORT))
+        self.assertEqual(stats.linesneeded(short, "f"), 10000)
 
 
 if __name__ == "__main__":
