@@ -21,9 +21,9 @@
 #include <memory>
 #include <vector>
 
-#include "bench/freshmap.hpp"
-#include "bench/libcloop.hpp"
-#include "bench/runs.hpp"
+#include "bench/scanner/freshmap.hpp"
+#include "bench/scanner/libcloop.hpp"
+#include "bench/scanner/runs.hpp"
 #include "driver/linecount.hpp"
 #include "driver/scanner.hpp"
 

@@ -8,8 +8,8 @@
 
 #include <cstdio>
 
-#include "bench/freshmap.hpp"
-#include "bench/libcloop.hpp"
+#include "bench/scanner/freshmap.hpp"
+#include "bench/scanner/libcloop.hpp"
 
 int main(int argc, char **argv)
 {

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bench/freshmap.hpp"
+#include "bench/scanner/freshmap.hpp"
 
 int main(int argc, char **argv)
 {

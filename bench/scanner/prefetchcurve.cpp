@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "bench/freshmap.hpp"
-#include "bench/runs.hpp"
+#include "bench/scanner/freshmap.hpp"
+#include "bench/scanner/runs.hpp"
 #include "driver/linecount.hpp"
 #include "driver/scanner.hpp"
 

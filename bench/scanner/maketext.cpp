@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bench/textgen.hpp"
+#include "bench/scanner/textgen.hpp"
 
 int main(int argc, char **argv)
 {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/textgen.hpp"
+#include "bench/scanner/textgen.hpp"
 #include "driver/linecount.hpp"
 #include "driver/scanner.hpp"
 
