@@ -1,5 +1,5 @@
 #!/bin/sh
-# Usage: check_calls.sh <program> <function>...
+# Usage: calls.sh <program> <function>...
 # The timed passes live in each scanner kernel's scanpass.  Fails unless every
 # kernel in the program has its three passes, the count pass stores the lines
 # into linebuf and calls nothing, the passes together call

@@ -2,7 +2,7 @@
 // (scanlineplain) on generated texts that put the hand-overs everywhere: block
 // edges, the 9,999-byte cut, blanks inside long runs and the end of the text.  A
 // kernel that this CPU cannot run is skipped, and the test output says so.
-// The line rules themselves are checked case by case in scanner_test.cpp.
+// The line rules themselves are checked case by case in rules_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdint>
