@@ -13,7 +13,7 @@ import time
 
 from .run import ROOT, RunError
 
-BINDIR = os.path.join(ROOT, "build", "release")
+BINDIR = os.path.join(ROOT, "build", "release") if ROOT else None
 # The whole output of the last step, kept for the lines a message leaves out.
 LOG = "compare-build.log"
 # How long a stopped build may take to stop its compilers before it is killed.

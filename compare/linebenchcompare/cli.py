@@ -43,9 +43,10 @@ ASLR = "on"
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
-Builds the Release preset (only the programs it runs), generates corpora of
-four shapes from 10^5 to 10^6 lines with linebench-corpus (or takes the
-files given), runs linebench-redblack, linebench-hash and the baselines on
+In a checkout it first builds the Release preset (only the programs it runs);
+installed, it runs the installed programs and builds nothing.  It generates
+corpora of four shapes from 10^5 to 10^6 lines with linebench-corpus (or takes
+the files given), runs linebench-redblack, linebench-hash and the baselines on
 every file several times, interleaved, each run pinned to one CPU, and writes
 OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png (the plot
 needs gnuplot), then prints the fastest store and lookup and every store's
@@ -57,7 +58,7 @@ The baselines, where the build found their libraries: linebench-stdset
 linebench-abslbtree (Abseil's flat hash set and B-tree), linebench-boostflat
 (Boost's flat hash set), linebench-judysl (Judy's JudySL), linebench-hattrie
 (the HAT-trie), linebench-densehash and linebench-sparsehash (Google's dense
-and sparse hash sets).  tools/deps installs their libraries."""
+and sparse hash sets).  In a checkout, tools/deps installs their libraries."""
 
 
 class Formatter(argparse.RawDescriptionHelpFormatter):
@@ -87,7 +88,7 @@ def parser():
         epilog="Without FILEs, the corpora are generated under OUT/corpora, which must be absent or empty, and "
         "removed at the end (keep them with --keep-corpora).")
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
-    result.add_argument("--out", default=os.path.join(runs.ROOT, "out", "compare"),
+    result.add_argument("--out", default=os.path.join(runs.ROOT or "", "out", "compare"),
                         help="output folder (default: out/compare)")
     result.runsaction = result.add_argument("--runs", type=int, help=RUNSHELP + ")")
     result.add_argument("--quick", action="store_true",
@@ -244,6 +245,8 @@ def chooseprograms(text, known, error, built=True):
 def leftout(name):
     """What to say of a baseline that the build left out: its library was
     not found."""
+    if runs.ROOT is None:
+        return ""
     folder = os.path.join(runs.ROOT, "baselines", name.removeprefix("linebench-"))
     if name.startswith("linebench-") and os.path.isdir(folder):
         return " (a baseline is left out when the build does not find its library: tools/deps installs them)"
@@ -325,16 +328,23 @@ def parsearguments(argv):
     if args.large and args.cache is None:
         error("--large: sysfs (/sys/devices/system/cpu/cpu0/cache) does not tell the last-level cache's size; "
               "give it with --llc SIZE, e.g. --llc 32M")
+    # The programs that run: those built in --build-dir, or those installed
+    # beside the command; else, in a checkout, those that its build makes.
+    args.bindir = None
     if args.build_dir is not None:
         folder = args.build_dir
         if not folder or not os.path.isdir(folder):
             error(f"--build-dir {folder!r}: no such folder")
-        needed = [runs.PROBE] + ([] if args.files else [runs.CORPUS])
-        missing = [tool for tool in needed if not os.path.isfile(os.path.join(folder, tool))]
+        missing = toolsmissing(folder, args.files)
         if missing:
             error(f"--build-dir {folder}: no {' nor '.join(missing)} there; is it a built linebench build folder? "
                   f"(cmake --build {folder})")
         args.bindir = os.path.abspath(folder)
+    elif runs.INSTALLED:
+        missing = toolsmissing(runs.HOME, args.files)
+        if missing:
+            raise RunError(f"{runs.HOME}: no {' nor '.join(missing)} there; the installation is incomplete")
+        args.bindir = runs.HOME
     args.out = os.path.abspath(args.out)
     checkagainst(args, error)
     trouble = outtrouble(args.out)
@@ -348,13 +358,20 @@ def parsearguments(argv):
         if trouble:
             error(f"--out: {trouble}")
     # The build's programs are known by name once its list of stores is at
-    # hand: here with --build-dir, else after the configure step.
-    args.stores = chooseprograms(args.programs, knownstores(args.bindir) if args.build_dir is not None else None,
+    # hand: here with --build-dir or installed, else after the configure step.
+    args.stores = chooseprograms(args.programs, knownstores(args.bindir) if args.bindir is not None else None,
                                  error)
     trouble = stats.scipytrouble()
     if trouble:
         raise RunError(trouble)
     return args, error
+
+
+def toolsmissing(folder, files):
+    """What a run needs beside the store programs and folder lacks: the heap
+    probe, and the corpus generator unless FILEs are given."""
+    needed = [runs.PROBE] + ([] if files else [runs.CORPUS])
+    return [tool for tool in needed if not os.path.isfile(os.path.join(folder, tool))]
 
 
 def checkagainst(args, error):
@@ -542,7 +559,7 @@ def buildtargets(stores, args):
 def prepare(run):
     """The build folder and the stores, built where bindir is not given."""
     args = run.args
-    if args.build_dir is not None:
+    if args.bindir is not None:
         return args.bindir, args.stores
     bindir = build.configure(progress)
     stores = chooseprograms(args.programs, knownstores(bindir), run.error, built=False)

@@ -12,9 +12,6 @@ import time
 
 from .report import ReportError, runreport
 
-# The checkout: compare/linebenchcompare/run.py lies two folders below it.
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
 CORPUS = "linebench-corpus"
 PROBE = "heapprobe.so"
 PROBETARGET = "heapprobe"
@@ -23,7 +20,8 @@ SHAPE = "linebench-shape"
 
 # The build's list of the store programs it made (cmake/linebenchstores.cmake
 # writes it): a header, then a program, its path, its ADT label (empty where
-# the build could not read it) and its family on each line, tab-separated.
+# the build could not read it) and its family on each line, tab-separated.  A
+# path may be relative to the list, as in the installed one.
 STORELIST = "linebench-stores.tsv"
 STORELISTHEADER = ["program", "path", "label", "family"]
 FAMILIES = ["tree", "chained hash", "open addressing", "trie", "other"]
@@ -32,6 +30,15 @@ FAMILIES = ["tree", "chained hash", "open addressing", "trie", "other"]
 # its many rounds; --programs all runs them too.  BOOSTFLAT is ABSLFLAT's
 # design in Boost, and its figures track ABSLFLAT's (README).
 NOTBYDEFAULT = ["linebench-boostflat"]
+
+
+# The command's folder: compare/ in a checkout, or where it is installed
+# (libexec/linebench), which holds, as a build folder does, the list of the
+# installed stores, the heap probe and the programs, or links to them.
+HOME = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+INSTALLED = os.path.isfile(os.path.join(HOME, STORELIST))
+# The checkout, whose Release preset a run builds; None where installed.
+ROOT = None if INSTALLED else os.path.dirname(HOME)
 
 
 def readstores(bindir):
@@ -51,7 +58,9 @@ def readstores(bindir):
     for number, row in enumerate(rows[1:], 2):
         if len(row) != len(STORELISTHEADER) or not row[0] or not row[1] or row[3] not in FAMILIES:
             raise RunError(f"{path}, line {number}: not a program, path, label and family")
-        stores.append(dict(zip(STORELISTHEADER, row)))
+        store = dict(zip(STORELISTHEADER, row))
+        store["path"] = os.path.join(bindir, store["path"])
+        stores.append(store)
     return stores
 
 
@@ -363,4 +372,4 @@ def buildinfo(bindir):
         boost = os.path.basename(cache["Boost_DIR"]).removeprefix("Boost-") or None
     return {"folder": bindir, "compiler": compiler, "compiler_version": firstline([compiler, "--version"])
             if compiler else None, "build_type": buildtype, "flags": flags or None, "abseil": abseil,
-            "boost": boost, "commit": firstline(["git", "-C", ROOT, "rev-parse", "HEAD"])}
+            "boost": boost, "commit": firstline(["git", "-C", ROOT, "rev-parse", "HEAD"]) if ROOT else None}
