@@ -14,14 +14,17 @@
 #                           "Abseil"; an optional store (a baseline) is then
 #                           left out with one line, any other is an error
 #
-# Every store's ADT label is its own: bench/compare tells the stores apart by
-# it, so two folders of the same label are refused.
+# Every store's ADT label is its own: linebench-compare tells the stores
+# apart by it, so two folders of the same label are refused.
 #
 # The build writes linebench-stores.tsv into the build folder, the list of every
-# store program it made, for bench/compare.  Its first line is the header
+# store program it made, for linebench-compare.  Its first line is the header
 #   program<TAB>path<TAB>label<TAB>family
 # then one line per program: its name (linebench-<folder name>), its absolute
 # path, its ADT label (empty when unknown at configure time) and its family.
+# The store programs install into libexec/linebench, with the installed list
+# of stores, whose paths are relative to it (installed/linebench-stores.tsv in
+# the build folder): there every program is, or has a link to it.
 
 set(LINEBENCH_FAMILIES "tree" "chained hash" "open addressing" "trie" "other")
 
@@ -39,12 +42,14 @@ function(linebench_liststore program label family folder)
     get_property(owner GLOBAL PROPERTY "LINEBENCH_LABEL_${label}")
     if(owner)
       message(FATAL_ERROR "store folders ${owner} and ${folder} both have the ADT label ${label}; "
-        "bench/compare tells the stores apart by their labels: give one of them another storelabel")
+        "linebench-compare tells the stores apart by their labels: give one of them another storelabel")
     endif()
     set_property(GLOBAL PROPERTY "LINEBENCH_LABEL_${label}" "${folder}")
   endif()
   set_property(GLOBAL APPEND_STRING PROPERTY LINEBENCH_STORELIST
     "${program}\t$<TARGET_FILE:${program}>\t${label}\t${family}\n")
+  set_property(GLOBAL APPEND_STRING PROPERTY LINEBENCH_INSTALLEDSTORELIST
+    "${program}\t${program}\t${label}\t${family}\n")
 endfunction()
 
 # Builds the store in folder as linebench-<folder name>, lists it, and records
@@ -97,12 +102,16 @@ function(linebench_store folder)
 
   linebench_program(linebench-${name} "${folder}" linebench_store_${name})
   set_target_properties(linebench-${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+  install(TARGETS linebench-${name} RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/linebench)
   linebench_liststore(linebench-${name} "${STORE_LABEL}" "${STORE_FAMILY}" "${folder}")
   set_property(GLOBAL APPEND PROPERTY LINEBENCH_STORES ${name})
 endfunction()
 
-# Writes linebench-stores.tsv once every store is known.
+# Writes linebench-stores.tsv, and the installed one, once every store is known.
 function(linebench_writestores)
   get_property(list GLOBAL PROPERTY LINEBENCH_STORELIST)
   file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/linebench-stores.tsv CONTENT "program\tpath\tlabel\tfamily\n${list}")
+  get_property(list GLOBAL PROPERTY LINEBENCH_INSTALLEDSTORELIST)
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/installed/linebench-stores.tsv
+    CONTENT "program\tpath\tlabel\tfamily\n${list}")
 endfunction()

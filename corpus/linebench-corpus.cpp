@@ -1,5 +1,5 @@
 // linebench-corpus: writes a text file of a chosen number of lines with a
-// chosen shape, as input for linebench and bench/compare.
+// chosen shape, as input for linebench and linebench-compare.
 //
 // The same options and seed give the same bytes on every platform: all
 // randomness comes from the generator's own xoshiro256** stream (random.hpp),

@@ -19,7 +19,7 @@ inline constexpr std::size_t MAXLINELEN = MAXLINE - 1;
 // How far ahead of a step's position the step asks for the text, in bytes.
 // The next line's start depends on a load of this one, so without it each
 // line waits for memory; the figure is chosen from the flat part of the curve
-// that bench/prefetchcurve measures.
+// that bench/scanner/prefetchcurve.cpp measures.
 inline constexpr std::size_t prefetchdistance = 1024;
 
 // What a kernel's block tells of its 64 bytes, bit i for byte i.

@@ -38,30 +38,22 @@ SOURCE = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.dirname(
 BUILD = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else os.path.join(SOURCE, "build", "release")
 
 
-def intree(*paths):
-    """The first of the paths, relative to the checkout, that is there."""
-    for path in paths:
-        if os.path.exists(os.path.join(SOURCE, path)):
-            return os.path.join(SOURCE, path)
-    return os.path.join(SOURCE, paths[0])
-
-
 # How each tool shows its options, the files that must document every one of
 # them (all the documentation where none is named), and the tool that takes
 # the options it passes on.
 TOOLS = {
-    "linebench-compare": {"help": [intree("compare/linebench-compare", "bench/compare")],
+    "linebench-compare": {"help": [os.path.join(SOURCE, "compare", "linebench-compare")],
                           "own": ["docs/compare.md", "docs/linebench-compare.1"]},
     "linebench-corpus": {"help": [os.path.join(BUILD, "linebench-corpus")], "own": ["docs/linebench-corpus.1"],
                          "probe": True},
     "linebench-redblack": {"usage": os.path.join(BUILD, "linebench-redblack")},
     "linebench-hash": {"usage": os.path.join(BUILD, "linebench-hash")},
     "linebench-shape": {"usage": os.path.join(BUILD, "linebench-shape")},
-    "aacheck": {"help": [intree("bench/verdicts/aacheck", "bench/aacheck")], "passes": "linebench-compare"},
-    "spreadcheck": {"help": [intree("bench/verdicts/spreadcheck", "bench/spreadcheck")],
+    "aacheck": {"help": [os.path.join(SOURCE, "bench", "verdicts", "aacheck")], "passes": "linebench-compare"},
+    "spreadcheck": {"help": [os.path.join(SOURCE, "bench", "verdicts", "spreadcheck")],
                     "passes": "linebench-compare"},
-    "descent": {"help": [intree("bench/tree/descent", "bench/descent")]},
-    "scanfloor": {"help": [intree("bench/scanner/scanfloor", "bench/scanfloor")]},
+    "descent": {"help": [os.path.join(SOURCE, "bench", "tree", "descent")]},
+    "scanfloor": {"help": [os.path.join(SOURCE, "bench", "scanner", "scanfloor")]},
 }
 # Programs built from the driver for other stores take the driver's options.
 STOREPROGRAM = "linebench-hash"

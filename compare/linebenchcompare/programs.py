@@ -1,0 +1,223 @@
+"""What a run keeps of the programs it ran, and whether an earlier run's can
+run again here.
+
+Every run copies each store program to OUT/programs and records in
+results.json, per store, the copy, its SHA-256 and the shared objects that
+the dynamic loader resolves for it, each with its SHA-256; results.json also
+holds the machine's CPU model and kernel.  --against DIR runs DIR's copies
+beside this run's programs when all of that still holds here: the same CPU
+model and kernel, the copy unchanged, and every object resolved to the same
+file with the same bytes.  Otherwise its figures can only be the ones DIR
+recorded, taken at another time.
+"""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+
+from .run import RunError, digest
+
+PROGRAMS = "programs"
+# How this run names an earlier run's program beside its own of the same key.
+BEFORE = "{} (before)"
+# Two runs of linebench-compare minutes apart, on this project's machine, gave
+# ratios of medians up to 25% from 1 (the 95th percentile; README, "Before
+# and after"): the size of a change that runs set against recorded runs
+# cannot tell from the machine's drift.
+DRIFT = 0.25
+
+
+def savedname(key):
+    """A file name for the copy of the program whose rows go by key: its
+    letters, digits, '_', '+' and '-', the rest as '_'; no dots, so never a
+    hidden file nor '..'."""
+    return re.sub(r"[^A-Za-z0-9_+-]", "_", key)[:100] or "_"
+
+
+def libraries(path, depth=0):
+    """The shared objects that the dynamic loader resolves for the program at
+    path, in its order: name, path (None when not found) and SHA-256.  The
+    kernel's vDSO has no file and is left out; a static program loads none.
+    A script is run by the interpreter on its #! line, which comes first,
+    then the objects it loads."""
+    with open(path, "rb") as program:
+        first = program.readline(4096)
+    if first.startswith(b"#!"):
+        words = first[2:].split()
+        if not words:
+            return []
+        interpreter = os.fsdecode(words[0])
+        entry = {"name": "#!", "path": interpreter, "sha256": filesha(interpreter)}
+        return [entry] + (libraries(interpreter, depth + 1) if entry["sha256"] and depth < 4 else [])
+    # The heap probe, or the user's own preloads, are no part of the program.
+    environment = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+    environment["LC_ALL"] = "C"
+    try:
+        done = subprocess.run(["ldd", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                              errors="surrogateescape", env=environment, timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        raise RunError(f"ldd cannot list the libraries of {path}: {error}") from None
+    found = []
+    for line in done.stdout.splitlines():
+        name, arrow, where = line.strip().partition(" => ")
+        if not arrow:
+            name = where = name.split(" (")[0]
+            if not name.startswith("/"):
+                continue  # the vDSO, or ldd's word for a static program
+        where = None if where.startswith("not found") else where.split(" (")[0]
+        found.append({"name": name, "path": where, "sha256": filesha(where) if where else None})
+    return found
+
+
+SHAS = {}  # SHA-256 by the file's identity and time of change: the programs share most libraries
+
+
+def filesha(path):
+    """The SHA-256 of the file at path, or None where it cannot be read."""
+    try:
+        status = os.stat(path)
+        identity = (path, status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns, status.st_ctime_ns)
+        if identity not in SHAS:
+            SHAS[identity] = digest(path)[1]
+        return SHAS[identity]
+    except OSError:
+        return None
+
+
+def recordedsaved(out):
+    """The copies that the run recorded in out/results.json made, as (path,
+    SHA-256): only these may a later run in out remove."""
+    try:
+        with open(os.path.join(out, "results.json")) as source:
+            stores = json.load(source).get("stores") or []
+    except (OSError, ValueError, AttributeError):
+        return []
+    kept = []
+    for store in stores:
+        if isinstance(store, dict) and isinstance(store.get("saved"), str) and store.get("sha256"):
+            name = os.path.basename(store["saved"])
+            if store["saved"] == os.path.join(PROGRAMS, name) and name not in ("", ".", ".."):
+                kept.append((os.path.join(out, PROGRAMS, name), store["sha256"]))
+    return kept
+
+
+def outtrouble(out):
+    """Why out/programs cannot hold this run's copies, or None."""
+    folder = os.path.join(out, PROGRAMS)
+    if os.path.islink(folder):
+        return f"{folder} is a symbolic link; the copies of the programs go in a folder of out's own"
+    if os.path.exists(folder) and not os.path.isdir(folder):
+        return f"{folder} is not a folder; the copies of the programs go there"
+    return None
+
+
+def keep(out, stores):
+    """Copies every store program to out/programs and adds to its store its
+    copy (relative to out), SHA-256 and libraries.  The copies of the run
+    that out/results.json records go first, each only while it holds the
+    bytes that run wrote; any other file there is left, and a copy takes a
+    free name beside it."""
+    for path, sha in recordedsaved(out):
+        if os.path.isfile(path) and not os.path.islink(path) and filesha(path) == sha:
+            os.remove(path)
+    folder = os.path.join(out, PROGRAMS)
+    os.makedirs(folder, exist_ok=True)
+    for store in stores:
+        base = savedname(store["key"])
+        name, number = base, 1
+        while os.path.lexists(os.path.join(folder, name)):
+            number += 1
+            name = f"{base}.{number}"
+        copy = os.path.join(folder, name)
+        shutil.copyfile(store["path"], copy)
+        os.chmod(copy, 0o555)
+        store.update(saved=os.path.join(PROGRAMS, name), sha256=filesha(copy), libraries=libraries(copy))
+
+
+def earlierrecord(folder):
+    """DIR/results.json as a dict, or why it cannot be had."""
+    path = os.path.join(folder, "results.json")
+    try:
+        with open(path) as source:
+            record = json.load(source)
+    except FileNotFoundError:
+        return None, f"{folder} has no results.json"
+    except (OSError, ValueError) as error:
+        return None, f"{path} cannot be read ({getattr(error, 'strerror', None) or 'not JSON'})"
+    if not isinstance(record, dict):
+        return None, f"{path} is not a record of a run"
+    return record, None
+
+
+def machinetrouble(record, machine):
+    """Why programs that ran on the machine that record names cannot be set
+    beside this machine's, or None."""
+    then = record.get("machine") if isinstance(record.get("machine"), dict) else {}
+    if then.get("cpu") != machine["cpu"]:
+        return f"that run was on another CPU ({then.get('cpu')}; here {machine['cpu']})"
+    if then.get("kernel") != machine["kernel"]:
+        return f"that run was on another kernel (Linux {then.get('kernel')}; here {machine['kernel']})"
+    return None
+
+
+def programtrouble(folder, store):
+    """Why the copy that store records in folder cannot run here as it ran
+    then, or None."""
+    saved = store.get("saved")
+    if not isinstance(saved, str) or not store.get("sha256") or not isinstance(store.get("libraries"), list):
+        return "no copy of its program was kept (an older linebench-compare made that run)"
+    path = os.path.join(folder, saved)
+    if not os.path.isfile(path):
+        return f"{saved} is gone"
+    if filesha(path) != store["sha256"]:
+        return f"{saved} has changed since that run"
+    try:
+        now = libraries(path)
+    except OSError as error:
+        return f"{saved} cannot be read: {error.strerror}"
+    except RunError as error:
+        return str(error)
+    recorded = {entry.get("name"): entry for entry in store["libraries"] if isinstance(entry, dict)}
+    for entry in now:
+        before = recorded.pop(entry["name"], None)
+        if entry["path"] is None:
+            return f"it loads {entry['name']}, which is not found here"
+        if before is None:
+            return f"it now loads {entry['name']} ({entry['path']}), which it did not load then"
+        if (before.get("path"), before.get("sha256")) != (entry["path"], entry["sha256"]):
+            return f"it loads {entry['name']} from {entry['path']}, not the one it loaded then"
+    if recorded:
+        name = next(iter(recorded))
+        return f"it no longer loads {name}"
+    return None
+
+
+def earlierprograms(folder, machine, keys):
+    """DIR's kept programs of the store keys given that can run here, as
+    stores named "KEY (before)" whose ADT is KEY: (stores, why none can run,
+    or None, {key: why its program cannot})."""
+    record, why = earlierrecord(folder)
+    if record is not None:
+        why = machinetrouble(record, machine)
+    if why is None and not os.path.isdir(os.path.join(folder, PROGRAMS)):
+        why = f"{os.path.join(folder, PROGRAMS)} is gone"
+    recorded = {}
+    if why is None:
+        recorded = {store.get("key"): store for store in record.get("stores") or [] if isinstance(store, dict)}
+        if not any("saved" in store for store in recorded.values()):
+            why = "its results.json records no kept programs (an older linebench-compare made that run)"
+    if why is not None:
+        return [], why, {}
+    stores, trouble = [], {}
+    for key in keys:
+        store = recorded.get(key)
+        problem = programtrouble(folder, store) if store else "that run records no program of it"
+        if problem is not None:
+            trouble[key] = problem
+            continue
+        stores.append({"key": BEFORE.format(key), "adt": key, "path": os.path.join(folder, store["saved"]),
+                       "family": store.get("family", "other"), "checkadt": bool(store.get("checkadt")),
+                       "sha256": store["sha256"]})
+    return stores, None, trouble
