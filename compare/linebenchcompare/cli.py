@@ -25,20 +25,21 @@ from .text import SHOWBYTES, shown
 # Runs of every program on every file.  On this project's machine one run
 # strays from its figure's median by a Student t of 2 degrees of freedom and
 # a scale of 5.6% (tests/compare/stats_test.py); with 13 runs a side the rank
-# test then tells 10% apart more than four times in five (README).
+# test then tells 10% apart more than four times in five (docs/compare.md).
 RUNS = 13
 QUICK_RUNS = 3
 # --large: its rungs past the default ladder take minutes a run, so fewer
-# runs, still enough for the rank test to reach α; about an hour here (README).
+# runs, still enough for the rank test to reach α; 6 minutes on a 32 MiB
+# cache, over an hour on a 480 MiB one (docs/compare.md).
 LARGE_RUNS = 5
 # --large grows the shapes whose every line is distinct, where memory grows
 # with the lines.  With 1% distinct, zipf and uniform pass four times a
 # 32 MiB cache only past 10^8 lines, hours of runs; --shapes names them.
 LARGE_SHAPES = ["unique", "ascending"]
 # The timed runs keep to one CPU, by default the last one this process may
-# use: pinned, their spreads narrowed (README).
+# use: pinned, their spreads narrowed (docs/compare.md).
 # Address-space randomisation stays on: turning it off narrowed the spreads
-# too seldom to tell from chance (README).
+# too seldom to tell from chance (docs/compare.md).
 ASLR = "on"
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
