@@ -19,7 +19,7 @@ TICK = os.sysconf("SC_CLK_TCK")
 # A busy share above this warns.  On this project's two cores, the other
 # CPU idled at a few percent while nothing else ran, and a steady load there
 # (one process reading a file from the page cache) kept it 100% busy, which
-# moved 16 of 24 verdicts set against a quiet run (README).
+# moved 16 of 24 verdicts set against a quiet run (docs/compare.md).
 BUSY = 10.0
 # Steal above this warns: the runs' own CPU was taken from them.
 STEAL = 2.0

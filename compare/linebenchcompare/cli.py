@@ -25,40 +25,45 @@ from .text import SHOWBYTES, shown
 # Runs of every program on every file.  On this project's machine one run
 # strays from its figure's median by a Student t of 2 degrees of freedom and
 # a scale of 5.6% (tests/compare/stats_test.py); with 13 runs a side the rank
-# test then tells 10% apart more than four times in five (README).
+# test then tells 10% apart more than four times in five (docs/compare.md).
 RUNS = 13
 QUICK_RUNS = 3
 # --large: its rungs past the default ladder take minutes a run, so fewer
-# runs, still enough for the rank test to reach α; about an hour here (README).
+# runs, still enough for the rank test to reach α; 6 minutes on a 32 MiB
+# cache, over an hour on a 480 MiB one (docs/compare.md).
 LARGE_RUNS = 5
 # --large grows the shapes whose every line is distinct, where memory grows
 # with the lines.  With 1% distinct, zipf and uniform pass four times a
 # 32 MiB cache only past 10^8 lines, hours of runs; --shapes names them.
 LARGE_SHAPES = ["unique", "ascending"]
 # The timed runs keep to one CPU, by default the last one this process may
-# use: pinned, their spreads narrowed (README).
+# use: pinned, their spreads narrowed (docs/compare.md).
 # Address-space randomisation stays on: turning it off narrowed the spreads
-# too seldom to tell from chance (README).
+# too seldom to tell from chance (docs/compare.md).
 ASLR = "on"
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
-In a checkout it first builds the Release preset (only the programs it runs);
-installed, it runs the installed programs and builds nothing.  It generates
-corpora of four shapes from 10^5 to 10^6 lines with linebench-corpus (or takes
-the files given), runs linebench-redblack, linebench-hash and the baselines on
+In a checkout it first builds the Release preset (only the programs and tools
+it runs); installed, it runs the installed programs and builds nothing.  It
+generates corpora of four shapes from 10^5 to 10^6 lines with linebench-corpus
+(or takes the files given), runs the store programs (see --programs) on
 every file several times, interleaved, each run pinned to one CPU, and writes
 OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png (the plot
-needs gnuplot), then prints the fastest store and lookup and every store's
-memory per line for each file.  A verdict is the Mann-Whitney U test on the
-runs with a practical threshold.
+needs gnuplot), with a copy of each program it ran in OUT/programs, then
+prints the fastest store and lookup and every store's memory per line for
+each file.  A verdict is the Mann-Whitney U test on the runs with a practical
+threshold.
 
-The baselines, where the build found their libraries: linebench-stdset
-(std::set), linebench-stdhash (std::unordered_set), linebench-abslflat and
-linebench-abslbtree (Abseil's flat hash set and B-tree), linebench-boostflat
-(Boost's flat hash set), linebench-judysl (Judy's JudySL), linebench-hattrie
-(the HAT-trie), linebench-densehash and linebench-sparsehash (Google's dense
-and sparse hash sets).  In a checkout, tools/deps installs their libraries."""
+The store programs: linebench-redblack and linebench-hash, the stores of
+one's own that the build was given (LINEBENCH_EXTRA_STORES), and the
+baselines, each built where the build finds its library (in a checkout,
+tools/deps installs them): linebench-stdset (std::set), linebench-stdhash
+(std::unordered_set), linebench-abslflat and linebench-abslbtree (Abseil's
+flat hash set and B-tree), linebench-boostflat (Boost's flat hash set; run
+only when named, or with all), linebench-judysl (Judy's JudySL),
+linebench-hattrie (the HAT-trie), linebench-densehash and
+linebench-sparsehash (Google's dense and sparse hash sets)."""
 
 
 class Formatter(argparse.RawDescriptionHelpFormatter):
@@ -85,14 +90,17 @@ class Parser(argparse.ArgumentParser):
 def parser():
     result = Parser(
         prog="linebench-compare", description=DESCRIPTION, formatter_class=Formatter,
-        epilog="Without FILEs, the corpora are generated under OUT/corpora, which must be absent or empty, and "
-        "removed at the end (keep them with --keep-corpora).")
+        epilog="Without FILEs, the corpora are generated under OUT/corpora, which must be absent or empty; the run "
+        "removes the files it generated when it ends, also when it stops or fails (keep them with --keep-corpora), "
+        "and OUT/corpora if it made it.  It keeps its results and the copies of its programs, which replace those "
+        "of the run before it in OUT, and removes nothing else.")
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
     result.add_argument("--out", default=os.path.join(runs.ROOT or "", "out", "compare"),
-                        help="output folder (default: out/compare)")
+                        help="output folder (default: out/compare, in the checkout where run from one)")
     result.runsaction = result.add_argument("--runs", type=int, help=RUNSHELP + ")")
     result.add_argument("--quick", action="store_true",
-                        help="small corpora only, for a smoke test (well under 30 s; too short for verdicts)")
+                        help="small corpora only, 10^3 and 10^4 lines of each shape: a smoke test, too short and "
+                        "too few runs for verdicts")
     result.add_argument("--programs", metavar="LIST",
                         help="comma-separated: programs of the build folder (e.g. linebench-hash) and "
                         "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
@@ -127,7 +135,7 @@ def parser():
     return result
 
 
-RUNSHELP = f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}"
+RUNSHELP = f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}, with --large {LARGE_RUNS}"
 
 
 def runsneeded():

@@ -28,7 +28,7 @@ FAMILIES = ["tree", "chained hash", "open addressing", "trie", "other"]
 
 # The stores that a default run leaves out, to stay under five minutes with
 # its many rounds; --programs all runs them too.  BOOSTFLAT is ABSLFLAT's
-# design in Boost, and its figures track ABSLFLAT's (README).
+# design in Boost, and its figures track ABSLFLAT's (docs/compare.md).
 NOTBYDEFAULT = ["linebench-boostflat"]
 
 
@@ -82,8 +82,8 @@ SHAPES = [
 # carries verdicts: in the cache a lookup takes 0.04 to 0.1 µs, so the
 # repeated shapes start at 3·10^5 lines, and ascending, whose sorted lookups
 # are as fast, has that one rung.  Most of the time goes to the largest
-# unique file, where every line costs a cache miss or more; the README says
-# how long the default run takes.
+# unique file, where every line costs a cache miss or more; docs/compare.md
+# says how long the default run takes.
 LADDER = {
     "unique": [10**5, 3 * 10**5],
     "zipf": [3 * 10**5, 10**6],

@@ -18,7 +18,7 @@ import math
 import statistics
 
 ALPHA = 0.05
-# Ratios of medians within 3% of 1 are level.  In the README's A/A runs, the
+# Ratios of medians within 3% of 1 are level.  In the A/A runs of docs/compare.md, the
 # same build twice, the verdicts that moved were 16% to 21% off, which no
 # threshold below the 10% to be seen removes; 3% keeps what a quiet machine
 # resolves in many runs from being called.

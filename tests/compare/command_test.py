@@ -914,19 +914,21 @@ class smallthings(Folder):
         # runs 0.4, 0.5, 0.6: quartiles 0.45 and 0.55, a spread of 20% of 0.5
         self.assertIn("| X | 0.002 | 0.500 ±20% | 0.200 ±0% |", row)
 
-    def test_helpnamesthedefaultandeverybaselineasthereadmedoes(self):
+    def test_helpnamesthedefaultandeverybaselineastheguidesdo(self):
         done = subprocess.run([COMPARE, "--help"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.assertEqual(done.returncode, 0, done.stderr)
         helptext = " ".join(done.stdout.split())
-        with open(os.path.join(ROOT, "README.md")) as source:
-            readme = source.read()
-        row = next(line for line in readme.splitlines() if line.startswith("| `--programs LIST` |"))
+        with open(os.path.join(ROOT, "docs", "compare.md")) as source:
+            guide = source.read()
+        with open(os.path.join(ROOT, "docs", "stores.md")) as source:
+            stores = source.read()
+        row = next(line for line in guide.splitlines() if line.startswith("| `--programs LIST` |"))
         left = row.split("|")[2].split(" but ")[1]
         self.assertIn(f"(default: every store the build made but {left.replace('`', '').strip()})", helptext)
         for folder in os.listdir(os.path.join(ROOT, "baselines")):
             if os.path.isdir(os.path.join(ROOT, "baselines", folder)):
                 self.assertIn(f"linebench-{folder} ", helptext)
-                self.assertIn(f"`linebench-{folder}`", readme)
+                self.assertIn(f"`linebench-{folder}`", stores)
 
     def test_llcgivesthecachewherethelargeladderandtheplotneedit(self):
         x = stub(self.dir, "x", 0.3, 0.2)

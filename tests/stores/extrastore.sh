@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the source in $1 into $2 with examples/linearprobe as a store of one's
-# own, as the README shows, and runs that store's tests there; then checks
+# own, as docs/yourstore.md shows, and runs that store's tests there; then checks
 # that the build listed it for linebench-compare.
 set -euo pipefail
 source=$1
