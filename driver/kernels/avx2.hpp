@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <immintrin.h>
 
+#include "driver/keptorder.hpp"
 #include "driver/scanmodel.hpp"
 
 // Brackets code compiled for the AVX2 kernel's instructions: every function
@@ -23,22 +24,6 @@
 LINEBENCH_AVX2_BEGIN
 namespace avx2kernel
 {
-// For each set of kept bytes among 8 (bit i: byte i), the shuffle that moves
-// them to the front in order.
-struct shuffletable {
-    std::uint64_t order[256];
-};
-inline constexpr shuffletable shuffles = [] {
-    shuffletable table{};
-    for (unsigned keep = 0; keep < 256; ++keep) {
-        unsigned slot = 0;
-        for (unsigned i = 0; i < 8; ++i)
-            if ((keep >> i) & 1)
-                table.order[keep] |= std::uint64_t{i} << (8 * slot++);
-    }
-    return table;
-}();
-
 struct block {
     static constexpr std::size_t width = 64;
 
@@ -94,7 +79,7 @@ struct block {
         for (unsigned group = 0; group < groups; ++group) {
             auto mask = static_cast<unsigned>(keep >> (8 * group)) & 0xff;
             __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(from + 8 * group));
-            __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&shuffles.order[mask]));
+            __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(&keptorders.order[mask]));
             _mm_storel_epi64(reinterpret_cast<__m128i *>(to + kept), _mm_shuffle_epi8(bytes, order));
             kept += static_cast<std::size_t>(__builtin_popcount(mask));
         }

@@ -8,26 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "driver/keptorder.hpp"
 #include "driver/scanmodel.hpp"
 
 namespace neonkernel
 {
-// For each set of kept bytes among 8 (bit i: byte i), the order that moves
-// them to the front: entry j is the index of the j-th kept byte.
-struct ordertable {
-    std::uint64_t order[256];
-};
-inline constexpr ordertable orders = [] {
-    ordertable table{};
-    for (unsigned keep = 0; keep < 256; ++keep) {
-        unsigned slot = 0;
-        for (unsigned i = 0; i < 8; ++i)
-            if ((keep >> i) & 1)
-                table.order[keep] |= std::uint64_t{i} << (8 * slot++);
-    }
-    return table;
-}();
-
 struct block {
     static constexpr std::size_t width = 64;
 
@@ -80,7 +65,7 @@ struct block {
         for (unsigned group = 0; group < groups; ++group) {
             auto mask = static_cast<unsigned>(keep >> (8 * group)) & 0xff;
             uint8x8_t bytes = vld1_u8(reinterpret_cast<const std::uint8_t *>(from + 8 * group));
-            uint8x8_t order = vcreate_u8(orders.order[mask]);
+            uint8x8_t order = vcreate_u8(keptorders.order[mask]);
             vst1_u8(reinterpret_cast<std::uint8_t *>(to + kept), vtbl1_u8(bytes, order));
             kept += static_cast<std::size_t>(__builtin_popcount(mask));
         }
