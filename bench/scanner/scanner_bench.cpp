@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/scanner/textgen.hpp"
@@ -43,24 +44,17 @@ template <scannerkernel Kernel> void scanpass(benchmark::State &state)
 // a shape are taken side by side.
 int main(int argc, char **argv)
 {
+    const std::pair<const char *, void (*)(benchmark::State &)> passes[] = {
+        {"avx512", scanpass<scannerkernel::avx512>}, {"avx2", scanpass<scannerkernel::avx2>},
+        {"sse2", scanpass<scannerkernel::sse2>},     {"neon", scanpass<scannerkernel::neon>},
+        {"plain", scanpass<scannerkernel::plain>},
+    };
     for (std::int64_t blanks : {0, 1})
-        for (std::int64_t length : {10, 50, 200}) {
-            benchmark::RegisterBenchmark("avx512", scanpass<scannerkernel::avx512>)
-                ->Args({length, blanks})
-                ->ArgNames({"linelen", "blanks"});
-            benchmark::RegisterBenchmark("avx2", scanpass<scannerkernel::avx2>)
-                ->Args({length, blanks})
-                ->ArgNames({"linelen", "blanks"});
-            benchmark::RegisterBenchmark("sse2", scanpass<scannerkernel::sse2>)
-                ->Args({length, blanks})
-                ->ArgNames({"linelen", "blanks"});
-            benchmark::RegisterBenchmark("neon", scanpass<scannerkernel::neon>)
-                ->Args({length, blanks})
-                ->ArgNames({"linelen", "blanks"});
-            benchmark::RegisterBenchmark("plain", scanpass<scannerkernel::plain>)
-                ->Args({length, blanks})
-                ->ArgNames({"linelen", "blanks"});
-        }
+        for (std::int64_t length : {10, 50, 200})
+            for (auto [name, pass] : passes)
+                benchmark::RegisterBenchmark(name, pass)
+                    ->Args({length, blanks})
+                    ->ArgNames({"linelen", "blanks"});
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
