@@ -26,9 +26,9 @@ sys.path.insert(0, os.path.join(ROOT, "compare"))
 # Named compare* here, beside the test classes named after what they test.
 from linebenchcompare import build as comparebuild  # noqa: E402
 from linebenchcompare import busy as comparebusy  # noqa: E402
-from linebenchcompare import cli as comparecli  # noqa: E402
 from linebenchcompare import programs as compareprograms  # noqa: E402
 from linebenchcompare import run as comparerun  # noqa: E402
+from linebenchcompare import session as comparesession  # noqa: E402
 
 COMPARE = os.path.join(ROOT, "compare", "linebench-compare")
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
@@ -602,18 +602,18 @@ class interruption(Folder):
         exception the handler raises there, and the run must stop anyway."""
         handlers = {signum: signal.getsignal(signum) for signum in (signal.SIGINT, signal.SIGTERM)}
         self.addCleanup(lambda: [signal.signal(s, h) for s, h in handlers.items()])
-        self.addCleanup(setattr, comparecli, "caught", None)
+        self.addCleanup(setattr, comparesession, "caught", None)
         self.addCleanup(setattr, sys, "unraisablehook", sys.unraisablehook)
-        sys.unraisablehook = comparecli.quietstops
+        sys.unraisablehook = comparesession.quietstops
 
         class landsinafinaliser:
             def __del__(self):
-                comparecli.stopon(signal.SIGINT, None)
+                comparesession.stopon(signal.SIGINT, None)
 
         with contextlib.redirect_stderr(io.StringIO()) as stderr:
             landsinafinaliser()
         self.assertEqual(stderr.getvalue(), "")
-        run = comparecli.Run.__new__(comparecli.Run)
+        run = comparesession.Run.__new__(comparesession.Run)
         run.reports, run.record, run.perround = {}, {"runs": [], "files": [{}], "stores": [{}]}, 1
         with self.assertRaises(comparerun.Interrupted) as stop:
             run.done(0, "words.txt", {"key": "X"}, {})

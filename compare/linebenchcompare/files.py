@@ -1,0 +1,88 @@
+"""The files that a run of linebench-compare measures: the user's, or the
+generated ladder, each with the facts that the results carry about it, and
+under --large the ladder grown a rung at a time past four times the cache.
+"""
+
+import os
+import shutil
+import statistics
+
+from . import output, plot
+from . import run as runs
+from .output import progress
+from .run import RunError
+from .text import shown
+
+
+def describefiles(run, bindir):
+    """(path, facts) of every file, facts being what results carry about it."""
+    args = run.args
+    if args.files:
+        return withfacts(run, [(os.path.abspath(f), plot.YOURFILES, None) for f in args.files])
+    return generated(run, bindir, runs.corpusplan(run.corpora.path, args.quick, args.seed, args.shapes))
+
+
+def generated(run, bindir, plan):
+    """Writes the corpora of plan, each the run's own from before it is
+    begun; returns their (path, facts)."""
+    descriptions = {name: text for name, text, _ in runs.SHAPES}
+    for path, _, _ in plan:
+        run.corpora.file(os.path.basename(path))
+    runs.generatecorpora(bindir, plan, progress)
+    return withfacts(run, [(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan])
+
+
+def withfacts(run, planned):
+    files = []
+    for path, shape, source in planned:
+        run.stamps[path] = stamp(path)
+        size, sha = runs.digest(path)
+        files.append((path, {"file": shown(os.path.basename(path)), "path": path, "shape": shape, "size": size,
+                             "sha256": sha, "source": source or output.mdescape(shown(path))}))
+    return files
+
+
+def largestmemory(reports, path):
+    """(lines, bytes that the hungriest store held) on the file at path: its
+    median bytes per distinct line times the distinct lines."""
+    stored = [r for (p, _), r in reports.items() if p == path]
+    return stored[0][0]["lines"], max(statistics.median(r["bytes_per_line"] for r in store) * store[0]["distinct"]
+                                      for store in stored)
+
+
+def growladders(run, bindir, files, measurefiles):
+    """--large: each shape's ladder grows by a rung at a time, each measured
+    before the next is sized, until the largest store's memory on the last
+    rung passes four times the last-level cache."""
+    cache, level = run.args.cache
+    name = runs.cachename(level)
+    target = 4 * cache
+    run.record["large"] = {"cache_level": level, "cache_bytes": cache, "target_bytes": target}
+    corpora = run.corpora.path
+    for shape in dict.fromkeys(facts["shape"] for _, facts in files):
+        while True:
+            path, facts = max(((p, f) for p, f in files if f["shape"] == shape), key=lambda pf: pf[1]["size"])
+            lines, memory = largestmemory(run.reports, path)
+            if memory >= target:
+                progress(f"compare: --large: {shape} done: {memory / 2**20:.0f} MiB on {lines} lines, past "
+                         f"4 x {name} of {cache / 2**20:g} MiB")
+                break
+            more = runs.nextrung(lines, memory, target)
+            if more is None:
+                progress(f"compare: --large: {shape} stops at {lines} lines: the next rung would need more lines "
+                         "than the programs count")
+                break
+            size = facts["size"] * more / lines
+            free = shutil.disk_usage(corpora).free
+            if free < 1.5 * size:
+                raise RunError(f"--large: the next {shape} rung, {more} lines, needs about {size / 1e9:.1f} GB "
+                               f"and {corpora} has {free / 1e9:.1f} GB free")
+            rung = generated(run, bindir, [runs.corpus(corpora, shape, more, run.args.seed)])
+            files += rung
+            run.record["files"] += [dict(facts) for _, facts in rung]
+            measurefiles([path for path, _ in rung])
+
+
+def stamp(path):
+    status = os.stat(path)
+    return status.st_size, status.st_mtime_ns, status.st_ino, status.st_dev
