@@ -3,11 +3,14 @@ its runs, from the kernel's CPU time counters in /proc/stat.
 
 Around every timed run it reads each CPU's busy time (user, nice, system,
 irq and softirq; guest time is counted within user), its total and its
-steal time.  The figure is the busy share of the CPUs other than the one
-the runs are pinned to; when they are not pinned, of every CPU, less this
-process's and its runs' own time, over the time left to others.  Steal, the
-time a hypervisor gave the CPUs to other guests, is a share of every CPU's
-time, where the kernel counts it.
+steal time.  Two figures come of them.  The busy share of the CPUs other
+than the one the runs are pinned to, less this process's own time; when they
+are not pinned, of every CPU, less this process's and its runs' own time,
+over the time left to others.  And the share of the runs' own CPU that
+others took: its busy time less the runs' CPU time, which the kernel counts
+for the waited-for children, and less this process's, which may have run
+there too, over its whole time.  Steal, the time a hypervisor gave the CPUs
+to other guests, is a share of every CPU's time, where the kernel counts it.
 """
 
 import os
@@ -57,7 +60,9 @@ class Watch:
 
     def __init__(self, cpu):
         self.cpu = cpu
-        self.rounds = {}  # round -> [others' busy, others' total, steal, every CPU's total, seconds]
+        # round -> [others' busy, others' total, steal, every CPU's total,
+        # seconds, others' busy on the runs' CPU, its total]
+        self.rounds = {}
         self.counted = set()  # the CPUs whose busy time is others'
         self.steal = False
 
@@ -76,15 +81,17 @@ class Watch:
         others = [cpu for cpu in delta if cpu != self.cpu] if self.cpu in delta else list(delta)
         self.counted.update(others)
         own = (ownafter - ownbefore) * TICK
+        runs = (childafter - childbefore) * TICK
+        pinnedbusy, pinnedtotal = delta[self.cpu][:2] if self.cpu in delta else (0, 0)
         if self.cpu not in delta:
-            own += (childafter - childbefore) * TICK
+            own += runs
         busy = sum(delta[cpu][0] for cpu in others) - own
         total = sum(delta[cpu][1] for cpu in others) - (own if self.cpu not in delta else 0)
         steals = [delta[cpu][2] for cpu in delta]
         steal = None if None in steals else sum(steals)
-        sums = self.rounds.setdefault(lap + 1, [0.0, 0.0, 0.0, 0.0, 0.0])
+        sums = self.rounds.setdefault(lap + 1, [0.0] * 7)
         for index, value in enumerate((busy, total, steal or 0, sum(d[1] for d in delta.values()),
-                                       time.monotonic() - started)):
+                                       time.monotonic() - started, pinnedbusy - runs - own, pinnedtotal)):
             sums[index] += value
         self.steal = steal is not None
 
@@ -94,14 +101,18 @@ class Watch:
         if not self.rounds:
             return None
 
+        def share(busy, total):
+            return round(100 * min(max(busy, 0) / total, 1), 1) if total > 0 else None
+
         def shares(sums):
-            busy, total, steal, everything, _ = sums
-            return {"other_busy_pct": round(100 * min(max(busy, 0) / total, 1), 1) if total > 0 else None,
+            busy, total, steal, everything, _, pinnedbusy, pinnedtotal = sums
+            return {"other_busy_pct": share(busy, total), "pinned_busy_pct": share(pinnedbusy, pinnedtotal),
                     "steal_pct": round(100 * steal / everything, 1) if self.steal and everything > 0 else None}
 
-        whole = [sum(sums[index] for sums in self.rounds.values()) for index in range(5)]
+        whole = [sum(sums[index] for sums in self.rounds.values()) for index in range(7)]
         figures = shares(whole)
         return dict(figures, cpus=sorted(self.counted), pinned=self.cpu if self.cpu not in self.counted else None,
                     seconds=round(whole[4], 1), busy_threshold_pct=BUSY, steal_threshold_pct=STEAL,
-                    busy=(figures["other_busy_pct"] or 0) > BUSY or (figures["steal_pct"] or 0) > STEAL,
+                    busy=max(figures["other_busy_pct"] or 0, figures["pinned_busy_pct"] or 0) > BUSY
+                    or (figures["steal_pct"] or 0) > STEAL,
                     rounds=[dict(shares(sums), round=lap) for lap, sums in sorted(self.rounds.items())])

@@ -352,9 +352,8 @@ def statfile(ticks):
 
 class busy(Folder):
     """Other processes' share of the machine, from counters that the stub
-    advances in a stand-in for /proc/stat on every run: per run, the other
-    CPU 6000 ticks user, 2000 system, 1500 idle and 500 steal (80% busy);
-    the runs' CPU 9500 user and 500 steal (5% steal over both)."""
+    advances in a stand-in for /proc/stat on every run, each CPU's user,
+    nice, system, idle, iowait, irq, softirq and steal ticks."""
 
     def loaded(self, other, pinned):
         stat = os.path.join(self.dir, "stat")
@@ -362,18 +361,23 @@ class busy(Folder):
         write(count, "0\n")
         cpu = max(os.sched_getaffinity(0))
         write(stat, statfile({cpu: [0] * 8, cpu + 1: [0] * 8}))
+        fields = " ".join(["%d"] * 8)
         lines = (f"n=$(($(cat {count}) + 1)); echo $n > {count}\n"
-                 f"printf 'cpu{cpu} %d 0 0 0 0 0 0 %d\\ncpu{cpu + 1} %d 0 %d %d 0 0 0 %d\\n' "
+                 f"printf 'cpu{cpu} {fields}\\ncpu{cpu + 1} {fields}\\n' "
                  + " ".join(f"$((n * {t}))" for t in pinned + other) + f" > {stat}\n")
         program = stub(self.dir, "loaded", 0.3, 0.2, then=lines)
         return compare("--programs", f"X={program}", "--runs", "4", "--cpu", str(cpu), "--out", self.dir, self.text,
                        env=dict(os.environ, COMPARE_PROC_STAT=stat))
 
     def test_abusyothercpuandstealarenamedwiththeirfigures(self):
-        done = self.loaded(other=[6000, 2000, 1500, 500], pinned=[9500, 500])
+        """Per run, the other CPU 8000 of 10,000 ticks busy (user, system,
+        irq and softirq; not iowait) and 500 steal, the runs' CPU 500 steal:
+        80% busy, 5% steal over both."""
+        done = self.loaded(other=[5000, 0, 2000, 1000, 500, 600, 400, 500], pinned=[0, 0, 0, 9000, 500, 0, 0, 500])
         self.assertEqual(done.returncode, 0, done.stderr)
         figures = readjson(self.dir)["busy"]
-        self.assertEqual((figures["other_busy_pct"], figures["steal_pct"], figures["busy"]), (80.0, 5.0, True))
+        self.assertEqual((figures["other_busy_pct"], figures["pinned_busy_pct"], figures["steal_pct"],
+                          figures["busy"]), (80.0, 0.0, 5.0, True))
         self.assertEqual([r["other_busy_pct"] for r in figures["rounds"]], [80.0] * 4)
         with open(os.path.join(self.dir, "results.md")) as md:
             top = md.read().split("\n\n")[1]
@@ -381,33 +385,46 @@ class busy(Folder):
             self.assertIn(f"Busy machine: other processes used 80% of CPU {max(os.sched_getaffinity(0)) + 1}", said)
             self.assertIn("gave 5% of the time to other guests (steal)", said)
 
-    def test_aquietmachineisnotnamed(self):
-        done = self.loaded(other=[50, 0, 9950, 0], pinned=[10000, 0])
-        self.assertEqual(done.returncode, 0, done.stderr)
-        figures = readjson(self.dir)["busy"]
-        self.assertEqual((figures["other_busy_pct"], figures["steal_pct"], figures["busy"]), (0.5, 0.0, False))
-        self.assertNotIn("Busy machine", done.stdout)
+    def test_aloadontherunsowncpuisnamedandaquietmachineisnot(self):
+        """The runs' CPU 4000 of 10,000 ticks busy a run, 1000 more in
+        iowait: of the stub's few milliseconds a run, 40.0% is others'."""
+        cpu = max(os.sched_getaffinity(0))
+        for pinned, figures, said in (
+                ([0, 0, 0, 10000, 0, 0, 0, 0], (0.5, 0.0, False), None),
+                ([3000, 0, 500, 5000, 1000, 300, 200, 0], (0.5, 40.0, True),
+                 f"Busy machine: other processes used 40% of CPU {cpu}, the runs' own CPU, while the runs were timed")):
+            with self.subTest(pinned=pinned):
+                done = self.loaded(other=[50, 0, 0, 9950, 0, 0, 0, 0], pinned=pinned)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                found = readjson(self.dir)["busy"]
+                self.assertEqual((found["other_busy_pct"], found["pinned_busy_pct"], found["busy"]), figures)
+                self.assertEqual("Busy machine" in done.stdout, said is not None)
+                self.assertIn(said or "", done.stdout)
 
-    def test_unpinnedtherunsowntimeisleftout(self):
-        """Every CPU counts; this process's and its children's CPU time,
-        which os.times sees, comes off the busy time and the total alike."""
-        with tempfile.TemporaryDirectory() as folder:
-            stat = os.path.join(folder, "stat")
-            write(stat, statfile({0: [0] * 8, 1: [0] * 8}))
-            self.addCleanup(setattr, comparebusy, "STAT", comparebusy.STAT)
-            comparebusy.STAT = stat
-            watch = comparebusy.Watch(None)
-            mark = watch.mark()
-            subprocess.run(["/bin/sh", "-c", "i=0; while [ $i -lt 500000 ]; do i=$((i + 1)); done"], check=True)
-            while os.times().user - mark[1][0] < 0.2:
-                pass
-            after = os.times()
-            write(stat, statfile({0: [400, 0, 0, 600, 0, 0, 0, 0], 1: [1000, 0, 0, 0, 0, 0, 0, 0]}))
-            watch.add(0, mark)
-        spent = (after.user + after.system + after.children_user + after.children_system - sum(mark[1])) * \
-            comparebusy.TICK
-        self.assertGreaterEqual(spent, 30)
-        self.assertAlmostEqual(watch.summary()["other_busy_pct"], 100 * (1400 - spent) / (2000 - spent), delta=0.2)
+    def test_therunsowntimeisleftout(self):
+        """This process's and its children's CPU time, which os.times sees,
+        comes off the busy time: unpinned, of every CPU, and off the total
+        too; pinned to CPU 0, off that CPU's."""
+        for cpu in (None, 0):
+            with self.subTest(cpu=cpu), tempfile.TemporaryDirectory() as folder:
+                stat = os.path.join(folder, "stat")
+                write(stat, statfile({0: [0] * 8, 1: [0] * 8}))
+                self.addCleanup(setattr, comparebusy, "STAT", comparebusy.STAT)
+                comparebusy.STAT = stat
+                watch = comparebusy.Watch(cpu)
+                mark = watch.mark()
+                subprocess.run(["/bin/sh", "-c", "i=0; while [ $i -lt 500000 ]; do i=$((i + 1)); done"], check=True)
+                while os.times().user - mark[1][0] < 0.2:
+                    pass
+                after = os.times()
+                write(stat, statfile({0: [400, 0, 0, 600, 0, 0, 0, 0], 1: [1000, 0, 0, 0, 0, 0, 0, 0]}))
+                watch.add(0, mark)
+                spent = (after.user + after.system + after.children_user + after.children_system - sum(mark[1])) * \
+                    comparebusy.TICK
+                self.assertGreaterEqual(spent, 30)
+                figure, expected = (("other_busy_pct", 100 * (1400 - spent) / (2000 - spent)) if cpu is None
+                                    else ("pinned_busy_pct", 100 * (400 - spent) / 1000))
+                self.assertAlmostEqual(watch.summary()[figure], expected, delta=0.2)
 
 
 class parsing(Folder):
