@@ -716,15 +716,19 @@ class ownfiles(Folder):
 
 
 class failedruns(Folder):
-    def test_aprogramthatfailsinroundthreekeepstheroundsbefore(self):
-        x = stub(self.dir, "x", 0.3, 0.2, before='[ $n -ne 3 ] || { echo oops; exit 3; }')
-        done = compare("--programs", f"X={x}", "--runs", "5", "--out", self.dir, self.text)
-        self.oneline(done, 1, "failed with status 3 on")
-        self.assertIn(os.path.join(self.dir, "results.json"), laststderr(done))
-        record = readjson(self.dir)
-        self.assertEqual((record["complete"], record["stopped_by"], len(record["runs"]), record["rounds_finished"]),
-                         (False, None, 2, 2))
-        self.assertIn("failed with status 3", record["failure"])
+    def test_aprogramthatfailskeepstheroundsbeforeandwhy(self):
+        """On its third run, and on its very first, which leaves no figures."""
+        for failing in (1, 3):
+            with self.subTest(failing=failing):
+                x = stub(self.dir, f"x{failing}", 0.3, 0.2, before=f'[ $n -ne {failing} ] || {{ echo oops; exit 3; }}')
+                done = compare("--programs", f"X={x}", "--runs", "5", "--out", self.dir, self.text)
+                self.oneline(done, 1, "failed with status 3 on")
+                record = readjson(self.dir)
+                self.assertEqual((record["complete"], record["stopped_by"], len(record["runs"]),
+                                  record["rounds_finished"]), (False, None, failing - 1, failing - 1))
+                kept = os.path.join(self.dir, "results.json")
+                self.assertIn(f"compare: {record['failure']}; what it did is in {kept}", laststderr(done))
+                self.assertIn("failed with status 3", record["failure"])
         with open(os.path.join(self.dir, "results.csv"), newline="") as results:
             row, = csv.DictReader(results)
         self.assertEqual((row["runs"], row["store_us_runs"]), ("2", "0.3 0.3"))
