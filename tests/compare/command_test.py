@@ -799,9 +799,8 @@ case " $* " in *" linebench-broken "*)
     exit 1;;
 esac
 if [ -n "$HANGPID" ]; then
-    setsid sleep 300 &
-    trap 'kill $!; exit 143' TERM
-    echo $! > "$HANGPID.part" && mv "$HANGPID.part" "$HANGPID"
+    sh -c 'trap "touch \\"$HANGPID.stopped\\"; exit 143" TERM; sleep 300 &
+        echo $PPID > "$HANGPID.part" && mv "$HANGPID.part" "$HANGPID"; wait' &
     wait
 fi
 """
@@ -879,13 +878,15 @@ fi
                                            env=dict(self.env, HANGPID=hang))
                 waitfor(hang, process)
                 with open(hang) as source:
-                    compiler = int(source.read())
+                    group = int(source.read())
                 process.send_signal(signum)
                 _, stderr = process.communicate(timeout=120)
                 self.assertEqual(process.returncode, 128 + signum, stderr)
                 self.assertIn(f"stopped by {signum.name} before the first run", stderr.strip().splitlines()[-1])
+                # cmake's child, in its group, was told to stop, not killed
+                self.assertTrue(os.path.exists(hang + ".stopped"), "killed, not stopped")
                 with self.assertRaises(ProcessLookupError):
-                    os.kill(compiler, 0)
+                    os.killpg(group, 0)
 
 
 class buildcause(unittest.TestCase):
