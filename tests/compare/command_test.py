@@ -364,15 +364,15 @@ class busy(Folder):
         fields = " ".join(["%d"] * 8)
         lines = (f"n=$(($(cat {count}) + 1)); echo $n > {count}\n"
                  f"printf 'cpu{cpu} {fields}\\ncpu{cpu + 1} {fields}\\n' "
-                 + " ".join(f"$((n * {t}))" for t in pinned + other) + f" > {stat}\n")
+                 + " ".join(f"$((n * {10 * t}))" for t in pinned + other) + f" > {stat}\n")
         program = stub(self.dir, "loaded", 0.3, 0.2, then=lines)
         return compare("--programs", f"X={program}", "--runs", "4", "--cpu", str(cpu), "--out", self.dir, self.text,
                        env=dict(os.environ, COMPARE_PROC_STAT=stat))
 
     def test_abusyothercpuandstealarenamedwiththeirfigures(self):
-        """Per run, the other CPU 8000 of 10,000 ticks busy (user, system,
-        irq and softirq; not iowait) and 500 steal, the runs' CPU 500 steal:
-        80% busy, 5% steal over both."""
+        """Per run, the other CPU 80,000 of 100,000 ticks busy (user,
+        system, irq and softirq; not iowait) and 5000 steal, the runs' CPU
+        5000 steal: 80% busy, 5% steal over both."""
         done = self.loaded(other=[5000, 0, 2000, 1000, 500, 600, 400, 500], pinned=[0, 0, 0, 9000, 500, 0, 0, 500])
         self.assertEqual(done.returncode, 0, done.stderr)
         figures = readjson(self.dir)["busy"]
@@ -386,8 +386,8 @@ class busy(Folder):
             self.assertIn("gave 5% of the time to other guests (steal)", said)
 
     def test_aloadontherunsowncpuisnamedandaquietmachineisnot(self):
-        """The runs' CPU 4000 of 10,000 ticks busy a run, 1000 more in
-        iowait: of the stub's few milliseconds a run, 40.0% is others'."""
+        """The runs' CPU 40,000 of 100,000 ticks busy a run, 10,000 more in
+        iowait: less the stub's few milliseconds, 40.0% is others'."""
         cpu = max(os.sched_getaffinity(0))
         for pinned, figures, said in (
                 ([0, 0, 0, 10000, 0, 0, 0, 0], (0.5, 0.0, False), None),
@@ -403,28 +403,39 @@ class busy(Folder):
 
     def test_therunsowntimeisleftout(self):
         """This process's and its children's CPU time, which os.times sees,
-        comes off the busy time: unpinned, of every CPU, and off the total
-        too; pinned to CPU 0, off that CPU's."""
-        for cpu in (None, 0):
-            with self.subTest(cpu=cpu), tempfile.TemporaryDirectory() as folder:
+        comes off the busy time once: unpinned, off every CPU's, and off the
+        total too; pinned, this process's, kept off the runs' CPU meanwhile,
+        off the other CPU's, and the children's off the runs' CPU's as far as
+        its busy time holds it, the rest off the other CPU's."""
+        for pinned, ticks in ((None, 400), (0, 400), (0, 5)):
+            with self.subTest(pinned=pinned, ticks=ticks), tempfile.TemporaryDirectory() as folder:
                 stat = os.path.join(folder, "stat")
                 write(stat, statfile({0: [0] * 8, 1: [0] * 8}))
                 self.addCleanup(setattr, comparebusy, "STAT", comparebusy.STAT)
                 comparebusy.STAT = stat
-                watch = comparebusy.Watch(cpu)
+                allowed = os.sched_getaffinity(0)
+                watch = comparebusy.Watch(pinned)
                 mark = watch.mark()
+                self.assertEqual(os.sched_getaffinity(0), allowed - {pinned})
                 subprocess.run(["/bin/sh", "-c", "i=0; while [ $i -lt 500000 ]; do i=$((i + 1)); done"], check=True)
                 while os.times().user - mark[1][0] < 0.2:
                     pass
                 after = os.times()
-                write(stat, statfile({0: [400, 0, 0, 600, 0, 0, 0, 0], 1: [1000, 0, 0, 0, 0, 0, 0, 0]}))
+                write(stat, statfile({0: [ticks, 0, 0, 1000 - ticks, 0, 0, 0, 0], 1: [1000, 0, 0, 0, 0, 0, 0, 0]}))
                 watch.add(0, mark)
-                spent = (after.user + after.system + after.children_user + after.children_system - sum(mark[1])) * \
-                    comparebusy.TICK
-                self.assertGreaterEqual(spent, 30)
-                figure, expected = (("other_busy_pct", 100 * (1400 - spent) / (2000 - spent)) if cpu is None
-                                    else ("pinned_busy_pct", 100 * (400 - spent) / 1000))
-                self.assertAlmostEqual(watch.summary()[figure], expected, delta=0.2)
+                self.assertEqual(os.sched_getaffinity(0), allowed)
+                own = (after.user + after.system - mark[1][0]) * comparebusy.TICK
+                runs = (after.children_user + after.children_system - mark[1][1]) * comparebusy.TICK
+                self.assertGreaterEqual(min(own, runs), 10)
+                figures = watch.summary()
+                there = min(runs, ticks)
+                if pinned is None:
+                    pinnedshare, othershare = None, 100 * (1000 + ticks - own - runs) / (2000 - own - runs)
+                else:
+                    pinnedshare, othershare = (ticks - there) / 10, (1000 - own - runs + there) / 10
+                self.assertEqual(figures["pinned_busy_pct"] is None, pinnedshare is None)
+                self.assertAlmostEqual(figures["pinned_busy_pct"] or 0, pinnedshare or 0, delta=0.2)
+                self.assertAlmostEqual(figures["other_busy_pct"], othershare, delta=0.2)
 
 
 class parsing(Folder):
