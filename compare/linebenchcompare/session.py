@@ -199,7 +199,7 @@ def execute(run):
         for facts in run.record["files"]:
             facts["shape_figures"] = shapes[facts["path"]]
     summaries, winners, against, settings = writeresults(run, files, shapes, shapenote)
-    note = plot.writeplot(args.out, summaries, stores, args.cache)
+    note = plot.writeplot(args.out, summaries, stores, args.cache, winners=winners)
     checkstop()
     run.record["complete"] = True
     run.save()
@@ -256,9 +256,9 @@ def keep(run, why):
         return f"results.json could not be written: {error.strerror}"
     try:
         files = [(facts["path"], facts) for facts in run.record["files"]]
-        summaries, _, _, _ = writeresults(run, files, None,
-                                          "No compares or nodes per lookup: the run did not finish", why)
-        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False)
+        summaries, winners, _, _ = writeresults(run, files, None,
+                                                "No compares or nodes per lookup: the run did not finish", why)
+        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False, winners=winners)
         run.save()
     except (OSError, stats.Disagreement):
         return f"what it did is in {json}"
