@@ -13,6 +13,7 @@ import hashlib
 import io
 import json
 import os
+import pty
 import shutil
 import signal
 import subprocess
@@ -769,6 +770,10 @@ class build(unittest.TestCase):
 
     CMAKE = """#!/bin/sh
 echo "$*" >> "$CMAKELOG"
+if [ -n "$SLOW" ]; then
+    [ "$1" = --build ] || echo "-- linebench-boostflat left out: no Boost 1.81 or later (tools/deps installs it)"
+    [ "$1" != --build ] || { echo "[1/2] Building CXX object a.o"; sleep 1.5; echo "[2/2] Linking CXX executable b"; }
+fi
 [ "$1" = --build ] || exit 0
 case " $* " in *" linebench-broken "*)
     echo "FAILED: CMakeFiles/linebench-broken.dir/driver/linebench.cpp.o"
@@ -830,6 +835,31 @@ fi
         self.assertNotIn("Traceback", done.stderr)
         self.assertIn("/src/broken/binding.hpp:12:5: error: 'storecontainr' does not name a type",
                       laststderr(done))
+
+    def test_aterminalseesthebuildsstepsthelogalineastage(self):
+        """On a terminal the build's line counts its steps as ninja does; in
+        a log the stages' lines alone.  A baseline left out is said in both."""
+        leftout = "compare: linebench-boostflat left out: no Boost 1.81 or later (tools/deps installs it)"
+        env = dict(self.env, SLOW="1")
+        done = subprocess.run([self.compare, "--out", self.out, "--programs", "linebench-hash", "--runs", "1",
+                               self.text], stderr=subprocess.PIPE, text=True, env=env, timeout=300)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stderr.splitlines()[:3], ["compare: configuring the Release preset", leftout,
+                                                        "compare: building linebench-hash, heapprobe, linebench-shape"])
+        self.assertNotIn("[1/2]", done.stderr)
+        main, terminal = pty.openpty()
+        process = subprocess.Popen([self.compare, "--out", self.out, "--programs", "linebench-hash", "--runs", "1",
+                                    self.text], stdin=terminal, stdout=terminal, stderr=terminal, env=env)
+        os.close(terminal)
+        seen = b""
+        with contextlib.suppress(OSError):  # EIO once the terminal's last writer has gone
+            while chunk := os.read(main, 4096):
+                seen += chunk
+        os.close(main)
+        self.assertEqual(process.wait(timeout=300), 0, seen)
+        shown = seen.decode(errors="replace")
+        self.assertRegex(shown, r"compare: building, \d s: \[1/2\] Building CXX object a\.o")
+        self.assertIn(leftout + "\r\n", shown)
 
     def test_whatneedsnobuildischeckedbeforeit(self):
         other = os.path.join(os.path.dirname(self.out), "other")
