@@ -102,9 +102,9 @@ def parser():
                         "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
                         f"(default: every store the build made but {', '.join(runs.NOTBYDEFAULT)})")
     result.add_argument("--against", metavar="DIR",
-                        help="set this run's figures beside those of DIR, an earlier run (or its results.csv or "
-                        "results.json), for the files of the same content: DIR's kept programs run beside this "
-                        "run's as KEY (before), or where they cannot run here, its recorded runs")
+                        help="set this run's figures beside those of DIR, an earlier run (or its results file, a "
+                        ".csv or .json of any name), for the files of the same content: DIR's kept programs run "
+                        "beside this run's as KEY (before), or where they cannot run here, its recorded runs")
     result.add_argument("--large", action="store_true",
                         help="extend each shape's ladder until the largest store's memory passes four times the "
                         f"last-level cache (default shapes {','.join(LARGE_SHAPES)}, runs {LARGE_RUNS})")
@@ -160,8 +160,25 @@ def filetrouble(path):
     if not os.access(path, os.R_OK):
         return "cannot be read (permission denied)"
     if status.st_size == 0:
+        if hascontent(path):
+            return ("reports a size of 0 but has content, as the kernel's files under /proc and /sys do: the "
+                    "programs map a file by its size; copy it into a file of your own first")
         return "is empty: the programs cannot map an empty file"
     return None
+
+
+def hascontent(path):
+    """Whether a byte can be read from path, which stat calls empty."""
+    try:
+        handle = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    except OSError:
+        return False
+    try:
+        return bool(os.read(handle, 1))
+    except OSError:
+        return False
+    finally:
+        os.close(handle)
 
 
 def outtrouble(out):
@@ -191,9 +208,21 @@ def parsesize(text):
     return int(size) if 1 <= size < 2**50 else None
 
 
+def joinnegative(argv):
+    """argv with a value such as -5M after --llc joined to it, as argparse
+    takes a word that starts with - for an option, and would refuse it as
+    a missing value rather than as a size."""
+    joined = list(argv)
+    for at in range(len(joined) - 1):
+        if joined[at] == "--llc" and re.match(r"-[\d.]", joined[at + 1]):
+            joined[at:at + 2] = [f"--llc={joined[at + 1]}"]
+            break
+    return joined
+
+
 def parsearguments(argv):
     command = parser()
-    args = command.parse_args(argv)
+    args = command.parse_args(joinnegative(argv))
     error = command.error
     if args.runs is None:
         args.runs = QUICK_RUNS if args.quick else LARGE_RUNS if args.large else RUNS
@@ -245,6 +274,8 @@ def parsearguments(argv):
         args.shapes = LARGE_SHAPES
     if args.llc is not None:
         size = parsesize(args.llc)
+        if size is None and args.llc.strip().startswith("-"):
+            error(f"--llc {args.llc}: a size cannot be negative; give the cache's size, such as 32M")
         if size is None:
             error(f"--llc {args.llc}: not a size, such as 32M, 512K or 33554432")
         args.cache = (size, None)
@@ -300,16 +331,21 @@ def toolsmissing(folder, files):
 
 
 def checkagainst(args, error):
-    """--against: the earlier run's folder and its results.csv, which must
+    """--against: the earlier run's folder and its results file, which must
     not be this run's own output folder, where this run would replace them;
-    the CSV is read here, before the build."""
+    the file is read here, before the build."""
     if args.against is None:
-        args.againstdir = args.earlier = None
+        args.againstdir = args.againstrecord = args.earlier = None
         return
-    args.againstdir = os.path.abspath(results.resultsfolder(args.against))
-    args.against = os.path.abspath(results.resultspath(args.against))
+    given = args.against
+    if os.path.isfile(given) and not results.isresultsfile(given):
+        error(f"--against {given}: a file, but no results file (.csv or .json) nor a run's folder")
+    args.againstdir = os.path.abspath(results.resultsfolder(given))
+    args.againstrecord = os.path.abspath(results.recordpath(given))
+    args.against = os.path.abspath(results.resultspath(given))
     if not os.path.isfile(args.against):
-        error(f"--against: no results.csv at {args.against}")
+        error(f"--against {given}: no such file" if results.isresultsfile(given) else
+              f"--against: no results.csv at {args.against}")
     if os.path.realpath(args.againstdir) == os.path.realpath(args.out):
         error(f"--against {args.againstdir} is this run's --out: the run would replace what it is set against; "
               "give it another --out")

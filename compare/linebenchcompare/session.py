@@ -223,7 +223,8 @@ def planagainst(run, stores, earlier):
         return []
     args = run.args
     keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
-    befores, why, trouble = programs.earlierprograms(args.againstdir, run.record["machine"], keys)
+    befores, why, trouble = programs.earlierprograms(args.againstdir, run.record["machine"], keys,
+                                                     args.againstrecord)
     clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "

@@ -117,18 +117,21 @@ class against(Folder):
     def test_afasterprogramreadsfasterwiththeratioofnowoverbefore(self):
         before = self.firstrun()
         fast = stub(self.dir, "fast", 0.150, 0.150)
-        # the CSV itself names the earlier run as well as its folder
-        done = compare("--programs", f"X={fast}", "--runs", "5", "--out", os.path.join(self.dir, "now"),
-                       "--against", os.path.join(before, "results.csv"), self.text)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        row, = readjson(os.path.join(self.dir, "now"))["against"]["rows"]
-        self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
-        self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.75)
-        self.assertEqual((row["store_us"]["verdict"], row["lookup_us"]["verdict"]), ("faster", "faster"))
-        self.assertIn("0.300 -> 0.150 x0.50 [0.50, 0.50] faster", done.stdout)
-        self.assertIn("0.200 -> 0.150 x0.75 [0.75, 0.75] faster", done.stdout)
-        with open(os.path.join(self.dir, "now", "results.md")) as md:
-            self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", md.read())
+        # a results file of any name names the earlier run as well as its folder
+        for suffix in ("csv", "json"):
+            shutil.copyfile(os.path.join(before, f"results.{suffix}"), os.path.join(before, f"earlier.{suffix}"))
+            now = os.path.join(self.dir, f"now-{suffix}")
+            done = compare("--programs", f"X={fast}", "--runs", "5", "--out", now,
+                           "--against", os.path.join(before, f"earlier.{suffix}"), self.text)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            row, = readjson(now)["against"]["rows"]
+            self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
+            self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.75)
+            self.assertEqual((row["store_us"]["verdict"], row["lookup_us"]["verdict"]), ("faster", "faster"))
+            self.assertIn("0.300 -> 0.150 x0.50 [0.50, 0.50] faster", done.stdout)
+            self.assertIn("0.200 -> 0.150 x0.75 [0.75, 0.75] faster", done.stdout)
+            with open(os.path.join(now, "results.md")) as md:
+                self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", md.read())
 
     def test_afileisknownbyitsbytesnotitsname(self):
         before = self.firstrun()
@@ -459,6 +462,9 @@ class badinput(Folder):
             (["--out", os.path.join(afile, "out"), afile], "cannot be written"),
             (["--out", "/proc/compare", afile], "cannot be written"),
             (["--against", self.dir, afile], "no results.csv at"),
+            (["--against", "gone.json", afile], "--against gone.json: no such file"),
+            (["--llc", "-5M", afile], "--llc -5M: a size cannot be negative"),
+            (["/proc/cpuinfo"], "/proc/cpuinfo: reports a size of 0 but has content"),
             # options that cannot apply to FILEs
             (["--quick", afile], "--quick applies to the generated corpora only"),
             (["--seed", "2", afile], "--seed applies to the generated corpora only"),
