@@ -45,10 +45,11 @@ def reportrow(store, lookup, getline="0.050"):
 
 
 def stub(folder, name, store, lookup, sleep=0.0, report=True, rowfile=None, then="", before="", getline="0.050",
-         mark=None):
+         mark=None, clock=()):
     """A program that prints a report of fixed figures, or the row in
-    rowfile, and the heap probe's two lines, as linebench's programs do; then
-    runs the shell lines then.  before: shell run first, with $n the number
+    rowfile, and the heap probe's two lines, as linebench's programs do, and
+    the probe's lines of the clock's readings (seconds, microseconds) of
+    clock; then runs the shell lines then.  before: shell run first, with $n the number
     of this run of the program (1, 2, ...); getline may be a shell
     expression.  With mark, it first adds a line to that file, so that a test
     can count its runs."""
@@ -61,7 +62,10 @@ def stub(folder, name, store, lookup, sleep=0.0, report=True, rowfile=None, then
             script.write("printf '# %s %s \\n' \"$0\" \"$1\"\n"
                          "echo '#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT'\n"
                          + (f"cat '{rowfile}'\n" if rowfile else f'echo "{reportrow(store, lookup, getline)}"\n'))
-        script.write('[ -z "$HEAPPROBE_FILE" ] || printf "0 0\\n0 0\\n" > "$HEAPPROBE_FILE"\n' + then)
+        lines = ["0 0", "0 0"] + ([f"clock {len(clock)}"] + [f"t {seconds} {micros}" for seconds, micros in clock]
+                                  if clock else [])
+        script.write(f'[ -z "$HEAPPROBE_FILE" ] || printf "%s\\n" {" ".join(repr(line) for line in lines)} '
+                     '> "$HEAPPROBE_FILE"\n' + then)
     os.chmod(path, 0o755)
     return path
 
@@ -428,6 +432,27 @@ class parsing(Folder):
             self.assertEqual(report["store_us"], float(fields[8]))
             self.assertEqual(report["lookup_us"], float(fields[10]))
             self.assertEqual(report["adt"], fields[12])
+
+    def test_thetimesaretheclocksunroundedwherethereportroundsthem(self):
+        linebench = readjson(self.dir)["runs"] if compare(
+            "--programs", "linebench-hash", "--runs", "1", "--out", self.dir, self.text).returncode == 0 else []
+        self.assertEqual([run["report"]["full_times"] for run in linebench], [True])
+        # passes of 10,003, 60,017 and 40,031 µs over 200,000 lines print as
+        # 0.050, 0.300 and 0.200 µs
+        passes = [(100, 0), (100, 10003), (100, 10003), (100, 70020), (101, 5000), (101, 45031)]
+        fine = stub(self.dir, "fine", 0.300, 0.200, clock=passes)
+        # readings that do not round to the row: a program that reads the clock otherwise
+        other = stub(self.dir, "other", 0.300, 0.200, clock=passes[:3] + [(100, 90020)] + passes[4:])
+        done = compare("--programs", f"F={fine},O={other}", "--runs", "6", "--out", self.dir, self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        figures = {s["store"]: s for s in readjson(self.dir)["summaries"]}
+        self.assertEqual((figures["F"]["full_times"], figures["O"]["full_times"]), (True, False))
+        self.assertEqual([figures["F"][key] for key in ("getline_us", "store_us", "lookup_us")],
+                         [10003 / LINES, 60017 / LINES, 40031 / LINES])
+        self.assertEqual([figures["O"][key] for key in ("getline_us", "store_us", "lookup_us")], [0.05, 0.3, 0.2])
+        with open(os.path.join(self.dir, "results.csv"), newline="") as table:
+            runs = {row["store"]: row["store_us_runs"] for row in csv.DictReader(table)}
+        self.assertEqual(runs["F"], " ".join([repr(60017 / LINES)] * 6))
 
 
 class badinput(Folder):
