@@ -30,7 +30,8 @@ class Run:
                        "command": ["linebench-compare"] + argv,
                        "started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "machine": runs.machineinfo(),
                        "build": None, "settings": {
-                           "runs": args.runs, "alpha": args.alpha, "threshold": args.threshold / 100,
+                           "runs": args.runs, "time_limit": args.time_limit, "alpha": args.alpha,
+                           "threshold": args.threshold / 100,
                            "floor_us": stats.FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
                            "quick": args.quick, "large": args.large, "shapes": args.shapes,
                            "seed": None if args.files else args.seed, "llc": cache},

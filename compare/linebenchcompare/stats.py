@@ -135,7 +135,7 @@ def decide(now, before, alpha=ALPHA, threshold=THRESHOLD, paired=False, rounded=
         low, high = ranktests.ratiointerval(now, before, alpha)
     slack = roundingslack(*rounded) if rounded else 0.0
     return {"ratio": ratio, "low": low, "high": high, "p": p, "verdict": classify(low, high, threshold, slack),
-            "why": None, "tells": tells(low, high, threshold), "paired": paired, "alpha": alpha}
+            "why": None, "tells": tells(low, high, threshold), "paired": paired, "alpha": alpha, "runs": len(now)}
 
 
 def untested(ratio, why):
