@@ -7,13 +7,12 @@ import math
 import os
 import re
 import signal
-import stat
 import sys
-import tempfile
 import textwrap
 
 from . import owned, programs, results, rounds, session, stats, stores
 from . import run as runs
+from .filechecks import filetrouble, outtrouble
 from .output import progress
 from .run import Interrupted, RunError
 from .text import SHOWBYTES, shown
@@ -107,9 +106,9 @@ def parser():
                         "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
                         f"(default: every store the build made but {', '.join(runs.NOTBYDEFAULT)})")
     result.add_argument("--against", metavar="DIR",
-                        help="set this run's figures beside those of DIR, an earlier run (or its results.csv or "
-                        "results.json), for the files of the same content: DIR's kept programs run beside this "
-                        "run's as KEY (before), or where they cannot run here, its recorded runs")
+                        help="set this run's figures beside those of DIR, an earlier run (or its results file, a "
+                        ".csv or .json of any name), for the files of the same content: DIR's kept programs run "
+                        "beside this run's as KEY (before), or where they cannot run here, its recorded runs")
     result.add_argument("--large", action="store_true",
                         help="extend each shape's ladder until the largest store's memory passes four times the "
                         f"last-level cache (default shapes {','.join(LARGE_SHAPES)}, runs {LARGE_RUNS})")
@@ -150,40 +149,6 @@ def runsneeded():
         return ""
 
 
-def filetrouble(path):
-    """Why path cannot be a FILE to measure, or None."""
-    try:
-        status = os.stat(path)
-    except FileNotFoundError:
-        return "no such file"
-    except OSError as error:
-        return error.strerror.lower()
-    kinds = [(stat.S_ISDIR, "a folder"), (stat.S_ISFIFO, "a FIFO"), (stat.S_ISCHR, "a character device"),
-             (stat.S_ISBLK, "a block device"), (stat.S_ISSOCK, "a socket")]
-    for test, kind in kinds:
-        if test(status.st_mode):
-            return f"is {kind}, not a regular file"
-    if not os.access(path, os.R_OK):
-        return "cannot be read (permission denied)"
-    if status.st_size == 0:
-        return "is empty: the programs cannot map an empty file"
-    return None
-
-
-def outtrouble(out):
-    """Why the output folder cannot be written, or None."""
-    if os.path.exists(out) and not os.path.isdir(out):
-        return "is not a folder"
-    try:
-        os.makedirs(out, exist_ok=True)
-        handle, probe = tempfile.mkstemp(dir=out, prefix=".compare-")
-        os.close(handle)
-        os.remove(probe)
-    except OSError as error:
-        return f"cannot be written: {error.strerror}"
-    return None
-
-
 SIZEUNITS = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
 
 
@@ -195,6 +160,19 @@ def parsesize(text):
         return None
     size = float(match[1]) * SIZEUNITS[match[2].upper()]
     return int(size) if 1 <= size < 2**50 else None
+
+
+def joinnegative(argv):
+    """argv with a value such as -5M after --llc or --time-limit joined to it,
+    as argparse takes a word that starts with - for an option, and would
+    refuse it as a missing value rather than as a size or a time."""
+    joined = list(argv)
+    at = 0
+    while at < len(joined) - 1:
+        if joined[at] in ("--llc", "--time-limit") and re.match(r"-[\d.]", joined[at + 1]):
+            joined[at:at + 2] = [f"{joined[at]}={joined[at + 1]}"]
+        at += 1
+    return joined
 
 
 DURATIONUNITS = {"": 1, "s": 1, "m": 60, "min": 60, "h": 3600}
@@ -212,7 +190,7 @@ def parseduration(text):
 
 def parsearguments(argv):
     command = parser()
-    args = command.parse_args(argv)
+    args = command.parse_args(joinnegative(argv))
     error = command.error
     if args.runs is None:
         args.runs = QUICK_RUNS if args.quick else LARGE_RUNS if args.large else RUNS
@@ -274,6 +252,8 @@ def parsearguments(argv):
         args.shapes = LARGE_SHAPES
     if args.llc is not None:
         size = parsesize(args.llc)
+        if size is None and args.llc.strip().startswith("-"):
+            error(f"--llc {args.llc}: a size cannot be negative; give the cache's size, such as 32M")
         if size is None:
             error(f"--llc {args.llc}: not a size, such as 32M, 512K or 33554432")
         args.cache = (size, None)
@@ -329,16 +309,21 @@ def toolsmissing(folder, files):
 
 
 def checkagainst(args, error):
-    """--against: the earlier run's folder and its results.csv, which must
+    """--against: the earlier run's folder and its results file, which must
     not be this run's own output folder, where this run would replace them;
-    the CSV is read here, before the build."""
+    the file is read here, before the build."""
     if args.against is None:
-        args.againstdir = args.earlier = None
+        args.againstdir = args.againstrecord = args.earlier = None
         return
-    args.againstdir = os.path.abspath(results.resultsfolder(args.against))
-    args.against = os.path.abspath(results.resultspath(args.against))
+    given = args.against
+    if os.path.isfile(given) and not results.isresultsfile(given):
+        error(f"--against {given}: a file, but no results file (.csv or .json) nor a run's folder")
+    args.againstdir = os.path.abspath(results.resultsfolder(given))
+    args.againstrecord = os.path.abspath(results.recordpath(given))
+    args.against = os.path.abspath(results.resultspath(given))
     if not os.path.isfile(args.against):
-        error(f"--against: no results.csv at {args.against}")
+        error(f"--against {given}: no such file" if results.isresultsfile(given) else
+              f"--against: no results.csv at {args.against}")
     if os.path.realpath(args.againstdir) == os.path.realpath(args.out):
         error(f"--against {args.againstdir} is this run's --out: the run would replace what it is set against; "
               "give it another --out")

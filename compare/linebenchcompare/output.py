@@ -4,6 +4,7 @@ same verdicts in both.
 
 import os
 import re
+import shutil
 import sys
 
 from . import ranktests, stats
@@ -24,6 +25,13 @@ def progress(message, transient=False):
         sys.stderr.flush()
     else:
         print(message, file=sys.stderr, flush=True)
+
+
+def ticker(message):
+    """A transient line of progress within a stage, on a terminal only, cut
+    to its width; elsewhere the stage's own line says enough."""
+    if sys.stderr is not None and sys.stderr.isatty():
+        progress(message[:shutil.get_terminal_size().columns - 1], transient=True)
 
 
 MARKDOWNSPECIAL = re.compile(r"([\\`*_\[\]<>|#])")

@@ -136,14 +136,13 @@ def keep(out, stores):
         store.update(saved=os.path.join(PROGRAMS, name), sha256=filesha(copy), libraries=libraries(copy))
 
 
-def earlierrecord(folder):
-    """DIR/results.json as a dict, or why it cannot be had."""
-    path = os.path.join(folder, "results.json")
+def earlierrecord(path):
+    """The results.json at path as a dict, or why it cannot be had."""
     try:
         with open(path) as source:
             record = json.load(source)
     except FileNotFoundError:
-        return None, f"{folder} has no results.json"
+        return None, f"{os.path.dirname(path)} has no {os.path.basename(path)}"
     except (OSError, ValueError) as error:
         return None, f"{path} cannot be read ({getattr(error, 'strerror', None) or 'not JSON'})"
     if not isinstance(record, dict):
@@ -194,11 +193,12 @@ def programtrouble(folder, store):
     return None
 
 
-def earlierprograms(folder, machine, keys):
-    """DIR's kept programs of the store keys given that can run here, as
-    stores named "KEY (before)" whose ADT is KEY: (stores, why none can run,
-    or None, {key: why its program cannot})."""
-    record, why = earlierrecord(folder)
+def earlierprograms(folder, machine, keys, recordpath=None):
+    """DIR's kept programs of the store keys given that can run here, as its
+    results.json (or the record at recordpath) records them, as stores named
+    "KEY (before)" whose ADT is KEY: (stores, why none can run, or None,
+    {key: why its program cannot})."""
+    record, why = earlierrecord(recordpath or os.path.join(folder, "results.json"))
     if record is not None:
         why = machinetrouble(record, machine)
     if why is None and not os.path.isdir(os.path.join(folder, PROGRAMS)):

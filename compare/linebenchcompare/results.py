@@ -54,21 +54,58 @@ class DamagedResults(Exception):
 NEEDED = ["file", "sha256", "store", "lines", "distinct", "store_us", "lookup_us"] + RUNFIELDS
 
 
+def isresultsfile(given):
+    """Whether given names a results file, a .csv or .json of any name, rather
+    than a run's folder."""
+    return given.endswith((".csv", ".json")) and not os.path.isdir(given)
+
+
 def resultsfolder(given):
-    """DIR, DIR/results.csv or DIR/results.json: the folder of an earlier run."""
-    if os.path.basename(given) in ("results.csv", "results.json") and not os.path.isdir(given):
+    """DIR or a results file in it: the folder of an earlier run."""
+    if isresultsfile(given):
         return os.path.dirname(given) or "."
     return given
 
 
 def resultspath(given):
-    """The results.csv of the earlier run that given names."""
-    return os.path.join(resultsfolder(given), "results.csv")
+    """The results file of the earlier run that given names: itself, or
+    DIR/results.csv."""
+    return given if isresultsfile(given) else os.path.join(given, "results.csv")
+
+
+def recordpath(given):
+    """The results.json of the earlier run that given names, which records
+    its kept programs: itself, or the one beside its CSV."""
+    if isresultsfile(given) and given.endswith(".json"):
+        return given
+    return os.path.join(resultsfolder(given), "results.json")
 
 
 def readearlier(path):
     """The earlier run's figures per (SHA-256, store): file name, lines and
-    the runs of each tested figure."""
+    the runs of each tested figure, from its results.csv or results.json."""
+    rows = jsonrows(path) if path.endswith(".json") else csvrows(path)
+    earlier = {}
+    for place, row in rows:
+        # A results file without the field holds the reports' rounded times.
+        entry = {"file": row["file"], "full_times": row.get("full_times") in ("yes", "True")}
+        for column in ("lines", "distinct"):
+            entry[column] = readnumber(row, column, place, int)
+        for key in stats.TESTED:
+            entry[key] = readnumber(row, key, place, float)
+            runs = row[key + "_runs"].split()
+            if not runs:
+                raise DamagedResults(f"{place}, column {key}_runs: no runs")
+            entry[key + "_runs"] = [readnumber({key + "_runs": value}, key + "_runs", place, float)
+                                    for value in runs]
+        if len(row["sha256"]) != 64 or any(c not in "0123456789abcdef" for c in row["sha256"]):
+            raise DamagedResults(f"{place}, column sha256: {row['sha256']!r} is not a SHA-256")
+        earlier[(row["sha256"], row["store"])] = entry
+    return earlier
+
+
+def csvrows(path):
+    """(place, row) of each row of a results.csv, every field as text."""
     try:
         with open(path, newline="", errors="strict") as source:
             text = source.read()
@@ -85,7 +122,6 @@ def readearlier(path):
     if missing:
         raise DamagedResults(f"{path} has no column {', '.join(missing)}: an older linebench-compare wrote it, "
                              "or it is no results.csv; rerun that build with this linebench-compare")
-    earlier = {}
     rows = list(reader)
     for number, row in enumerate(rows, 2):
         place = f"{path}, row {number}"
@@ -95,21 +131,30 @@ def readearlier(path):
             fields = sum(value is not None for key, value in row.items() if key is not None)
             raise DamagedResults(f"{place} has {fields + len(row.get(None, []))} fields, "
                                  f"not the header's {len(reader.fieldnames)}")
-        # A results.csv without the column holds the reports' rounded times.
-        entry = {"file": row["file"], "full_times": row.get("full_times") == "yes"}
-        for column in ("lines", "distinct"):
-            entry[column] = readnumber(row, column, place, int)
-        for key in stats.TESTED:
-            entry[key] = readnumber(row, key, place, float)
-            runs = row[key + "_runs"].split()
-            if not runs:
-                raise DamagedResults(f"{place}, column {key}_runs: no runs")
-            entry[key + "_runs"] = [readnumber({key + "_runs": value}, key + "_runs", place, float)
-                                    for value in runs]
-        if len(row["sha256"]) != 64 or any(c not in "0123456789abcdef" for c in row["sha256"]):
-            raise DamagedResults(f"{place}, column sha256: {row['sha256']!r} is not a SHA-256")
-        earlier[(row["sha256"], row["store"])] = entry
-    return earlier
+    return [(f"{path}, row {number}", row) for number, row in enumerate(rows, 2)]
+
+
+def jsonrows(path):
+    """(place, row) of each summary of a results.json, as results.csv writes
+    its fields."""
+    try:
+        with open(path, errors="strict") as source:
+            record = json.load(source)
+    except (UnicodeDecodeError, ValueError) as error:
+        raise DamagedResults(f"{path} is not JSON ({error})") from None
+    summaries = record.get("summaries") if isinstance(record, dict) else None
+    if not isinstance(summaries, list) or not all(isinstance(summary, dict) for summary in summaries):
+        raise DamagedResults(f"{path} holds no summaries: it is no results.json of linebench-compare")
+    rows = []
+    for number, summary in enumerate(summaries, 1):
+        missing = [field for field in NEEDED if field not in summary]
+        if missing:
+            raise DamagedResults(f"{path}, summary {number} has no field {', '.join(missing)}: an older "
+                                 "linebench-compare wrote it; rerun that build with this linebench-compare")
+        rows.append((f"{path}, summary {number}", {field: " ".join(repr(float(value)) for value in summary[field])
+                                                   if isinstance(summary[field], list) else str(summary[field])
+                                                   for field in NEEDED + ["full_times"] if field in summary}))
+    return rows
 
 
 def earlierruns(earlier):

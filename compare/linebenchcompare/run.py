@@ -175,16 +175,6 @@ def nextrung(lines, memory, target):
     return int(nice) if nice <= MOSTLINES else None
 
 
-def generatecorpora(bindir, corpora, progress):
-    for number, (path, _, command) in enumerate(corpora, 1):
-        progress(f"compare: corpus {number}/{len(corpora)} {os.path.basename(path)}", transient=True)
-        argv = [os.path.join(bindir, CORPUS)] + command.split()[1:] + ["-o", path]
-        done = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, errors="replace")
-        if done.returncode != 0:
-            said = done.stderr.strip().splitlines()[:1] or ["nothing"]
-            raise RunError(f"{CORPUS} failed on {os.path.basename(path)}: {said[0]}")
-
-
 def digest(path):
     """(size, SHA-256) of a file's content."""
     sha = hashlib.sha256()

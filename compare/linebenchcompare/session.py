@@ -212,7 +212,7 @@ def execute(run):
         for facts in run.record["files"]:
             facts["shape_figures"] = shapes[facts["path"]]
     summaries, winners, against, settings = writeresults(run, files, shapes, shapenote)
-    note = plot.writeplot(args.out, summaries, stores, args.cache)
+    note = plot.writeplot(args.out, summaries, stores, args.cache, winners=winners)
     checkstop()
     run.record["complete"] = True
     run.save()
@@ -310,7 +310,8 @@ def planagainst(run, stores, earlier):
         return []
     args = run.args
     keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
-    befores, why, trouble = programs.earlierprograms(args.againstdir, run.record["machine"], keys)
+    befores, why, trouble = programs.earlierprograms(args.againstdir, run.record["machine"], keys,
+                                                     args.againstrecord)
     clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
@@ -348,9 +349,9 @@ def keep(run, why):
         return f"results.json could not be written: {error.strerror}"
     try:
         files = [(facts["path"], facts) for facts in run.record["files"]]
-        summaries, _, _, _ = writeresults(run, files, None,
-                                          "No compares or nodes per lookup: the run did not finish", why)
-        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False)
+        summaries, winners, _, _ = writeresults(run, files, None,
+                                                "No compares or nodes per lookup: the run did not finish", why)
+        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False, winners=winners)
         run.save()
     except (OSError, stats.Disagreement):
         return f"what it did is in {json}"

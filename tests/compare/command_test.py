@@ -13,6 +13,7 @@ import hashlib
 import io
 import json
 import os
+import pty
 import shutil
 import signal
 import subprocess
@@ -120,18 +121,21 @@ class against(Folder):
     def test_afasterprogramreadsfasterwiththeratioofnowoverbefore(self):
         before = self.firstrun()
         fast = stub(self.dir, "fast", 0.150, 0.150)
-        # the CSV itself names the earlier run as well as its folder
-        done = compare("--programs", f"X={fast}", "--runs", "6", "--out", os.path.join(self.dir, "now"),
-                       "--against", os.path.join(before, "results.csv"), self.text)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        row, = readjson(os.path.join(self.dir, "now"))["against"]["rows"]
-        self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
-        self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.75)
-        self.assertEqual((row["store_us"]["verdict"], row["lookup_us"]["verdict"]), ("faster", "faster"))
-        self.assertIn("0.300 -> 0.150 x0.50 [0.50, 0.50] faster", done.stdout)
-        self.assertIn("0.200 -> 0.150 x0.75 [0.75, 0.75] faster", done.stdout)
-        with open(os.path.join(self.dir, "now", "results.md")) as md:
-            self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", md.read())
+        # a results file of any name names the earlier run as well as its folder
+        for suffix in ("csv", "json"):
+            shutil.copyfile(os.path.join(before, f"results.{suffix}"), os.path.join(before, f"earlier.{suffix}"))
+            now = os.path.join(self.dir, f"now-{suffix}")
+            done = compare("--programs", f"X={fast}", "--runs", "6", "--out", now,
+                           "--against", os.path.join(before, f"earlier.{suffix}"), self.text)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            row, = readjson(now)["against"]["rows"]
+            self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
+            self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.75)
+            self.assertEqual((row["store_us"]["verdict"], row["lookup_us"]["verdict"]), ("faster", "faster"))
+            self.assertIn("0.300 -> 0.150 x0.50 [0.50, 0.50] faster", done.stdout)
+            self.assertIn("0.200 -> 0.150 x0.75 [0.75, 0.75] faster", done.stdout)
+            with open(os.path.join(now, "results.md")) as md:
+                self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", md.read())
 
     def test_afileisknownbyitsbytesnotitsname(self):
         before = self.firstrun()
@@ -483,6 +487,9 @@ class badinput(Folder):
             (["--out", os.path.join(afile, "out"), afile], "cannot be written"),
             (["--out", "/proc/compare", afile], "cannot be written"),
             (["--against", self.dir, afile], "no results.csv at"),
+            (["--against", "gone.json", afile], "--against gone.json: no such file"),
+            (["--llc", "-5M", afile], "--llc -5M: a size cannot be negative"),
+            (["/proc/cpuinfo"], "/proc/cpuinfo: reports a size of 0 but has content"),
             # options that cannot apply to FILEs
             (["--quick", afile], "--quick applies to the generated corpora only"),
             (["--seed", "2", afile], "--seed applies to the generated corpora only"),
@@ -794,7 +801,10 @@ class build(unittest.TestCase):
 
     CMAKE = """#!/bin/sh
 echo "$*" >> "$CMAKELOG"
-[ "$1" = --build ] || exit 0
+if [ "$1" != --build ]; then
+    echo "-- linebench-boostflat left out: no Boost 1.81 or later (tools/deps installs it)" && exit 0
+fi
+echo "[1/2] Building CXX object a.o" && sleep 0.8
 case " $* " in *" linebench-broken "*)
     echo "FAILED: CMakeFiles/linebench-broken.dir/driver/linebench.cpp.o"
     echo "In file included from /src/driver/linebench.cpp:20:"
@@ -847,6 +857,10 @@ fi
     def test_onlytheprogramsoftherunarebuiltandabrokenstorestopsonlyitsown(self):
         done = self.start("--programs", "linebench-hash", "--runs", "1", self.text)
         self.assertEqual(done.returncode, 0, done.stderr)
+        # in a log, a line a stage, and a baseline that the configure step left out
+        self.assertEqual(done.stderr.splitlines()[:3], [
+            "compare: configuring the Release preset", "compare: linebench-boostflat left out: no Boost 1.81 or later "
+            "(tools/deps installs it)", "compare: building linebench-hash, heapprobe, linebench-shape"])
         self.assertEqual(self.asked(), ["--preset release",
                                         "--build --preset release -j 2 --target linebench-hash heapprobe "
                                         "linebench-shape"])
@@ -855,6 +869,19 @@ fi
         self.assertNotIn("Traceback", done.stderr)
         self.assertIn("/src/broken/binding.hpp:12:5: error: 'storecontainr' does not name a type",
                       laststderr(done))
+
+    def test_aterminalseesthebuildsstepsasninjacountsthem(self):
+        main, terminal = pty.openpty()
+        process = subprocess.Popen([self.compare, "--out", self.out, "--programs", "linebench-hash", "--runs", "1",
+                                    self.text], stdin=terminal, stdout=terminal, stderr=terminal, env=self.env)
+        os.close(terminal)
+        seen = b""
+        with contextlib.suppress(OSError):  # EIO once the terminal's last writer has gone
+            while chunk := os.read(main, 4096):
+                seen += chunk
+        os.close(main)
+        self.assertEqual(process.wait(timeout=300), 0, seen)
+        self.assertRegex(seen.decode(errors="replace"), r"compare: building, \d s: \[1/2\] Building CXX object a\.o")
 
     def test_whatneedsnobuildischeckedbeforeit(self):
         other = os.path.join(os.path.dirname(self.out), "other")
