@@ -49,8 +49,10 @@ every file several times, interleaved, each run pinned to one CPU, and writes
 OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png (the plot
 needs gnuplot), with a copy of each program it ran in OUT/programs, then
 prints the fastest store and lookup and every store's memory per line for
-each file.  A verdict is the Mann-Whitney U test on the runs with a practical
-threshold.
+each file.  A verdict sets two programs' runs against each other round by
+round (the Wilcoxon signed-rank test) and is level, faster, slower or open as
+the ratio's confidence interval lies within, beyond or across a practical
+threshold; --runs auto runs until each is decided.
 
 The store programs: linebench-redblack and linebench-hash, the stores of
 one's own that the build was given (LINEBENCH_EXTRA_STORES), and the

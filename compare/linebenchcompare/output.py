@@ -183,7 +183,7 @@ def rulesentence(settings):
             f"interval (Hodges–Lehmann, on log times). It is level when the interval lies wholly within "
             f"{settings['threshold'] * 100:g}% of 1, faster or slower when wholly beyond it, and open when it "
             "reaches across; an open figure says how large a difference its runs can tell. Each carries the "
-            "ratio of medians and the interval.")
+            "ratio that the test estimates (Hodges–Lehmann) and the interval.")
 
 
 def runswords(results, settings):

@@ -143,5 +143,23 @@ def pairedinterval(differences, alpha):
     cut = bisect.bisect_right(signedrankcdf(pairs), alpha / 2)
     if cut == 0:
         return None
-    walsh = sorted((differences[i] + differences[j]) / 2 for i in range(pairs) for j in range(i, pairs))
+    walsh = sorted(walshaverages(differences))
     return walsh[cut - 1], walsh[len(walsh) - cut]
+
+
+def walshaverages(differences):
+    """The means of every two differences, and each difference itself."""
+    pairs = len(differences)
+    return [(differences[i] + differences[j]) / 2 for i in range(pairs) for j in range(i, pairs)]
+
+
+def pairedestimate(differences):
+    """The Hodges-Lehmann estimate of the shift of differences: the median of
+    their Walsh averages, which the paired interval always holds."""
+    return statistics.median(walshaverages(differences))
+
+
+def pooledestimate(lognow, logbefore):
+    """The two-sample Hodges-Lehmann estimate of the shift: the median of
+    every difference of a log run now and a log run before."""
+    return statistics.median(a - b for a in lognow for b in logbefore)

@@ -2,14 +2,13 @@
 rule that decides every verdict, the bold winner of a file as well as each
 figure set against an earlier run.
 
-The rule: the two-sided Mann-Whitney U test on the runs at ALPHA, and on top
-of it a practical threshold: a ratio of medians within THRESHOLD of 1 is
-level, however significant, and so is one that the reports' rounding may have
-pushed past it.  The ratio's confidence interval inverts the same
-test, ties and all, on the logarithms of the times (on runs without ties,
-the Hodges-Lehmann interval): the ratios r for which the test does not tell
-the runs of one program divided by r from the runs of the other.  It
-therefore excludes 1 exactly when the test finds a difference.
+The rule: the confidence interval of the ratio of two programs' times on a
+file, from a rank test on their runs (ranktests.py), paired round by round
+where they ran in the same rounds, set against a practical threshold: level
+when the interval lies wholly within THRESHOLD of 1, faster or slower when
+wholly beyond it, open when it reaches across.  Where a side's times are the
+reports' rounded ones, the interval must clear the threshold by what the
+rounding may have moved the ratio.
 """
 
 import math
@@ -112,7 +111,8 @@ def tells(low, high, threshold):
 
 def decide(now, before, alpha=ALPHA, threshold=THRESHOLD, paired=False, rounded=None):
     """The verdict on runs now against runs before, lower being faster: the
-    ratio of medians, its interval, the test's p, the verdict, and the
+    ratio that the test estimates (Hodges-Lehmann; of medians where there is
+    no test), its interval, the test's p, the verdict, and the
     smallest difference the runs can tell (tells).  paired: now[i] and
     before[i] ran in the same round.  rounded: (median now, median before)
     where either side's times are the reports' rounded ones.  No verdict,
@@ -128,11 +128,13 @@ def decide(now, before, alpha=ALPHA, threshold=THRESHOLD, paired=False, rounded=
             return untested(ratio, TOOFEW)
         p = ranktests.signedrankp(differences)
         low, high = math.exp(interval[0]), math.exp(interval[1])
+        ratio = math.exp(ranktests.pairedestimate(differences))
     else:
         if not ranktests.canreach(len(now), len(before), alpha):
             return untested(ratio, TOOFEW)
         p = ranktests.ranktest(now, before)
         low, high = ranktests.ratiointerval(now, before, alpha)
+        ratio = math.exp(ranktests.pooledestimate([math.log(a) for a in now], [math.log(b) for b in before]))
     slack = roundingslack(*rounded) if rounded else 0.0
     return {"ratio": ratio, "low": low, "high": high, "p": p, "verdict": classify(low, high, threshold, slack),
             "why": None, "tells": tells(low, high, threshold), "paired": paired, "alpha": alpha, "runs": len(now)}
