@@ -12,7 +12,7 @@ import sys
 import tempfile
 import textwrap
 
-from . import owned, programs, results, session, stats, stores
+from . import owned, programs, results, rounds, session, stats, stores
 from . import run as runs
 from .output import progress
 from .run import Interrupted, RunError
@@ -37,6 +37,8 @@ LARGE_SHAPES = ["unique", "ascending"]
 # Address-space randomisation stays on: turning it off narrowed the spreads
 # too seldom to tell from chance (docs/compare.md).
 ASLR = "on"
+# --runs auto: the most time its rounds may take.
+TIMELIMIT = 300.0
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
@@ -93,7 +95,10 @@ def parser():
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
     result.add_argument("--out", default=os.path.join(runs.ROOT or "", "out", "compare"),
                         help="output folder (default: out/compare, in the checkout where run from one)")
-    result.runsaction = result.add_argument("--runs", type=int, help=RUNSHELP + ")")
+    result.runsaction = result.add_argument("--runs", metavar="N|auto", help=RUNSHELP + ")")
+    result.add_argument("--time-limit", metavar="TIME",
+                        help="with --runs auto, the most time its rounds may take, e.g. 90s, 10m or 1h "
+                        f"(default {rounds.clock(TIMELIMIT)})")
     result.add_argument("--quick", action="store_true",
                         help="small corpora only, 10^3 and 10^4 lines of each shape: a smoke test, too short and "
                         "too few runs for verdicts")
@@ -131,7 +136,8 @@ def parser():
     return result
 
 
-RUNSHELP = f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}, with --large {LARGE_RUNS}"
+RUNSHELP = (f"runs of every program on every file, or auto: rounds until every tested figure is decided or the time "
+            f"limit is up (default {RUNS}, with --quick {QUICK_RUNS}, with --large {LARGE_RUNS}")
 
 
 def runsneeded():
@@ -191,14 +197,37 @@ def parsesize(text):
     return int(size) if 1 <= size < 2**50 else None
 
 
+DURATIONUNITS = {"": 1, "s": 1, "m": 60, "min": 60, "h": 3600}
+
+
+def parseduration(text):
+    """Seconds of a time such as 300, 90s, 10m, 1.5h or 1h30m; None if it is
+    not one, or not above 0."""
+    parts = re.findall(r"(\d+(?:\.\d+)?)\s*(min|[smh]?)", text.strip())
+    if not parts or re.sub(r"(\d+(?:\.\d+)?)\s*(min|[smh]?)", "", text).strip():
+        return None
+    seconds = sum(float(number) * DURATIONUNITS[unit] for number, unit in parts)
+    return seconds if 0 < seconds < math.inf else None
+
+
 def parsearguments(argv):
     command = parser()
     args = command.parse_args(argv)
     error = command.error
     if args.runs is None:
         args.runs = QUICK_RUNS if args.quick else LARGE_RUNS if args.large else RUNS
-    if args.runs < 1:
-        error("--runs must be at least 1")
+    elif args.runs != stats.AUTO:
+        if not args.runs.isdigit() or int(args.runs) < 1:
+            error(f"--runs {args.runs}: neither a number of runs, at least 1, nor auto")
+        args.runs = int(args.runs)
+    if args.time_limit is not None:
+        if args.runs != stats.AUTO:
+            error("--time-limit applies to --runs auto only")
+        args.time_limit = parseduration(args.time_limit)
+        if args.time_limit is None:
+            error("--time-limit: not a time such as 90s, 10m or 1h")
+    elif args.runs == stats.AUTO:
+        args.time_limit = TIMELIMIT
     if not 0 < args.alpha < 1:
         error("--alpha must lie between 0 and 1")
     if not 0 <= args.threshold < math.inf:

@@ -219,5 +219,17 @@ def earlierprograms(folder, machine, keys):
             continue
         stores.append({"key": BEFORE.format(key), "adt": key, "path": os.path.join(folder, store["saved"]),
                        "family": store.get("family", "other"), "checkadt": bool(store.get("checkadt")),
-                       "sha256": store["sha256"]})
+                       "sha256": store["sha256"], "libraries": store["libraries"]})
     return stores, None, trouble
+
+
+def sameprogram(store, before):
+    """Whether this run's program of a store is the earlier run's kept one,
+    before: the same bytes, loading the same libraries from the same places
+    with the same bytes; then it needs no run as KEY (before)."""
+    if filesha(store["path"]) != before["sha256"]:
+        return False
+    try:
+        return libraries(store["path"]) == before["libraries"]
+    except (OSError, RunError):
+        return False

@@ -6,15 +6,15 @@ import csv
 import json
 import math
 import os
-import statistics
 
 from . import stats
 from .text import SHOWBYTES
 
 SUMMARYFIELDS = ["file", "shape", "size", "sha256", "lines", "distinct", "avg_linelen", "store", "program", "adt",
                  "runs"] + [name for key in stats.FIGURES for name in (key, key + "_iqr_pct")] + [
-    "report_bytes_per_line"]
-# The runs of the tested figures, space-separated: --against tests them.
+    "report_bytes_per_line", "full_times"]
+# The runs of the tested figures, space-separated: --against tests them.  Each
+# is written whole, as the shortest decimal that reads back as the same float.
 RUNFIELDS = [key + "_runs" for key in stats.TESTED]
 
 # The shape figure that explains each store's speed: (CSV column, heading, key
@@ -41,8 +41,9 @@ def writecsv(path, results, withshape):
             for key in stats.FIGURES:
                 row[key + "_iqr_pct"] = f"{result[key + '_iqr_pct']:.2f}"
             row["bytes_per_line"] = f"{result['bytes_per_line']:.1f}"
+            row["full_times"] = "yes" if result["full_times"] else "no"
             for key in RUNFIELDS:
-                row[key] = " ".join(f"{value:g}" for value in result[key])
+                row[key] = " ".join(repr(float(value)) for value in result[key])
             writer.writerow(row)
 
 
@@ -94,7 +95,8 @@ def readearlier(path):
             fields = sum(value is not None for key, value in row.items() if key is not None)
             raise DamagedResults(f"{place} has {fields + len(row.get(None, []))} fields, "
                                  f"not the header's {len(reader.fieldnames)}")
-        entry = {"file": row["file"]}
+        # A results.csv without the column holds the reports' rounded times.
+        entry = {"file": row["file"], "full_times": row.get("full_times") == "yes"}
         for column in ("lines", "distinct"):
             entry[column] = readnumber(row, column, place, int)
         for key in stats.TESTED:
@@ -133,31 +135,29 @@ def readnumber(row, column, place, kind):
     return value
 
 
-def measuredbefore(files, befores, reports):
+def measuredbefore(files, befores, reports, laps):
     """The earlier run's programs as they ran in this run, per (SHA-256 of
-    the file, store key): lines, and the median and runs of each tested
-    figure."""
-    measured = {}
-    for path, facts in files:
-        for before in befores:
-            runs = reports.get((path, before["key"]))
-            if runs:
-                entry = {"lines": runs[0]["lines"]}
-                for key in stats.TESTED:
-                    entry[key + "_runs"] = [run[key] for run in runs]
-                    entry[key] = statistics.median(entry[key + "_runs"])
-                measured[(facts["sha256"], before["adt"])] = entry
-    return measured
+    the file, store key): their results, as stats.summarise gives them."""
+    ran = stats.summarise(files, befores, reports, laps)
+    adt = {before["key"]: before["adt"] for before in befores}
+    return {(result["sha256"], adt[result["store"]]): result for result in ran}
 
 
-def setagainst(results, earlier, alpha, threshold, measured=None):
+# Why a store's row against the earlier run carries no verdict: the program
+# that ran now is the one that ran then, byte for byte and library for library.
+UNCHANGED = "unchanged (same program)"
+
+
+def setagainst(results, earlier, alpha, threshold, measured=None, unchanged=(), looks=None):
     """For each file and store of both runs whose contents match: per tested
     figure, the earlier median, the median and runs the verdict sets this
     run's against, this run's median and the verdict.  measured holds, per
     (SHA-256, store), the earlier run's program as it ran in this run,
     interleaved with this run's own; where it did not run, the verdict takes
-    the runs the earlier run recorded.  Returns the rows and the files of the
-    same name whose contents differ."""
+    the runs the earlier run recorded, and a store in unchanged, whose
+    program is the earlier one, takes none.  looks: per (file, store, key),
+    the alpha and last round of the look that decided it.  Returns the rows and the files of the same
+    name whose contents differ."""
     rows = []
     names = {entry["file"] for entry in earlier.values()}
     matched = set()
@@ -168,15 +168,19 @@ def setagainst(results, earlier, alpha, threshold, measured=None):
         matched.add(result["file"])
         ran = (measured or {}).get((result["sha256"], result["store"]))
         before = ran or recorded
-        row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None}
+        row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None,
+               "unchanged": result["store"] in unchanged}
         for key in stats.TESTED:
             short = min(before[key] * before["lines"], stats.passus(result, key)) < stats.FLOOR_US
-            now = result[key]
-            if short:
-                verdict = stats.untested(stats.quotient(now, before[key]), stats.TOOSHORT)
+            ratio = stats.quotient(result[key], before[key])
+            if row["unchanged"]:
+                verdict = stats.untested(ratio, UNCHANGED)
+            elif short:
+                verdict = stats.untested(ratio, stats.TOOSHORT)
             else:
-                verdict = stats.decide(result[key + "_runs"], before[key + "_runs"], alpha, threshold)
-            row[key] = dict(verdict, before=before[key], now=now, before_runs=before[key + "_runs"],
+                lookalpha, last = (looks or {}).get((result["file"], result["store"], key), (alpha, None))
+                verdict = stats.versus(result, before, key, lookalpha, threshold, last)
+            row[key] = dict(verdict, before=before[key], now=result[key], before_runs=before[key + "_runs"],
                             recorded=recorded[key])
         rows.append(row)
     differing = sorted({r["file"] for r in results if r["file"] in names and r["file"] not in matched})
