@@ -102,13 +102,10 @@ void rightrotate(rbtree *tree, rbnode *x)
 // cache.  Twelve levels lost 7% on a million lines in random order.
 static constexpr unsigned PREFETCHDEPTH = 8;
 
-// Starts loading both children of node, a node at depth levels from the
-// root, where it lies below the levels that stay in the cache.  A prefetch
-// never faults, so a null child needs no test.
-static inline void prefetchchildren(const rbnode *node, unsigned depth)
+// Starts loading both children of node.  A prefetch never faults, so a null
+// child needs no test.
+static inline void prefetchchildren(const rbnode *node)
 {
-    if (depth < PREFETCHDEPTH)
-        return;
     __builtin_prefetch(node->left);
     __builtin_prefetch(node->right);
 }
@@ -196,7 +193,8 @@ void redblackinsert(rbtree *tree, const char *line)
         return;
     }
     for (unsigned depth = 0;; ++depth) {
-        prefetchchildren(node, depth);
+        if (depth >= PREFETCHDEPTH)
+            prefetchchildren(node);
         int cmp = std::strcmp(line, node->word);
         rbnode **link;
         if (cmp < 0)
@@ -224,7 +222,8 @@ void redblacksearch(rbtree *tree, const char *line)
 {
     rbnode *node = tree->root;
     for (unsigned depth = 0; node != nullptr; ++depth) {
-        prefetchchildren(node, depth);
+        if (depth >= PREFETCHDEPTH)
+            prefetchchildren(node);
         int cmp = std::strcmp(line, node->word);
         if (cmp < 0)
             node = node->left;
