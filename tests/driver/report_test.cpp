@@ -43,7 +43,6 @@ runresult runon(const program &prog, const std::string &path, const runoptions &
     return runprogram(prog.path, {prog.path, path}, options);
 }
 
-
 // A full run's report: comment line and header exact, then a whole row.
 row report(const program &prog, const std::string &path, const runresult &result)
 {
@@ -102,7 +101,8 @@ const std::vector<reportcase> &reportcases()
         {"many distinct lines", manylines(5000, "line %05d\n"), 5000, "   11.0 byts", 5000},
         {"many lines twice", manylines(4000, "%04d\n") + manylines(4000, "%04d\n"), 8000, "    5.0 byts",
          4000},
-        {"long lines of one chain, twice", chainlines(), 12, format(" %6.1f byts", chainlines().size() / 12.0), 6},
+        {"long lines of one chain, twice", chainlines(), 12,
+         format(" %6.1f byts", chainlines().size() / 12.0), 6},
     };
     return cases;
 }

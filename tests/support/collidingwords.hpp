@@ -16,7 +16,8 @@ inline const std::vector<std::string> &collidingwords()
 {
     static const std::vector<std::string> found = [] {
         const std::size_t wanted = 6;
-        const std::string start = "every-line-starts-alike-\xe9-every-line-starts-alike-\xe9-every-line-starts-alike-\xe9-";
+        const std::string start =
+            "every-line-starts-alike-\xe9-every-line-starts-alike-\xe9-every-line-starts-alike-\xe9-";
         auto candidate = [&start](std::size_t i) { return start + std::to_string(i); };
         std::vector<std::uint8_t> counts(HASHSIZE);
         std::vector<std::uint32_t> chains;
