@@ -20,3 +20,18 @@ function(linebench_installlink folder name target)
     list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${linebench_name}\")
   ")
 endfunction()
+
+# Says, as the last lines of an install, each baseline that the build left out
+# for want of its library, which the installed linebench-compare then lacks
+# though its help names it.  In a component of its own, so that it can be
+# asked for alone.
+function(linebench_installleftout)
+  get_property(leftout GLOBAL PROPERTY LINEBENCH_LEFTOUT)
+  foreach(entry ${leftout})
+    string(REPLACE "|" ";" entry "${entry}")
+    list(GET entry 0 program)
+    list(GET entry 1 missing)
+    install(CODE "message(\"${program} not installed: the build left it out, for want of ${missing}; \"
+      \"tools/deps installs it, then configure, build and install again\")" COMPONENT leftout)
+  endforeach()
+endfunction()

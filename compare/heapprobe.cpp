@@ -1,16 +1,25 @@
 // heapprobe: a library that linebench-compare preloads (LD_PRELOAD) into every
 // program it runs, to see every byte a store takes from malloc, blocks that
-// malloc maps with mmap included, where the program break sees only the rest.
+// malloc maps with mmap included, where the program break sees only the rest,
+// and each pass's time to the microsecond, where the report rounds it per line.
 //
 // The driver reads the break with sbrk(0) right before and right after the
 // store pass.  The probe stands in for sbrk: at each call it appends to the
 // file named by HEAPPROBE_FILE a line holding the break and the bytes that
-// malloc has handed out and not taken back, mmapped blocks included.  Without
-// HEAPPROBE_FILE it only passes the call on.  It allocates nothing itself and
-// links only libc.
+// malloc has handed out and not taken back, mmapped blocks included.
+//
+// It also stands in for gettimeofday, which the driver calls right before and
+// right after each pass: it keeps each reading in memory, as writing it out
+// inside a pass would be timed, and at the end of the process appends a line
+// "clock N" with the count of calls, then a line "t SECONDS MICROSECONDS" for
+// each of the first readings it kept.
+//
+// Without HEAPPROBE_FILE it only passes the calls on.  It allocates nothing
+// itself and links only libc.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -22,13 +31,34 @@
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
 
 using sbrkfunction = void *(*)(intptr_t);
+using clockfunction = int (*)(timeval *, void *);
 static sbrkfunction realsbrk;
+static clockfunction realgettimeofday;
 static const char *probefile;
+
+// The driver reads the clock six times; a program that reads it more often
+// is told by the count, and its readings are not the passes'.
+constexpr int keptreadings = 8;
+static timeval readings[keptreadings];
+static long clockcalls;
 
 __attribute__((constructor)) static void heapprobestart()
 {
     realsbrk = reinterpret_cast<sbrkfunction>(dlsym(RTLD_NEXT, "sbrk"));
+    realgettimeofday = reinterpret_cast<clockfunction>(dlsym(RTLD_NEXT, "gettimeofday"));
     probefile = std::getenv("HEAPPROBE_FILE");
+}
+
+// Appends length bytes of line to the probe's file.  A line that fails to go
+// out whole is one that linebench-compare rejects.
+static void probewrite(const char *line, int length)
+{
+    int fd = open(probefile, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        ssize_t written = write(fd, line, static_cast<std::size_t>(length));
+        static_cast<void>(written);
+        close(fd);
+    }
 }
 
 // Bytes in use: malloc's chunks in its arenas, each with its header and
@@ -49,13 +79,30 @@ void *sbrk(intptr_t increment) noexcept
         int length =
             std::snprintf(line, sizeof line, "%ju %zu\n",
                           static_cast<std::uintmax_t>(reinterpret_cast<std::uintptr_t>(brk)), heapinuse());
-        // A line that fails to go out whole is one that linebench-compare rejects.
-        int fd = open(probefile, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ssize_t written = write(fd, line, static_cast<std::size_t>(length));
-            static_cast<void>(written);
-            close(fd);
-        }
+        probewrite(line, length);
     }
     return brk;
+}
+
+// The reading is kept after it is taken, so that at the start of a pass the
+// probe's own work falls inside the pass by a few stores only.
+int gettimeofday(timeval *__restrict tv, void *__restrict tz) noexcept
+{
+    int result = realgettimeofday(tv, tz);
+    if (clockcalls < keptreadings)
+        readings[clockcalls] = *tv;
+    ++clockcalls;
+    return result;
+}
+
+__attribute__((destructor)) static void heapprobeend()
+{
+    if (probefile == nullptr)
+        return;
+    char line[64];
+    probewrite(line, std::snprintf(line, sizeof line, "clock %ld\n", clockcalls));
+    for (long i = 0; i < clockcalls && i < keptreadings; ++i)
+        probewrite(line, std::snprintf(line, sizeof line, "t %lld %ld\n",
+                                       static_cast<long long>(readings[i].tv_sec),
+                                       static_cast<long>(readings[i].tv_usec)));
 }

@@ -16,12 +16,15 @@
 // through the parent links, recolouring and rotating; no recursion, no stack.
 //
 // On a tree larger than the cache each level of a descent waits on memory
-// twice: for the node, then for its line.  Both descents start loading both
-// children before they compare the line at a node, so that the child they
-// take is on its way while strcmp waits for the line.  They take it by a
-// branch, not a conditional move: where the path is predictable (lines met in
-// order) the processor then runs on down the tree instead of waiting for each
-// comparison, which also hides the cost of the loads of the child not taken.
+// twice: for the node, then for its line.  Below its first PREFETCHDEPTH
+// levels a descent starts loading both children before it compares the line
+// at a node, so that the child it takes is on its way while strcmp waits for
+// the line.  The levels above stay in the cache, where loading the children
+// only costs: on lines met in order a descent walks the path of the one
+// before, and there the loads of the children not taken took a fifth of a
+// lookup on a sorted word list.  Both descents take the child by a branch, not a conditional move:
+// where the path is predictable the processor then runs on down the tree
+// instead of waiting for each comparison.
 
 #include "redblack/redblack.hpp"
 
@@ -93,6 +96,11 @@ void rightrotate(rbtree *tree, rbnode *x)
     y->right = x;
     x->parent = y;
 }
+
+// The levels of a descent that load no children: 255 nodes and their lines,
+// a few tens of KB, which every descent passes and so stay in the nearest
+// cache.  Twelve levels lost 7% on a million lines in random order.
+static constexpr unsigned PREFETCHDEPTH = 8;
 
 // Starts loading both children of node.  A prefetch never faults, so a null
 // child needs no test.
@@ -184,8 +192,9 @@ void redblackinsert(rbtree *tree, const char *line)
         tree->root = tree->found = wcreate(line, nullptr);
         return;
     }
-    for (;;) {
-        prefetchchildren(node);
+    for (unsigned depth = 0;; ++depth) {
+        if (depth >= PREFETCHDEPTH)
+            prefetchchildren(node);
         int cmp = std::strcmp(line, node->word);
         rbnode **link;
         if (cmp < 0)
@@ -212,8 +221,9 @@ void redblackinsert(rbtree *tree, const char *line)
 void redblacksearch(rbtree *tree, const char *line)
 {
     rbnode *node = tree->root;
-    while (node != nullptr) {
-        prefetchchildren(node);
+    for (unsigned depth = 0; node != nullptr; ++depth) {
+        if (depth >= PREFETCHDEPTH)
+            prefetchchildren(node);
         int cmp = std::strcmp(line, node->word);
         if (cmp < 0)
             node = node->left;

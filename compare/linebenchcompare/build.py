@@ -9,8 +9,10 @@ import re
 import shutil
 import signal
 import subprocess
+import threading
 import time
 
+from .output import ticker
 from .run import ROOT, RunError
 
 BINDIR = os.path.join(ROOT, "build", "release") if ROOT else None
@@ -26,38 +28,63 @@ LINKERERROR = re.compile(r"(undefined reference to|cannot find -l|multiple defin
 CMAKEERROR = re.compile(r"^CMake Error")
 
 
+# A baseline that the configure step leaves out, which a run then lacks.
+LEFTOUT = re.compile(r"^-- (linebench-\S+ left out: .*)$")
+TICK = 0.5  # seconds between the updates of a step's line on a terminal
+
+
 def configure(progress):
     """Configures the Release preset, which writes the build's list of
-    stores; returns the build folder."""
+    stores; returns the build folder.  A baseline left out is said."""
     if shutil.which("cmake") is None:
         raise RunError("cmake is not installed (tools/deps installs it)")
     progress("compare: configuring the Release preset")
-    runstep(["cmake", "--preset", "release"])
+    output = runstep(["cmake", "--preset", "release"], "compare: configuring the Release preset")
+    for line in output.splitlines():
+        if LEFTOUT.match(line):
+            progress(f"compare: {LEFTOUT.match(line)[1]}")
     return BINDIR
 
 
 def build(targets, progress):
     """Builds the targets named, and what they need, in the Release preset."""
     progress(f"compare: building {', '.join(targets)}")
-    runstep(["cmake", "--build", "--preset", "release", "-j", "2", "--target"] + targets)
+    runstep(["cmake", "--build", "--preset", "release", "-j", "2", "--target"] + targets, "compare: building")
 
 
-def runstep(command):
+def readlines(stream, lines):
+    for line in stream:
+        lines.append(line)
+
+
+def runstep(command, doing):
     """Runs a step of the build in a process group of its own, so that a
-    stop reaches every process of it; a failure raises RunError with the
-    line that says why."""
+    stop reaches every process of it; on a terminal, doing, the seconds so
+    far and the step's latest line (ninja's [done/all] count in a build)
+    stand on one line.  Returns its output; a failure raises RunError with
+    the line that says why."""
     becomesubreaper()
     process = subprocess.Popen(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                                errors="replace", process_group=0)
+    lines = []
+    reader = threading.Thread(target=readlines, args=(process.stdout, lines), daemon=True)
+    started = time.monotonic()
     try:
-        output, _ = process.communicate()
+        reader.start()
+        while reader.is_alive():
+            reader.join(TICK)
+            latest = next((line.strip() for line in reversed(lines) if line.strip()), "")
+            ticker(f"{doing}, {time.monotonic() - started:.0f} s: {latest}")
+        process.wait()
     except BaseException:
         stopstep(process)
         raise
+    output = "".join(lines)
     if process.returncode != 0:
         log = keeplog(command, output)
         raise RunError(f"'{' '.join(command)}' failed with status {process.returncode}: {cause(output)}"
                        + (f" (all of its output: {log})" if log else ""))
+    return output
 
 
 PR_SET_CHILD_SUBREAPER = 36

@@ -7,13 +7,12 @@ import math
 import os
 import re
 import signal
-import stat
 import sys
-import tempfile
 import textwrap
 
-from . import owned, programs, results, session, stats, stores
+from . import owned, programs, results, rounds, session, stats, stores
 from . import run as runs
+from .filechecks import filetrouble, outtrouble
 from .output import progress
 from .run import Interrupted, RunError
 from .text import SHOWBYTES, shown
@@ -37,6 +36,8 @@ LARGE_SHAPES = ["unique", "ascending"]
 # Address-space randomisation stays on: turning it off narrowed the spreads
 # too seldom to tell from chance (docs/compare.md).
 ASLR = "on"
+# --runs auto: the most time its rounds may take.
+TIMELIMIT = 300.0
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
@@ -48,8 +49,10 @@ every file several times, interleaved, each run pinned to one CPU, and writes
 OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png (the plot
 needs gnuplot), with a copy of each program it ran in OUT/programs, then
 prints the fastest store and lookup and every store's memory per line for
-each file.  A verdict is the Mann-Whitney U test on the runs with a practical
-threshold.
+each file.  A verdict sets two programs' runs against each other round by
+round (the Wilcoxon signed-rank test) and is level, faster, slower or open as
+the ratio's confidence interval lies within, beyond or across a practical
+threshold; --runs auto runs until each is decided.
 
 The store programs: linebench-redblack and linebench-hash, the stores of
 one's own that the build was given (LINEBENCH_EXTRA_STORES), and the
@@ -93,7 +96,10 @@ def parser():
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
     result.add_argument("--out", default=os.path.join(runs.ROOT or "", "out", "compare"),
                         help="output folder (default: out/compare, in the checkout where run from one)")
-    result.runsaction = result.add_argument("--runs", type=int, help=RUNSHELP + ")")
+    result.runsaction = result.add_argument("--runs", metavar="N|auto", help=RUNSHELP + ")")
+    result.add_argument("--time-limit", metavar="TIME",
+                        help="with --runs auto, the most time its rounds may take, e.g. 90s, 10m or 1h "
+                        f"(default {rounds.clock(TIMELIMIT)})")
     result.add_argument("--quick", action="store_true",
                         help="small corpora only, 10^3 and 10^4 lines of each shape: a smoke test, too short and "
                         "too few runs for verdicts")
@@ -102,9 +108,9 @@ def parser():
                         "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
                         f"(default: every store the build made but {', '.join(runs.NOTBYDEFAULT)})")
     result.add_argument("--against", metavar="DIR",
-                        help="set this run's figures beside those of DIR, an earlier run (or its results.csv or "
-                        "results.json), for the files of the same content: DIR's kept programs run beside this "
-                        "run's as KEY (before), or where they cannot run here, its recorded runs")
+                        help="set this run's figures beside those of DIR, an earlier run (or its results file, a "
+                        ".csv or .json of any name), for the files of the same content: DIR's kept programs run "
+                        "beside this run's as KEY (before), or where they cannot run here, its recorded runs")
     result.add_argument("--large", action="store_true",
                         help="extend each shape's ladder until the largest store's memory passes four times the "
                         f"last-level cache (default shapes {','.join(LARGE_SHAPES)}, runs {LARGE_RUNS})")
@@ -131,7 +137,8 @@ def parser():
     return result
 
 
-RUNSHELP = f"runs of every program on every file (default {RUNS}, with --quick {QUICK_RUNS}, with --large {LARGE_RUNS}"
+RUNSHELP = (f"runs of every program on every file, or auto: rounds until every tested figure is decided or the time "
+            f"limit is up (default {RUNS}, with --quick {QUICK_RUNS}, with --large {LARGE_RUNS}")
 
 
 def runsneeded():
@@ -142,40 +149,6 @@ def runsneeded():
             f"{stats.ALPHA:g}"
     except ImportError:
         return ""
-
-
-def filetrouble(path):
-    """Why path cannot be a FILE to measure, or None."""
-    try:
-        status = os.stat(path)
-    except FileNotFoundError:
-        return "no such file"
-    except OSError as error:
-        return error.strerror.lower()
-    kinds = [(stat.S_ISDIR, "a folder"), (stat.S_ISFIFO, "a FIFO"), (stat.S_ISCHR, "a character device"),
-             (stat.S_ISBLK, "a block device"), (stat.S_ISSOCK, "a socket")]
-    for test, kind in kinds:
-        if test(status.st_mode):
-            return f"is {kind}, not a regular file"
-    if not os.access(path, os.R_OK):
-        return "cannot be read (permission denied)"
-    if status.st_size == 0:
-        return "is empty: the programs cannot map an empty file"
-    return None
-
-
-def outtrouble(out):
-    """Why the output folder cannot be written, or None."""
-    if os.path.exists(out) and not os.path.isdir(out):
-        return "is not a folder"
-    try:
-        os.makedirs(out, exist_ok=True)
-        handle, probe = tempfile.mkstemp(dir=out, prefix=".compare-")
-        os.close(handle)
-        os.remove(probe)
-    except OSError as error:
-        return f"cannot be written: {error.strerror}"
-    return None
 
 
 SIZEUNITS = {"": 1, "K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
@@ -191,14 +164,50 @@ def parsesize(text):
     return int(size) if 1 <= size < 2**50 else None
 
 
+def joinnegative(argv):
+    """argv with a value such as -5M after --llc or --time-limit joined to it,
+    as argparse takes a word that starts with - for an option, and would
+    refuse it as a missing value rather than as a size or a time."""
+    joined = list(argv)
+    at = 0
+    while at < len(joined) - 1:
+        if joined[at] in ("--llc", "--time-limit") and re.match(r"-[\d.]", joined[at + 1]):
+            joined[at:at + 2] = [f"{joined[at]}={joined[at + 1]}"]
+        at += 1
+    return joined
+
+
+DURATIONUNITS = {"": 1, "s": 1, "m": 60, "min": 60, "h": 3600}
+
+
+def parseduration(text):
+    """Seconds of a time such as 300, 90s, 10m, 1.5h or 1h30m; None if it is
+    not one, or not above 0."""
+    parts = re.findall(r"(\d+(?:\.\d+)?)\s*(min|[smh]?)", text.strip())
+    if not parts or re.sub(r"(\d+(?:\.\d+)?)\s*(min|[smh]?)", "", text).strip():
+        return None
+    seconds = sum(float(number) * DURATIONUNITS[unit] for number, unit in parts)
+    return seconds if 0 < seconds < math.inf else None
+
+
 def parsearguments(argv):
     command = parser()
-    args = command.parse_args(argv)
+    args = command.parse_args(joinnegative(argv))
     error = command.error
     if args.runs is None:
         args.runs = QUICK_RUNS if args.quick else LARGE_RUNS if args.large else RUNS
-    if args.runs < 1:
-        error("--runs must be at least 1")
+    elif args.runs != stats.AUTO:
+        if not args.runs.isdigit() or int(args.runs) < 1:
+            error(f"--runs {args.runs}: neither a number of runs, at least 1, nor auto")
+        args.runs = int(args.runs)
+    if args.time_limit is not None:
+        if args.runs != stats.AUTO:
+            error("--time-limit applies to --runs auto only")
+        args.time_limit = parseduration(args.time_limit)
+        if args.time_limit is None:
+            error("--time-limit: not a time such as 90s, 10m or 1h")
+    elif args.runs == stats.AUTO:
+        args.time_limit = TIMELIMIT
     if not 0 < args.alpha < 1:
         error("--alpha must lie between 0 and 1")
     if not 0 <= args.threshold < math.inf:
@@ -245,6 +254,8 @@ def parsearguments(argv):
         args.shapes = LARGE_SHAPES
     if args.llc is not None:
         size = parsesize(args.llc)
+        if size is None and args.llc.strip().startswith("-"):
+            error(f"--llc {args.llc}: a size cannot be negative; give the cache's size, such as 32M")
         if size is None:
             error(f"--llc {args.llc}: not a size, such as 32M, 512K or 33554432")
         args.cache = (size, None)
@@ -300,16 +311,21 @@ def toolsmissing(folder, files):
 
 
 def checkagainst(args, error):
-    """--against: the earlier run's folder and its results.csv, which must
+    """--against: the earlier run's folder and its results file, which must
     not be this run's own output folder, where this run would replace them;
-    the CSV is read here, before the build."""
+    the file is read here, before the build."""
     if args.against is None:
-        args.againstdir = args.earlier = None
+        args.againstdir = args.againstrecord = args.earlier = None
         return
-    args.againstdir = os.path.abspath(results.resultsfolder(args.against))
-    args.against = os.path.abspath(results.resultspath(args.against))
+    given = args.against
+    if os.path.isfile(given) and not results.isresultsfile(given):
+        error(f"--against {given}: a file, but no results file (.csv or .json) nor a run's folder")
+    args.againstdir = os.path.abspath(results.resultsfolder(given))
+    args.againstrecord = os.path.abspath(results.recordpath(given))
+    args.against = os.path.abspath(results.resultspath(given))
     if not os.path.isfile(args.against):
-        error(f"--against: no results.csv at {args.against}")
+        error(f"--against {given}: no such file" if results.isresultsfile(given) else
+              f"--against: no results.csv at {args.against}")
     if os.path.realpath(args.againstdir) == os.path.realpath(args.out):
         error(f"--against {args.againstdir} is this run's --out: the run would replace what it is set against; "
               "give it another --out")

@@ -6,10 +6,12 @@ under --large the ladder grown a rung at a time past four times the cache.
 import os
 import shutil
 import statistics
+import subprocess
+import time
 
 from . import output, plot
 from . import run as runs
-from .output import progress
+from .output import progress, ticker
 from .run import RunError
 from .text import shown
 
@@ -28,8 +30,47 @@ def generated(run, bindir, plan):
     descriptions = {name: text for name, text, _ in runs.SHAPES}
     for path, _, _ in plan:
         run.corpora.file(os.path.basename(path))
-    runs.generatecorpora(bindir, plan, progress)
+    generatecorpora(bindir, plan)
     return withfacts(run, [(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan])
+
+
+def generatecorpora(bindir, corpora):
+    """Writes each corpus with linebench-corpus; on a terminal, with the
+    seconds each has taken and, from the lines a second of those before it,
+    about how long the rest will take."""
+    lines = [int(command.split()[command.split().index("--lines") + 1]) for _, _, command in corpora]
+    made, spent = 0, 0.0
+    for number, (path, _, command) in enumerate(corpora, 1):
+        doing = f"compare: corpus {number}/{len(corpora)} {os.path.basename(path)}"
+        progress(doing, transient=True)
+        argv = [os.path.join(bindir, runs.CORPUS)] + command.split()[1:] + ["-o", path]
+        started = time.monotonic()
+
+        def tick():
+            seconds = time.monotonic() - started
+            left = f", about {max(sum(lines[number - 1:]) * spent / made - seconds, 0):.0f} s left" if made else ""
+            ticker(f"{doing}, {seconds:.0f} s{left}")
+        with subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                              errors="replace") as process:
+            try:
+                said = waitticking(process, tick)
+            except BaseException:
+                process.kill()
+                raise
+        if process.returncode != 0:
+            said = said.strip().splitlines()[:1] or ["nothing"]
+            raise RunError(f"{runs.CORPUS} failed on {os.path.basename(path)}: {said[0]}")
+        made, spent = made + lines[number - 1], spent + time.monotonic() - started
+
+
+def waitticking(process, tick, every=0.5):
+    """The standard error of process once it ends, calling tick every so
+    many seconds until then."""
+    while True:
+        try:
+            return process.communicate(timeout=every)[1]
+        except subprocess.TimeoutExpired:
+            tick()
 
 
 def withfacts(run, planned):

@@ -4,13 +4,14 @@ same verdicts in both.
 
 import os
 import re
+import shutil
 import sys
 
-from . import stats
+from . import ranktests, stats
 from .programs import DRIFT
 from .report import HASHSIZE
-from .results import SHAPEFIGURES
-from .stats import SLOWER, TOOFEW, TOOSHORT
+from .results import SHAPEFIGURES, UNCHANGED
+from .stats import AUTO, OPEN, SLOWER, TOOFEW, TOOSHORT
 from .text import SHOWBYTES, shown
 
 
@@ -26,6 +27,13 @@ def progress(message, transient=False):
         print(message, file=sys.stderr, flush=True)
 
 
+def ticker(message):
+    """A transient line of progress within a stage, on a terminal only, cut
+    to its width; elsewhere the stage's own line says enough."""
+    if sys.stderr is not None and sys.stderr.isatty():
+        progress(message[:shutil.get_terminal_size().columns - 1], transient=True)
+
+
 MARKDOWNSPECIAL = re.compile(r"([\\`*_\[\]<>|#])")
 
 
@@ -35,10 +43,16 @@ def mdescape(text):
 
 
 def ratiotext(verdict):
-    """x0.89 [0.86, 0.92] faster; x1.20 (not tested: too short)."""
+    """x0.89 [0.86, 0.92] faster; x1.02 [0.97, 1.08] open: its runs tell 9%
+    or more; x1.20 (not tested: too short); unchanged (same program)."""
+    if verdict["why"] == UNCHANGED:
+        return UNCHANGED
     if verdict["verdict"] is None:
         return f"x{verdict['ratio']:.2f} (not tested: {verdict['why']})"
-    return f"x{verdict['ratio']:.2f} [{verdict['low']:.2f}, {verdict['high']:.2f}] {verdict['verdict']}"
+    text = f"x{verdict['ratio']:.2f} [{verdict['low']:.2f}, {verdict['high']:.2f}] {verdict['verdict']}"
+    if verdict["verdict"] == OPEN:
+        text += f": its runs tell {verdict['tells']:.0%} or more"
+    return text
 
 
 def withspread(result, key, digits):
@@ -124,12 +138,19 @@ def notes(results, winners, settings, against):
     if settings.get("incomplete"):
         said.append(f"Incomplete: {settings['incomplete']}. These are the figures of the runs that finished; a "
                     "store that had none on a file has no row there.")
-    if not stats.canreach(settings["runs"], settings["runs"], settings["alpha"]) or \
+    fixed = settings["runs"] != AUTO
+    if fixed and not ranktests.pairedcanreach(settings["runs"], settings["alpha"]) or \
             against and any(row[key]["why"] == TOOFEW for row in against["rows"] for key in stats.TESTED):
         said.append(f"Too few runs to tell: the rank test needs {stats.fewestruns(settings['alpha'])} "
-                    f"runs a side to ever reach α = {settings['alpha']:g}; this run has {settings['runs']}"
+                    f"rounds to ever reach α = {settings['alpha']:g}; this run has {settings['runs']}"
                     + (f" and the earlier one {against['runs']}" if against else "")
                     + ", so no store is marked and no verdict given.")
+    opened = openfigures(winners, against)
+    if opened:
+        said.append(f"Open: {opened} of the figures {'are' if opened > 1 else 'is'} not decided: the interval "
+                    f"reaches across the threshold of {settings['threshold'] * 100:g}%; "
+                    + ("more runs would decide them (--runs auto)." if fixed else
+                       "more time would decide them (a longer --time-limit)."))
     short = tooshortfiles(results, winners)
     if short:
         needs = ", ".join(f"{file} ({stats.linesneeded(results, file):,} lines)" for file in short)
@@ -149,18 +170,38 @@ def notes(results, winners, settings, against):
     if against and against["differing"]:
         said.append(f"Left out of the comparison with the earlier run, as their contents differ from its files "
                     f"of the same name: {', '.join(against['differing'])}.")
-    if against is not None and not against["rows"]:
-        said.append(f"Nothing in common with the earlier run {against['path']}: no file of this run has the "
-                    "content of one of its files with the same store.")
     return said
 
 
+def openfigures(winners, against):
+    """How many figures are open, vs the fastest and against the earlier run."""
+    verdicts = [v for decided in winners.values() for v in decided["versus"].values()]
+    verdicts += [row[key] for row in (against or {}).get("rows", []) for key in stats.TESTED]
+    return sum(v["verdict"] == OPEN for v in verdicts)
+
+
 def rulesentence(settings):
-    return (f"A verdict is the two-sided Mann–Whitney U test on the runs at α = {settings['alpha']:g}, and "
-            f"level when the ratio of medians lies within {settings['threshold'] * 100:g}% of 1, however "
-            "significant, or may have before the reports rounded the times to 0.001 µs; each carries the "
-            "ratio of medians with its 95% confidence interval (the ratios that the same test on log times, "
-            "ties and all, cannot tell from the runs' own; the Hodges–Lehmann interval where no runs tie).")
+    confidence = f"{1 - settings['alpha']:.0%}"
+    if settings["runs"] == AUTO:
+        confidence += (", its α spent across the looks at the rounds the runs went on to (the look that decided a "
+                       "figure, or the last, gives its runs and interval)")
+    return (f"A verdict sets two programs' runs on a file against each other: each round's ratio of their times "
+            f"by the Wilcoxon signed-rank test, where both ran in the same rounds (else every run of one against "
+            f"every run of the other, by the Mann–Whitney U test), with the ratio's {confidence} confidence "
+            f"interval (Hodges–Lehmann, on log times). It is level when the interval lies wholly within "
+            f"{settings['threshold'] * 100:g}% of 1, faster or slower when wholly beyond it, and open when it "
+            "reaches across; an open figure says how large a difference its runs can tell. Each carries the "
+            "ratio that the test estimates (Hodges–Lehmann) and the interval.")
+
+
+def runswords(results, settings):
+    """How many runs the medians are of."""
+    if settings["runs"] != AUTO:
+        return f"{settings['runs']} interleaved run{'s' if settings['runs'] > 1 else ''} of every program on every file"
+    counts = sorted({r["runs"] for r in results}) or [0]
+    made = f"{counts[0]}" if len(counts) == 1 else f"{counts[0]} to {counts[-1]}"
+    return (f"the interleaved runs of every program on every file, {made} a program and file: rounds went on "
+            "until every figure was decided or the time was up (--runs auto)")
 
 
 def writemarkdown(path, results, sources, settings, shapenote, winners, against, machine):
@@ -169,9 +210,8 @@ def writemarkdown(path, results, sources, settings, shapenote, winners, against,
     out += [f"> **{mdescape(note)}**" if note.startswith(("Noisy", "Busy")) else f"> {mdescape(note)}"
             for note in notes(results, winners, settings, against)]
     out += ["", f"{settings['started']}; {mdescape(machine)}.",
-            f"Medians of {settings['runs']} interleaved run{'s' if settings['runs'] > 1 else ''} of every "
-            "program on every file; ± is the spread, the interquartile range of the runs as a percentage of "
-            "the median" + (" (one run has none)" if settings["runs"] == 1 else "")
+            f"Medians of {runswords(results, settings)}; ± is the spread, the interquartile range of the runs as a "
+            "percentage of the median" + (" (one run has none)" if settings["runs"] == 1 else "")
             + "; a time whose pass is below the timer's floor shows none.", "",
             "Times are microseconds per line (all lines, repeats included); store and lookup include the",
             "scanning, which getline times alone. Memory is bytes per distinct line at the end of the store",
@@ -250,10 +290,10 @@ def fastestcell(rows, key, decided):
         return f"{fastest['store']} {figure}"
     if decided["why"]:
         return f"{fastest['store']} {figure} (not tested: {decided['why']})"
-    if decided["clear"]:
-        store, verdict = min(decided["versus"].items(), key=lambda item: item[1]["ratio"])
-        return f"{fastest['store']} {figure}, next {store} {ratiotext(verdict).removesuffix(' ' + SLOWER)}"
-    return " ≈ ".join(decided["marked"]) + f" {figure}"
+    if decided["marked"] and not decided["clear"]:
+        return " ≈ ".join(decided["marked"]) + f" {figure}"
+    store, verdict = min(decided["versus"].items(), key=lambda item: item[1]["ratio"])
+    return f"{fastest['store']} {figure}, next {store} {ratiotext(verdict).removesuffix(' ' + SLOWER)}"
 
 
 def printsummary(results, stores, settings, winners, against):

@@ -136,14 +136,13 @@ def keep(out, stores):
         store.update(saved=os.path.join(PROGRAMS, name), sha256=filesha(copy), libraries=libraries(copy))
 
 
-def earlierrecord(folder):
-    """DIR/results.json as a dict, or why it cannot be had."""
-    path = os.path.join(folder, "results.json")
+def earlierrecord(path):
+    """The results.json at path as a dict, or why it cannot be had."""
     try:
         with open(path) as source:
             record = json.load(source)
     except FileNotFoundError:
-        return None, f"{folder} has no results.json"
+        return None, f"{os.path.dirname(path)} has no {os.path.basename(path)}"
     except (OSError, ValueError) as error:
         return None, f"{path} cannot be read ({getattr(error, 'strerror', None) or 'not JSON'})"
     if not isinstance(record, dict):
@@ -194,11 +193,12 @@ def programtrouble(folder, store):
     return None
 
 
-def earlierprograms(folder, machine, keys):
-    """DIR's kept programs of the store keys given that can run here, as
-    stores named "KEY (before)" whose ADT is KEY: (stores, why none can run,
-    or None, {key: why its program cannot})."""
-    record, why = earlierrecord(folder)
+def earlierprograms(folder, machine, keys, recordpath=None):
+    """DIR's kept programs of the store keys given that can run here, as its
+    results.json (or the record at recordpath) records them, as stores named
+    "KEY (before)" whose ADT is KEY: (stores, why none can run, or None,
+    {key: why its program cannot})."""
+    record, why = earlierrecord(recordpath or os.path.join(folder, "results.json"))
     if record is not None:
         why = machinetrouble(record, machine)
     if why is None and not os.path.isdir(os.path.join(folder, PROGRAMS)):
@@ -219,5 +219,17 @@ def earlierprograms(folder, machine, keys):
             continue
         stores.append({"key": BEFORE.format(key), "adt": key, "path": os.path.join(folder, store["saved"]),
                        "family": store.get("family", "other"), "checkadt": bool(store.get("checkadt")),
-                       "sha256": store["sha256"]})
+                       "sha256": store["sha256"], "libraries": store["libraries"]})
     return stores, None, trouble
+
+
+def sameprogram(store, before):
+    """Whether this run's program of a store is the earlier run's kept one,
+    before: the same bytes, loading the same libraries from the same places
+    with the same bytes; then it needs no run as KEY (before)."""
+    if filesha(store["path"]) != before["sha256"]:
+        return False
+    try:
+        return libraries(store["path"]) == before["libraries"]
+    except (OSError, RunError):
+        return False

@@ -6,15 +6,15 @@ import csv
 import json
 import math
 import os
-import statistics
 
 from . import stats
 from .text import SHOWBYTES
 
 SUMMARYFIELDS = ["file", "shape", "size", "sha256", "lines", "distinct", "avg_linelen", "store", "program", "adt",
                  "runs"] + [name for key in stats.FIGURES for name in (key, key + "_iqr_pct")] + [
-    "report_bytes_per_line"]
-# The runs of the tested figures, space-separated: --against tests them.
+    "report_bytes_per_line", "full_times"]
+# The runs of the tested figures, space-separated: --against tests them.  Each
+# is written whole, as the shortest decimal that reads back as the same float.
 RUNFIELDS = [key + "_runs" for key in stats.TESTED]
 
 # The shape figure that explains each store's speed: (CSV column, heading, key
@@ -41,8 +41,9 @@ def writecsv(path, results, withshape):
             for key in stats.FIGURES:
                 row[key + "_iqr_pct"] = f"{result[key + '_iqr_pct']:.2f}"
             row["bytes_per_line"] = f"{result['bytes_per_line']:.1f}"
+            row["full_times"] = "yes" if result["full_times"] else "no"
             for key in RUNFIELDS:
-                row[key] = " ".join(f"{value:g}" for value in result[key])
+                row[key] = " ".join(repr(float(value)) for value in result[key])
             writer.writerow(row)
 
 
@@ -53,21 +54,58 @@ class DamagedResults(Exception):
 NEEDED = ["file", "sha256", "store", "lines", "distinct", "store_us", "lookup_us"] + RUNFIELDS
 
 
+def isresultsfile(given):
+    """Whether given names a results file, a .csv or .json of any name, rather
+    than a run's folder."""
+    return given.endswith((".csv", ".json")) and not os.path.isdir(given)
+
+
 def resultsfolder(given):
-    """DIR, DIR/results.csv or DIR/results.json: the folder of an earlier run."""
-    if os.path.basename(given) in ("results.csv", "results.json") and not os.path.isdir(given):
+    """DIR or a results file in it: the folder of an earlier run."""
+    if isresultsfile(given):
         return os.path.dirname(given) or "."
     return given
 
 
 def resultspath(given):
-    """The results.csv of the earlier run that given names."""
-    return os.path.join(resultsfolder(given), "results.csv")
+    """The results file of the earlier run that given names: itself, or
+    DIR/results.csv."""
+    return given if isresultsfile(given) else os.path.join(given, "results.csv")
+
+
+def recordpath(given):
+    """The results.json of the earlier run that given names, which records
+    its kept programs: itself, or the one beside its CSV."""
+    if isresultsfile(given) and given.endswith(".json"):
+        return given
+    return os.path.join(resultsfolder(given), "results.json")
 
 
 def readearlier(path):
     """The earlier run's figures per (SHA-256, store): file name, lines and
-    the runs of each tested figure."""
+    the runs of each tested figure, from its results.csv or results.json."""
+    rows = jsonrows(path) if path.endswith(".json") else csvrows(path)
+    earlier = {}
+    for place, row in rows:
+        # A results file without the field holds the reports' rounded times.
+        entry = {"file": row["file"], "full_times": row.get("full_times") in ("yes", "True")}
+        for column in ("lines", "distinct"):
+            entry[column] = readnumber(row, column, place, int)
+        for key in stats.TESTED:
+            entry[key] = readnumber(row, key, place, float)
+            runs = row[key + "_runs"].split()
+            if not runs:
+                raise DamagedResults(f"{place}, column {key}_runs: no runs")
+            entry[key + "_runs"] = [readnumber({key + "_runs": value}, key + "_runs", place, float)
+                                    for value in runs]
+        if len(row["sha256"]) != 64 or any(c not in "0123456789abcdef" for c in row["sha256"]):
+            raise DamagedResults(f"{place}, column sha256: {row['sha256']!r} is not a SHA-256")
+        earlier[(row["sha256"], row["store"])] = entry
+    return earlier
+
+
+def csvrows(path):
+    """(place, row) of each row of a results.csv, every field as text."""
     try:
         with open(path, newline="", errors="strict") as source:
             text = source.read()
@@ -84,7 +122,6 @@ def readearlier(path):
     if missing:
         raise DamagedResults(f"{path} has no column {', '.join(missing)}: an older linebench-compare wrote it, "
                              "or it is no results.csv; rerun that build with this linebench-compare")
-    earlier = {}
     rows = list(reader)
     for number, row in enumerate(rows, 2):
         place = f"{path}, row {number}"
@@ -94,20 +131,30 @@ def readearlier(path):
             fields = sum(value is not None for key, value in row.items() if key is not None)
             raise DamagedResults(f"{place} has {fields + len(row.get(None, []))} fields, "
                                  f"not the header's {len(reader.fieldnames)}")
-        entry = {"file": row["file"]}
-        for column in ("lines", "distinct"):
-            entry[column] = readnumber(row, column, place, int)
-        for key in stats.TESTED:
-            entry[key] = readnumber(row, key, place, float)
-            runs = row[key + "_runs"].split()
-            if not runs:
-                raise DamagedResults(f"{place}, column {key}_runs: no runs")
-            entry[key + "_runs"] = [readnumber({key + "_runs": value}, key + "_runs", place, float)
-                                    for value in runs]
-        if len(row["sha256"]) != 64 or any(c not in "0123456789abcdef" for c in row["sha256"]):
-            raise DamagedResults(f"{place}, column sha256: {row['sha256']!r} is not a SHA-256")
-        earlier[(row["sha256"], row["store"])] = entry
-    return earlier
+    return [(f"{path}, row {number}", row) for number, row in enumerate(rows, 2)]
+
+
+def jsonrows(path):
+    """(place, row) of each summary of a results.json, as results.csv writes
+    its fields."""
+    try:
+        with open(path, errors="strict") as source:
+            record = json.load(source)
+    except (UnicodeDecodeError, ValueError) as error:
+        raise DamagedResults(f"{path} is not JSON ({error})") from None
+    summaries = record.get("summaries") if isinstance(record, dict) else None
+    if not isinstance(summaries, list) or not all(isinstance(summary, dict) for summary in summaries):
+        raise DamagedResults(f"{path} holds no summaries: it is no results.json of linebench-compare")
+    rows = []
+    for number, summary in enumerate(summaries, 1):
+        missing = [field for field in NEEDED if field not in summary]
+        if missing:
+            raise DamagedResults(f"{path}, summary {number} has no field {', '.join(missing)}: an older "
+                                 "linebench-compare wrote it; rerun that build with this linebench-compare")
+        rows.append((f"{path}, summary {number}", {field: " ".join(repr(float(value)) for value in summary[field])
+                                                   if isinstance(summary[field], list) else str(summary[field])
+                                                   for field in NEEDED + ["full_times"] if field in summary}))
+    return rows
 
 
 def earlierruns(earlier):
@@ -133,31 +180,29 @@ def readnumber(row, column, place, kind):
     return value
 
 
-def measuredbefore(files, befores, reports):
+def measuredbefore(files, befores, reports, laps):
     """The earlier run's programs as they ran in this run, per (SHA-256 of
-    the file, store key): lines, and the median and runs of each tested
-    figure."""
-    measured = {}
-    for path, facts in files:
-        for before in befores:
-            runs = reports.get((path, before["key"]))
-            if runs:
-                entry = {"lines": runs[0]["lines"]}
-                for key in stats.TESTED:
-                    entry[key + "_runs"] = [run[key] for run in runs]
-                    entry[key] = statistics.median(entry[key + "_runs"])
-                measured[(facts["sha256"], before["adt"])] = entry
-    return measured
+    the file, store key): their results, as stats.summarise gives them."""
+    ran = stats.summarise(files, befores, reports, laps)
+    adt = {before["key"]: before["adt"] for before in befores}
+    return {(result["sha256"], adt[result["store"]]): result for result in ran}
 
 
-def setagainst(results, earlier, alpha, threshold, measured=None):
+# Why a store's row against the earlier run carries no verdict: the program
+# that ran now is the one that ran then, byte for byte and library for library.
+UNCHANGED = "unchanged (same program)"
+
+
+def setagainst(results, earlier, alpha, threshold, measured=None, unchanged=(), looks=None):
     """For each file and store of both runs whose contents match: per tested
     figure, the earlier median, the median and runs the verdict sets this
     run's against, this run's median and the verdict.  measured holds, per
     (SHA-256, store), the earlier run's program as it ran in this run,
     interleaved with this run's own; where it did not run, the verdict takes
-    the runs the earlier run recorded.  Returns the rows and the files of the
-    same name whose contents differ."""
+    the runs the earlier run recorded, and a store in unchanged, whose
+    program is the earlier one, takes none.  looks: per (file, store, key),
+    the alpha and last round of the look that decided it.  Returns the rows and the files of the same
+    name whose contents differ."""
     rows = []
     names = {entry["file"] for entry in earlier.values()}
     matched = set()
@@ -168,15 +213,19 @@ def setagainst(results, earlier, alpha, threshold, measured=None):
         matched.add(result["file"])
         ran = (measured or {}).get((result["sha256"], result["store"]))
         before = ran or recorded
-        row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None}
+        row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None,
+               "unchanged": result["store"] in unchanged}
         for key in stats.TESTED:
             short = min(before[key] * before["lines"], stats.passus(result, key)) < stats.FLOOR_US
-            now = result[key]
-            if short:
-                verdict = stats.untested(stats.quotient(now, before[key]), stats.TOOSHORT)
+            ratio = stats.quotient(result[key], before[key])
+            if row["unchanged"]:
+                verdict = stats.untested(ratio, UNCHANGED)
+            elif short:
+                verdict = stats.untested(ratio, stats.TOOSHORT)
             else:
-                verdict = stats.decide(result[key + "_runs"], before[key + "_runs"], alpha, threshold)
-            row[key] = dict(verdict, before=before[key], now=now, before_runs=before[key + "_runs"],
+                lookalpha, last = (looks or {}).get((result["file"], result["store"], key), (alpha, None))
+                verdict = stats.versus(result, before, key, lookalpha, threshold, last)
+            row[key] = dict(verdict, before=before[key], now=result[key], before_runs=before[key + "_runs"],
                             recorded=recorded[key])
         rows.append(row)
     differing = sorted({r["file"] for r in results if r["file"] in names and r["file"] not in matched})

@@ -11,6 +11,7 @@ import subprocess
 import time
 
 from .report import ReportError, runreport
+from .stats import TIMES
 
 CORPUS = "linebench-corpus"
 PROBE = "heapprobe.so"
@@ -174,16 +175,6 @@ def nextrung(lines, memory, target):
     return int(nice) if nice <= MOSTLINES else None
 
 
-def generatecorpora(bindir, corpora, progress):
-    for number, (path, _, command) in enumerate(corpora, 1):
-        progress(f"compare: corpus {number}/{len(corpora)} {os.path.basename(path)}", transient=True)
-        argv = [os.path.join(bindir, CORPUS)] + command.split()[1:] + ["-o", path]
-        done = subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, errors="replace")
-        if done.returncode != 0:
-            said = done.stderr.strip().splitlines()[:1] or ["nothing"]
-            raise RunError(f"{CORPUS} failed on {os.path.basename(path)}: {said[0]}")
-
-
 def digest(path):
     """(size, SHA-256) of a file's content."""
     sha = hashlib.sha256()
@@ -223,17 +214,45 @@ def probeenvironment(probe, probefile):
 
 
 def readprobe(probefile, program):
-    """(break growth, heap growth) over the store pass, from the probe's two
-    lines: the break and the bytes in use at each of the driver's sbrk calls."""
+    """What the probe saw: (break growth, heap growth) over the store pass,
+    from its two lines of the break and the bytes in use at each of the
+    driver's sbrk calls; and the clock's readings, or None where the program
+    did not read it exactly as the driver does, once before and once after
+    each pass."""
     try:
         with open(probefile) as lines:
-            calls = [[int(field) for field in line.split()] for line in lines]
+            fields = [line.split() for line in lines]
+        calls = [[int(field) for field in line] for line in fields if line and line[0] not in ("clock", "t")]
+        count = [int(line[1]) for line in fields if line[:1] == ["clock"] and len(line) == 2]
+        readings = [(int(line[1]), int(line[2])) for line in fields if line[:1] == ["t"] and len(line) == 3]
     except (OSError, ValueError) as error:
         raise RunError(f"the heap probe in {program} left no figures: {error}") from None
     if len(calls) != 2 or any(len(call) != 2 for call in calls):
         raise RunError(f"the heap probe in {program} saw {len(calls)} calls of sbrk, not the driver's two")
     (breakbefore, heapbefore), (breakafter, heapafter) = calls
-    return breakafter - breakbefore, heapafter - heapbefore
+    clock = readings if count == [len(TIMES) * 2] and len(readings) == len(TIMES) * 2 else None
+    return breakafter - breakbefore, heapafter - heapbefore, clock
+
+
+# How the report prints each time: getline " %5.3f uS", the others " %6.3f uS";
+# both keep three decimals.
+PRINTED = "{:.3f}"
+
+
+def fulltimes(report, clock):
+    """Each pass's microseconds per line from the clock's readings, computed
+    as the driver computes them but not rounded; None where they are not the
+    figures the report rounded (a program that reads the clock otherwise)."""
+    if clock is None:
+        return None
+    figures = {}
+    for number, key in enumerate(TIMES):
+        (startseconds, startmicros), (endseconds, endmicros) = clock[2 * number:2 * number + 2]
+        elapsed = float(endseconds - startseconds) * 1000000.0 + float(endmicros - startmicros)
+        figures[key] = elapsed / report["lines"]
+        if PRINTED.format(figures[key]) != PRINTED.format(report[key]):
+            return None
+    return figures
 
 
 def runonce(store, path, probe, probefile, setup):
@@ -241,7 +260,8 @@ def runonce(store, path, probe, probefile, setup):
     growth that the probe saw where the program counts the break's growth:
     both add the store's static footprint, so swapping one growth for the
     other leaves the footprint in.  The program's own figure is kept as
-    report_bytes_per_line."""
+    report_bytes_per_line.  Its times are the clock's, unrounded, where the
+    probe saw the driver's readings (full_times true); else the report's."""
     if os.path.exists(probefile):
         os.remove(probefile)
     try:
@@ -254,42 +274,48 @@ def runonce(store, path, probe, probefile, setup):
     label = store.get("adt", store["key"])
     if store["checkadt"] and report["adt"] != label:
         raise RunError(f"{store['path']} reports the store {report['adt']}, not {label}")
-    breakgrowth, heapgrowth = readprobe(probefile, store["path"])
+    breakgrowth, heapgrowth, clock = readprobe(probefile, store["path"])
     report["report_bytes_per_line"] = report["bytes_per_line"]
     report["bytes_per_line"] += (heapgrowth - breakgrowth) / report["distinct"]
+    full = fulltimes(report, clock)
+    report["full_times"] = full is not None
+    report.update(full or {})
     return report
 
 
-def runqueue(plan, runs):
-    """(round, file, store) in the order of the runs: each round, on every
-    file of plan, a list of (file, its stores), every one of its stores, the
-    order rotated each round so that none always goes first."""
-    return [(lap, path, stores[(turn + lap) % len(stores)])
-            for lap in range(runs) for path, stores in plan for turn in range(len(stores))]
+def runqueue(plan, lap):
+    """(file, store) in the order of round lap's runs: on every file of plan,
+    a list of (file, its stores), every one of its stores, the order rotated
+    each round so that none always goes first."""
+    return [(path, stores[(turn + lap) % len(stores)]) for path, stores in plan for turn in range(len(stores))]
 
 
-def measure(bindir, plan, runs, scratch, setup, progress, done, watch=None):
-    """Runs the queue, handing each finished run to done(round, path, store,
-    report), and the time around it to watch, which counts what else the
-    machine did."""
-    queue = runqueue(plan, runs)
-    probe = os.path.join(bindir, PROBE)
-    probefile = os.path.join(scratch, "heapprobe.txt")
-    took = {}  # seconds of the latest run of each file and store
-    started = time.monotonic()
-    for number, (lap, path, store) in enumerate(queue):
-        elapsed = time.monotonic() - started
-        left = [took.get((p, s["key"])) for _, p, s in queue[number:]]
-        eta = f", about {sum(left):.0f} s left" if None not in left else ""
-        progress(f"compare: [{number + 1:{len(str(len(queue)))}}/{len(queue)}] {elapsed:.0f} s{eta}: "
-                 f"round {lap + 1}/{runs} {store['key']} {os.path.basename(path)}", transient=True)
+class Runner:
+    """Runs programs on files under the heap probe, pinned as setup says,
+    handing each report to done(round, path, store, report), and the time
+    around the run to watch, which counts what else the machine did; keeps
+    the seconds of each file and store's latest run, for estimates."""
+
+    def __init__(self, bindir, scratch, setup, done, watch=None):
+        self.probe = os.path.join(bindir, PROBE)
+        self.probefile = os.path.join(scratch, "heapprobe.txt")
+        self.setup, self.done, self.watch = setup, done, watch
+        self.took = {}
+
+    def run(self, lap, path, store):
         begun = time.monotonic()
-        mark = watch.mark() if watch else None
-        report = runonce(store, path, probe, probefile, setup)
-        if watch:
-            watch.add(lap, mark)
-        done(lap, path, store, report)
-        took[(path, store["key"])] = time.monotonic() - begun
+        mark = self.watch.mark() if self.watch else None
+        report = runonce(store, path, self.probe, self.probefile, self.setup)
+        if self.watch:
+            self.watch.add(lap, mark)
+        self.done(lap, path, store, report)
+        self.took[(path, store["key"])] = time.monotonic() - begun
+
+    def estimate(self, queue):
+        """Seconds that the runs of queue should take, or None before each
+        has run once."""
+        seconds = [self.took.get((path, store["key"])) for path, store in queue]
+        return None if None in seconds else sum(seconds)
 
 
 def runshape(bindir, files, progress):

@@ -10,7 +10,7 @@ import sys
 import tempfile
 import time
 
-from . import build, busy, files as corpora, output, owned, plot, programs, results, stats
+from . import build, busy, files as corpora, output, owned, plot, programs, results, rounds, stats
 from . import stores as choose
 from . import run as runs
 from .output import progress
@@ -30,14 +30,21 @@ class Run:
                        "command": ["linebench-compare"] + argv,
                        "started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "machine": runs.machineinfo(),
                        "build": None, "settings": {
-                           "runs": args.runs, "alpha": args.alpha, "threshold": args.threshold / 100,
+                           "runs": args.runs, "time_limit": args.time_limit, "alpha": args.alpha,
+                           "threshold": args.threshold / 100,
                            "floor_us": stats.FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
                            "quick": args.quick, "large": args.large, "shapes": args.shapes,
                            "seed": None if args.files else args.seed, "llc": cache},
                        "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
                        "winners": [], "against": None, "busy": None}
         self.reports = {}
-        self.perround = 0  # runs in a round, over the files planned so far
+        self.laps = {}  # the round of each of reports' runs
+        # Per figure set against another, the alpha and the rounds of the look
+        # that last tested it, by ("fastest", file, key, store) or ("against",
+        # file, key, store); closed: those a look decided, which run no more.
+        self.looks = {}
+        self.closed = set()
+        self.unchanged = set()  # stores whose program is the earlier run's, byte for byte
         self.watch = busy.Watch(args.cpu)
         self.saved = False  # whether results.json is this run's
         self.corpora = None if args.files else owned.Owned(os.path.join(args.out, "corpora"))
@@ -47,9 +54,9 @@ class Run:
 
     def done(self, lap, path, store, report):
         self.reports.setdefault((path, store["key"]), []).append(report)
+        self.laps.setdefault((path, store["key"]), []).append(lap + 1)
         self.record["runs"].append({"round": lap + 1, "file": shown(os.path.basename(path)), "store": store["key"],
                                     "report": report})
-        self.record["rounds_finished"] = len(self.record["runs"]) // self.perround
         checkstop()
 
     def checkfile(self, path):
@@ -127,15 +134,16 @@ def writeresults(run, files, shapes, shapenote, incomplete=None):
     with the earlier run and the settings."""
     args = run.args
     stores = run.record["stores"]
-    summaries = stats.summarise(files, stores, run.reports)
+    summaries = stats.summarise(files, stores, run.reports, run.laps)
     if shapes is not None:
         results.addshape(summaries, shapes)
     alpha, threshold = args.alpha, args.threshold / 100
-    winners = stats.filewinners(summaries, alpha, threshold)
+    winners = stats.filewinners(summaries, alpha, threshold, looksof(run, "fastest", run.looks))
     against = None
     if args.earlier is not None:
-        measured = results.measuredbefore(files, run.befores, run.reports)
-        rows, differing = results.setagainst(summaries, args.earlier, alpha, threshold, measured)
+        measured = results.measuredbefore(files, run.befores, run.reports, run.laps)
+        rows, differing = results.setagainst(summaries, args.earlier, alpha, threshold, measured, run.unchanged,
+                                             looksof(run, "against", run.looks))
         against = dict(run.record["against"], rows=rows, differing=differing, runs=min(
             (len(row[key]["before_runs"]) for row in rows for key in stats.TESTED),
             default=results.earlierruns(args.earlier)))
@@ -169,6 +177,7 @@ def execute(run):
     files = corpora.describefiles(run, bindir)
     run.record["files"] = [dict(facts) for _, facts in files]
     paths = [path for path, _ in files]
+    checkcommon(args, files, stores)
     setup = runs.childsetup(args.cpu, args.aslr == "off")
     # From here results.json is this run's: the programs it keeps replace an
     # earlier run's in OUT/programs.
@@ -179,11 +188,15 @@ def execute(run):
             run.checkfile(path)
             run.done(lap, path, store, report)
 
+        runner = runs.Runner(bindir, scratch, setup, finished, run.watch)
+
         def measurefiles(paths):
             plan = runplan(paths, files, stores, run.befores, args.earlier)
-            run.perround += sum(len(programs) for _, programs in plan)
+            measured = [(path, facts) for path, facts in files if path in paths]
             run.measuring = True
-            runs.measure(bindir, plan, args.runs, scratch, setup, progress, finished, run.watch)
+            rounds.measure(runner, plan, args.runs, args.alpha, args.time_limit,
+                           lambda lap, alpha: lookat(run, measured, lap, alpha),
+                           lambda lap: run.record.update(rounds_finished=lap))
         measurefiles(paths)
         if args.large:
             corpora.growladders(run, bindir, files, measurefiles)
@@ -199,7 +212,7 @@ def execute(run):
         for facts in run.record["files"]:
             facts["shape_figures"] = shapes[facts["path"]]
     summaries, winners, against, settings = writeresults(run, files, shapes, shapenote)
-    note = plot.writeplot(args.out, summaries, stores, args.cache)
+    note = plot.writeplot(args.out, summaries, stores, args.cache, winners=winners)
     checkstop()
     run.record["complete"] = True
     run.save()
@@ -212,7 +225,81 @@ def execute(run):
             progress(f"compare: {message}")
     elapsed = time.monotonic() - started
     progress(f"compare: took {int(elapsed // 60)} min {elapsed % 60:.0f} s")
-    return 1 if against is not None and not against["rows"] else 0
+    return 0
+
+
+def checkcommon(args, files, stores):
+    """With --against, before any run: a run that has no file and store in
+    common with the earlier run stops, naming the files of its names whose
+    contents differ."""
+    if args.earlier is None or any((facts["sha256"], store["key"]) in args.earlier
+                                   for _, facts in files for store in stores):
+        return
+    names = {entry["file"] for entry in args.earlier.values()}
+    differing = [facts["file"] for _, facts in files if facts["file"] in names]
+    said = ""
+    if differing:
+        said = (f"; {differing[0]} differs from its file of that name" if len(differing) == 1 else
+                f"; {', '.join(differing)} differ from its files of those names")
+    raise RunError(f"Nothing in common with the earlier run {args.against}: no file of this run has the content "
+                   f"of one of its files with the same store{said}")
+
+
+def lookat(run, files, lap, alpha):
+    """A look at the figures of files after lap rounds, each tested at alpha
+    unless an earlier look closed it: records the look of every figure it
+    tests and closes those it decides.  Returns the programs that the open
+    figures still need on each file, by path, and how many figures are open
+    of how many.  With --against, the figures set against the earlier run
+    are the ones that rounds go on for."""
+    args = run.args
+    summaries = stats.summarise(files, run.record["stores"], run.reports, run.laps)
+    threshold = args.threshold / 100
+    paths = {facts["file"]: path for path, facts in files}
+    tested = {}  # (kind, file, key, store) -> (verdict, the programs it needs)
+    if args.earlier is None:
+        looks = looksof(run, "fastest", run.closed)
+        for (file, key), decided in stats.filewinners(summaries, alpha, threshold, looks).items():
+            for store, verdict in decided["versus"].items():
+                tested[("fastest", file, key, store)] = (verdict, {store, decided["fastest"]})
+    else:
+        measured = results.measuredbefore(files, run.befores, run.reports, run.laps)
+        rows, _ = results.setagainst(summaries, args.earlier, alpha, threshold, measured, run.unchanged,
+                                     looksof(run, "against", run.closed))
+        for row in rows:
+            for key in stats.TESTED:
+                before = {programs.BEFORE.format(row["store"])} if row["interleaved"] else set()
+                tested[("against", row["file"], key, row["store"])] = (row[key], {row["store"]} | before)
+    needed, opened, figures = {}, 0, 0
+    for figure, (verdict, wanted) in tested.items():
+        if verdict["verdict"] is None:
+            continue  # too short or unchanged: no look decides it
+        figures += 1
+        if figure in run.closed and verdict["verdict"] != stats.OPEN:
+            continue
+        run.looks[figure] = (alpha, lap)
+        if verdict["verdict"] == stats.OPEN:
+            run.closed.discard(figure)
+            opened += 1
+            needed.setdefault(paths[figure[1]], set()).update(wanted)
+        else:
+            run.closed.add(figure)
+    return needed, opened, figures
+
+
+def looksof(run, kind, figures):
+    """The looks of those of figures of one kind, by (file, key) and store
+    for the fastest, by (file, store, key) against the earlier run: the
+    alpha and the last round of each one's look."""
+    looks = {}
+    for figure in figures:
+        if figure[0] == kind:
+            _, file, key, store = figure
+            if kind == "fastest":
+                looks.setdefault((file, key), {})[store] = run.looks[figure]
+            else:
+                looks[(file, store, key)] = run.looks[figure]
+    return looks
 
 
 def planagainst(run, stores, earlier):
@@ -223,14 +310,20 @@ def planagainst(run, stores, earlier):
         return []
     args = run.args
     keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
-    befores, why, trouble = programs.earlierprograms(args.againstdir, run.record["machine"], keys)
+    befores, why, trouble = programs.earlierprograms(args.againstdir, run.record["machine"], keys,
+                                                     args.againstrecord)
     clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
                        f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
     recorded = {key: why for key in keys} if why else trouble
+    now = {store["key"]: store for store in stores}
+    run.unchanged = {before["adt"] for before in befores if programs.sameprogram(now[before["adt"]], before)}
+    befores = [before for before in befores if before["adt"] not in run.unchanged]
+    if run.unchanged:
+        progress(f"compare: --against: unchanged since that run, so not run again: {', '.join(sorted(run.unchanged))}")
     run.record["against"] = {"path": args.against, "folder": args.againstdir, "programs": befores,
-                             "recorded": recorded, "recorded_why": why}
+                             "recorded": recorded, "recorded_why": why, "unchanged": sorted(run.unchanged)}
     warning = output.driftwarning(run.record["against"])
     if warning:
         progress(f"compare: --against: {warning}")
@@ -256,9 +349,9 @@ def keep(run, why):
         return f"results.json could not be written: {error.strerror}"
     try:
         files = [(facts["path"], facts) for facts in run.record["files"]]
-        summaries, _, _, _ = writeresults(run, files, None,
-                                          "No compares or nodes per lookup: the run did not finish", why)
-        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False)
+        summaries, winners, _, _ = writeresults(run, files, None,
+                                                "No compares or nodes per lookup: the run did not finish", why)
+        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False, winners=winners)
         run.save()
     except (OSError, stats.Disagreement):
         return f"what it did is in {json}"
@@ -282,8 +375,7 @@ def stopped(run, signum):
     record["stopped_by"] = name
     finished = len(record["runs"])
     if run.measuring:
-        total = run.perround * run.args.runs
-        where = f"after {finished} of {total} runs, {record['rounds_finished']} of {run.args.runs} rounds finished"
+        where = f"after {finished} run{'s' if finished != 1 else ''}, {record['rounds_finished']} rounds finished"
     else:
         where = "before the first run"
     left = run.corpora.release() if run.corpora and not run.args.keep_corpora else []

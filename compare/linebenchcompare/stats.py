@@ -2,20 +2,19 @@
 rule that decides every verdict, the bold winner of a file as well as each
 figure set against an earlier run.
 
-The rule: the two-sided Mann-Whitney U test on the runs at ALPHA, and on top
-of it a practical threshold: a ratio of medians within THRESHOLD of 1 is
-level, however significant, and so is one that the reports' rounding may have
-pushed past it.  The ratio's confidence interval inverts the same
-test, ties and all, on the logarithms of the times (on runs without ties,
-the Hodges-Lehmann interval): the ratios r for which the test does not tell
-the runs of one program divided by r from the runs of the other.  It
-therefore excludes 1 exactly when the test finds a difference.
+The rule: the confidence interval of the ratio of two programs' times on a
+file, from a rank test on their runs (ranktests.py), paired round by round
+where they ran in the same rounds, set against a practical threshold: level
+when the interval lies wholly within THRESHOLD of 1, faster or slower when
+wholly beyond it, open when it reaches across.  Where a side's times are the
+reports' rounded ones, the interval must clear the threshold by what the
+rounding may have moved the ratio.
 """
 
-import bisect
-import functools
 import math
 import statistics
+
+from . import ranktests
 
 ALPHA = 0.05
 # Ratios of medians within 3% of 1 are level.  In the A/A runs of docs/compare.md, the
@@ -30,14 +29,12 @@ FLOOR_US = 10000.0
 # by half of that: 0.0205 and 0.0204 print as 0.021 and 0.020, 5% apart.
 ROUNDING_US = 0.0005
 NOISY = 10.0  # a spread over this percentage of its median marks the machine noisy
-# Up to this many runs a side the test takes SciPy's exact distribution; the
-# normal approximation is poor there.
-EXACTRUNS = 8
 
 TIMES = ["getline_us", "store_us", "lookup_us"]
 TESTED = ["store_us", "lookup_us"]  # the figures that carry verdicts
 
-FASTER, SLOWER, LEVEL = "faster", "slower", "level"
+FASTER, SLOWER, LEVEL, OPEN = "faster", "slower", "level", "open"
+AUTO = "auto"  # --runs auto: rounds until every figure is decided
 # Why a figure carries no verdict.
 TOOFEW, TOOSHORT = "too few runs", "too short"
 
@@ -55,7 +52,7 @@ def percent(part, whole):
 
 
 def scipytrouble():
-    """Why the rank test cannot be had, in one line, or None.  SciPy is
+    """Why the rank tests cannot be had, in one line, or None.  SciPy is
     imported only when a test is made, so that --help and the checks of a
     command line do without it."""
     try:
@@ -65,78 +62,13 @@ def scipytrouble():
     return None
 
 
-def ranktest(a, b):
-    """The two-sided p of the Mann-Whitney U test of runs a against runs b."""
-    from scipy.stats import mannwhitneyu
-    method = "exact" if max(len(a), len(b)) <= EXACTRUNS else "auto"
-    return float(mannwhitneyu(a, b, alternative="two-sided", method=method).pvalue)
-
-
-@functools.lru_cache(maxsize=None)
-def pvalueofu(n1, n2, u):
-    """The test's p for the statistic u on n1 and n2 runs without ties, from
-    two samples made to give it: each of the first sample's values lies above
-    as many of the second's as adds up to u, and apart from the others of
-    its sample, which would otherwise tie and shrink p by the tie correction."""
-    second = list(range(n2))
-    first = []
-    left = u
-    for index in range(n1):
-        above = min(left, n2)
-        first.append(above - 0.5 + index / (4 * n1))
-        left -= above
-    return ranktest(first, second)
-
-
-def canreach(n1, n2, alpha):
-    """Whether n1 runs against n2 can ever give p below alpha."""
-    return n1 > 0 and n2 > 0 and pvalueofu(n1, n2, 0) < alpha
-
-
-def fewestruns(alpha):
-    """The fewest runs a side with which the test can reach alpha."""
+def fewestruns(alpha, paired=True):
+    """The fewest runs a side (rounds, where paired) with which a test can
+    reach alpha."""
     runs = 1
-    while not canreach(runs, runs, alpha):
+    while not (ranktests.pairedcanreach(runs, alpha) if paired else ranktests.canreach(runs, runs, alpha)):
         runs += 1
     return runs
-
-
-def ratiointerval(now, before, alpha):
-    """The 1 - alpha confidence interval of the ratio now / before: the ratios
-    r for which the test, ties and all, does not tell the runs now / r from
-    the runs before.  The test's p changes only where a log run now, shifted
-    by log r, meets a log run before: the candidates are those pairwise log
-    ratios (even places) and the gaps between them (odd places, where p holds
-    across the gap).  p rises up to the pairs' median and falls after it, so
-    halving finds the first and last accepted candidates."""
-    lognow = [math.log(a) for a in now]
-    logbefore = [math.log(b) for b in before]
-    pairs = sorted(a - b for a in lognow for b in logbefore)
-    shifts = sorted(set(pairs))
-    candidates = [shifts[0]]
-    for lower, upper in zip(shifts, shifts[1:]):
-        candidates += [(lower + upper) / 2, upper]
-    peak = min(bisect.bisect_left(candidates, statistics.median(pairs)), len(candidates) - 1)
-
-    def accepted(index):
-        return ranktest([a - candidates[index] for a in lognow], logbefore) >= alpha
-
-    if not accepted(peak):
-        return math.exp(candidates[peak]), math.exp(candidates[peak])
-    rejected, first = -1, peak
-    while first - rejected > 1:
-        middle = (rejected + first) // 2
-        rejected, first = (rejected, middle) if accepted(middle) else (middle, first)
-    last, rejected = peak, len(candidates)
-    while rejected - last > 1:
-        middle = (last + rejected) // 2
-        last, rejected = (middle, rejected) if accepted(middle) else (last, middle)
-    # An accepted gap reaches up to the rejected ratio that bounds it, which
-    # the interval leaves out by the float's last place.
-    low = math.exp(candidates[first - first % 2])
-    high = math.exp(candidates[last + last % 2])
-    return (math.nextafter(low, math.inf) if first % 2 else low,
-            math.nextafter(high, 0.0) if last % 2 else high)
 
 
 def quotient(now, before):
@@ -147,33 +79,69 @@ def quotient(now, before):
     return 1.0 if now == before else math.inf
 
 
-def withinthreshold(now, before, threshold):
-    """Whether medians now and before, each as it was before the report
-    rounded it, may lie within the threshold of each other."""
-    wide = 1 + threshold
-    return now - ROUNDING_US <= wide * (before + ROUNDING_US) and wide * (now + ROUNDING_US) >= before - ROUNDING_US
+def roundingslack(now, before):
+    """How far, as a log ratio, the reports' rounding may have moved the
+    ratio of medians now and before."""
+    low = max(min(now, before), ROUNDING_US)
+    return math.log((low + ROUNDING_US) / low)
 
 
-def decide(now, before, alpha=ALPHA, threshold=THRESHOLD):
-    """The verdict on runs now against runs before, lower being faster:
-    ratio of medians, its interval, p and the verdict (None with the reason
-    when the runs are too few for the test to ever reach alpha)."""
-    nowmedian, beforemedian = statistics.median(now), statistics.median(before)
-    ratio = quotient(nowmedian, beforemedian)
+def classify(low, high, threshold, slack=0.0):
+    """The verdict of an interval of the ratio: level when it lies wholly
+    within the threshold of 1, faster or slower when wholly beyond it, and
+    open when it reaches across the threshold.  slack widens the threshold's
+    edge by what rounding may have moved the ratio, to the interval's cost."""
+    edge = math.log1p(threshold)
+    loglow, loghigh = math.log(low), math.log(high)
+    if loghigh < -edge - slack:
+        return FASTER
+    if loglow > edge + slack:
+        return SLOWER
+    if -edge + slack <= loglow and loghigh <= edge - slack:
+        return LEVEL
+    return OPEN
+
+
+def tells(low, high, threshold):
+    """The smallest difference, as a fraction, that runs giving an interval
+    this wide can call faster or slower: the threshold and the interval's
+    half width, on log ratios."""
+    return math.expm1(math.log1p(threshold) + (math.log(high) - math.log(low)) / 2)
+
+
+def decide(now, before, alpha=ALPHA, threshold=THRESHOLD, paired=False, rounded=None):
+    """The verdict on runs now against runs before, lower being faster: the
+    ratio that the test estimates (Hodges-Lehmann; of medians where there is
+    no test), its interval, the test's p, the verdict, and the
+    smallest difference the runs can tell (tells).  paired: now[i] and
+    before[i] ran in the same round.  rounded: (median now, median before)
+    where either side's times are the reports' rounded ones.  No verdict,
+    with the reason, when the runs are too few for the test to ever reach
+    alpha or a pass was too short for the clock."""
+    ratio = quotient(statistics.median(now), statistics.median(before))
     if 0 in now or 0 in before:  # a pass the clock did not see, however long the others
         return untested(ratio, TOOSHORT)
-    if not canreach(len(now), len(before), alpha):
-        return {"ratio": ratio, "low": None, "high": None, "p": None, "verdict": None, "why": TOOFEW}
-    p = ranktest(now, before)
-    low, high = ratiointerval(now, before, alpha)
-    verdict = LEVEL
-    if p < alpha and not withinthreshold(nowmedian, beforemedian, threshold):
-        verdict = FASTER if ratio < 1 else SLOWER
-    return {"ratio": ratio, "low": low, "high": high, "p": p, "verdict": verdict, "why": None}
+    if paired:
+        differences = [math.log(a) - math.log(b) for a, b in zip(now, before)]
+        interval = ranktests.pairedinterval(differences, alpha)
+        if interval is None:
+            return untested(ratio, TOOFEW)
+        p = ranktests.signedrankp(differences)
+        low, high = math.exp(interval[0]), math.exp(interval[1])
+        ratio = math.exp(ranktests.pairedestimate(differences))
+    else:
+        if not ranktests.canreach(len(now), len(before), alpha):
+            return untested(ratio, TOOFEW)
+        p = ranktests.ranktest(now, before)
+        low, high = ranktests.ratiointerval(now, before, alpha)
+        ratio = math.exp(ranktests.pooledestimate([math.log(a) for a in now], [math.log(b) for b in before]))
+    slack = roundingslack(*rounded) if rounded else 0.0
+    return {"ratio": ratio, "low": low, "high": high, "p": p, "verdict": classify(low, high, threshold, slack),
+            "why": None, "tells": tells(low, high, threshold), "paired": paired, "alpha": alpha, "runs": len(now)}
 
 
 def untested(ratio, why):
-    return {"ratio": ratio, "low": None, "high": None, "p": None, "verdict": None, "why": why}
+    return {"ratio": ratio, "low": None, "high": None, "p": None, "verdict": None, "why": why, "tells": None}
 
 
 def passus(result, key):
@@ -196,10 +164,43 @@ def linesneeded(results, file):
     return int(math.ceil(lines / scale) * scale)
 
 
-def winners(rows, key, alpha, threshold, short):
+def upto(result, key, last):
+    """The runs of figure key of a result by round, of the rounds up to last
+    (None: all); None where the result does not carry its rounds."""
+    if not result.get("rounds"):
+        return None
+    return {lap: run for lap, run in zip(result["rounds"], result[key + "_runs"]) if last is None or lap <= last}
+
+
+def pairedruns(now, before, key, last=None):
+    """The runs of figure key that results now and before set against each
+    other, up to round last, and whether they pair: where both carry the
+    rounds of their runs, the runs of the rounds that both ran, in order;
+    else all of each."""
+    nowruns, beforeruns = upto(now, key, last), upto(before, key, last)
+    if nowruns is not None and beforeruns is not None:
+        common = sorted(set(nowruns) & set(beforeruns))
+        return [nowruns[lap] for lap in common], [beforeruns[lap] for lap in common], True
+    return (list(nowruns.values()) if nowruns is not None else now[key + "_runs"]), before[key + "_runs"], False
+
+
+def versus(now, before, key, alpha, threshold, last=None):
+    """decide() on figure key of results now and before, paired where they
+    can be, on the rounds up to last, and allowing for the reports' rounding
+    where either side's times are the reports' own."""
+    nowruns, beforeruns, paired = pairedruns(now, before, key, last)
+    if not nowruns:
+        return untested(quotient(now[key], before[key]), TOOFEW)
+    rounded = None if now.get("full_times") and before.get("full_times") else (now[key], before[key])
+    return decide(nowruns, beforeruns, alpha, threshold, paired, rounded)
+
+
+def winners(rows, key, alpha, threshold, short, looks=None):
     """The fastest store of one file on one figure and each other store's
-    verdict against it.  marked: the keys to mark, with clear true when the
-    fastest beats every other store; why: the reason nothing is marked."""
+    verdict against it, at the alpha and on the rounds of the look that
+    looks gives the store (the one that decided it), or at alpha on all.  marked: the keys to mark, with clear
+    true when the fastest beats every other store; why: the reason nothing is
+    tested.  Nothing is marked while a store is open and none is level."""
     ranked = sorted(rows, key=lambda r: r[key])
     fastest = ranked[0]
     verdicts = {}
@@ -208,23 +209,27 @@ def winners(rows, key, alpha, threshold, short):
         if short:
             verdicts[row["store"]] = untested(quotient(row[key], fastest[key]), TOOSHORT)
             continue
-        verdicts[row["store"]] = decide(row[key + "_runs"], fastest[key + "_runs"], alpha, threshold)
+        lookalpha, last = (looks or {}).get(row["store"], (alpha, None))
+        verdicts[row["store"]] = versus(row, fastest, key, lookalpha, threshold, last)
         why = why or verdicts[row["store"]]["why"]
     if why or len(ranked) == 1:
         return {"fastest": fastest["store"], "marked": [], "clear": False, "versus": verdicts, "why": why}
     level = [store for store, v in verdicts.items() if v["verdict"] == LEVEL]
-    return {"fastest": fastest["store"], "marked": [fastest["store"]] + level, "clear": not level,
-            "versus": verdicts, "why": None}
+    clear = all(v["verdict"] == SLOWER for v in verdicts.values())
+    return {"fastest": fastest["store"], "marked": [fastest["store"]] + level if clear or level else [],
+            "clear": clear, "versus": verdicts, "why": None}
 
 
-def filewinners(results, alpha, threshold):
-    """winners() for every file and tested figure, by (file, key)."""
+def filewinners(results, alpha, threshold, looks=None):
+    """winners() for every file and tested figure, by (file, key); looks,
+    per (file, key), the alpha and last round of each store's look."""
     short = shortfigures(results, TESTED)
     decided = {}
     for file in dict.fromkeys(r["file"] for r in results):
         rows = [r for r in results if r["file"] == file]
         for key in TESTED:
-            decided[(file, key)] = winners(rows, key, alpha, threshold, (file, key) in short)
+            decided[(file, key)] = winners(rows, key, alpha, threshold, (file, key) in short,
+                                           (looks or {}).get((file, key)))
     return decided
 
 
@@ -244,12 +249,12 @@ class Disagreement(Exception):
     """The runs of a file counted its lines differently."""
 
 
-def summarise(files, stores, reports):
+def summarise(files, stores, reports, laps=None):
     """One result per file and store: the runs of each figure, their median
     and spread (interquartile range), absolute and as a percentage of the
-    median.  files: (path, facts about it); reports: the runs per (path, key).
-    A store with no runs on a file, in a run that did not finish, has no
-    result there."""
+    median.  files: (path, facts about it); reports: the runs per (path, key);
+    laps: the round of each of them, kept as rounds.  A store with no runs on
+    a file, in a run that did not finish, has no result there."""
     results = []
     for path, facts in files:
         for store in stores:
@@ -261,7 +266,9 @@ def summarise(files, stores, reports):
                 raise Disagreement(f"{store['key']} counted differently from run to run on {path}")
             result = dict(facts, store=store["key"], program=store["path"], adt=first["adt"], runs=len(runs),
                           lines=first["lines"], distinct=first["distinct"], avg_linelen=first["avg_linelen"],
-                          report_bytes_per_line=statistics.median(r["report_bytes_per_line"] for r in runs))
+                          report_bytes_per_line=statistics.median(r["report_bytes_per_line"] for r in runs),
+                          full_times=all(r.get("full_times") for r in runs),
+                          rounds=(laps or {}).get((path, store["key"])))
             for key in FIGURES:
                 values = [r[key] for r in runs]
                 result[key + "_runs"] = values

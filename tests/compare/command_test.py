@@ -13,6 +13,7 @@ import hashlib
 import io
 import json
 import os
+import pty
 import shutil
 import signal
 import subprocess
@@ -45,10 +46,11 @@ def reportrow(store, lookup, getline="0.050"):
 
 
 def stub(folder, name, store, lookup, sleep=0.0, report=True, rowfile=None, then="", before="", getline="0.050",
-         mark=None):
+         mark=None, clock=()):
     """A program that prints a report of fixed figures, or the row in
-    rowfile, and the heap probe's two lines, as linebench's programs do; then
-    runs the shell lines then.  before: shell run first, with $n the number
+    rowfile, and the heap probe's two lines, as linebench's programs do, and
+    the probe's lines of the clock's readings (seconds, microseconds) of
+    clock; then runs the shell lines then.  before: shell run first, with $n the number
     of this run of the program (1, 2, ...); getline may be a shell
     expression.  With mark, it first adds a line to that file, so that a test
     can count its runs."""
@@ -61,7 +63,10 @@ def stub(folder, name, store, lookup, sleep=0.0, report=True, rowfile=None, then
             script.write("printf '# %s %s \\n' \"$0\" \"$1\"\n"
                          "echo '#  lines avg_linelen  getline   stored RAMused/line  store/ln lookup/ln ADT'\n"
                          + (f"cat '{rowfile}'\n" if rowfile else f'echo "{reportrow(store, lookup, getline)}"\n'))
-        script.write('[ -z "$HEAPPROBE_FILE" ] || printf "0 0\\n0 0\\n" > "$HEAPPROBE_FILE"\n' + then)
+        lines = ["0 0", "0 0"] + ([f"clock {len(clock)}"] + [f"t {seconds} {micros}" for seconds, micros in clock]
+                                  if clock else [])
+        script.write(f'[ -z "$HEAPPROBE_FILE" ] || printf "%s\\n" {" ".join(repr(line) for line in lines)} '
+                     '> "$HEAPPROBE_FILE"\n' + then)
     os.chmod(path, 0o755)
     return path
 
@@ -108,7 +113,7 @@ class Folder(unittest.TestCase):
 class against(Folder):
     def firstrun(self):
         slow = stub(self.dir, "slow", 0.300, 0.200)
-        done = compare("--programs", f"X={slow}", "--runs", "5", "--out", os.path.join(self.dir, "before"),
+        done = compare("--programs", f"X={slow}", "--runs", "6", "--out", os.path.join(self.dir, "before"),
                        self.text)
         self.assertEqual(done.returncode, 0, done.stderr)
         return os.path.join(self.dir, "before")
@@ -116,28 +121,31 @@ class against(Folder):
     def test_afasterprogramreadsfasterwiththeratioofnowoverbefore(self):
         before = self.firstrun()
         fast = stub(self.dir, "fast", 0.150, 0.150)
-        # the CSV itself names the earlier run as well as its folder
-        done = compare("--programs", f"X={fast}", "--runs", "5", "--out", os.path.join(self.dir, "now"),
-                       "--against", os.path.join(before, "results.csv"), self.text)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        row, = readjson(os.path.join(self.dir, "now"))["against"]["rows"]
-        self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
-        self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.75)
-        self.assertEqual((row["store_us"]["verdict"], row["lookup_us"]["verdict"]), ("faster", "faster"))
-        self.assertIn("0.300 -> 0.150 x0.50 [0.50, 0.50] faster", done.stdout)
-        self.assertIn("0.200 -> 0.150 x0.75 [0.75, 0.75] faster", done.stdout)
-        with open(os.path.join(self.dir, "now", "results.md")) as md:
-            self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", md.read())
+        # a results file of any name names the earlier run as well as its folder
+        for suffix in ("csv", "json"):
+            shutil.copyfile(os.path.join(before, f"results.{suffix}"), os.path.join(before, f"earlier.{suffix}"))
+            now = os.path.join(self.dir, f"now-{suffix}")
+            done = compare("--programs", f"X={fast}", "--runs", "6", "--out", now,
+                           "--against", os.path.join(before, f"earlier.{suffix}"), self.text)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            row, = readjson(now)["against"]["rows"]
+            self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
+            self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.75)
+            self.assertEqual((row["store_us"]["verdict"], row["lookup_us"]["verdict"]), ("faster", "faster"))
+            self.assertIn("0.300 -> 0.150 x0.50 [0.50, 0.50] faster", done.stdout)
+            self.assertIn("0.200 -> 0.150 x0.75 [0.75, 0.75] faster", done.stdout)
+            with open(os.path.join(now, "results.md")) as md:
+                self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", md.read())
 
     def test_afileisknownbyitsbytesnotitsname(self):
         before = self.firstrun()
         write(self.text, "ot\neb\nro\ntno\n")
-        done = compare("--programs", f"X={stub(self.dir, 'fast', 0.150, 0.150)}", "--runs", "5", "--out",
+        done = compare("--programs", f"X={stub(self.dir, 'fast', 0.150, 0.150)}", "--runs", "6", "--out",
                        os.path.join(self.dir, "now"), "--against", before, self.text)
-        self.oneline(done, 1, "took")
-        self.assertIn("their contents differ from its files of the same name: words.txt", done.stdout)
-        self.assertIn("Nothing in common with the earlier run", done.stdout)
-        self.assertEqual(readjson(os.path.join(self.dir, "now"))["against"]["rows"], [])
+        # before any run, and leaving no results
+        self.oneline(done, 1, "Nothing in common with the earlier run")
+        self.assertIn("words.txt differs from its file of that name", done.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "now", "results.json")))
 
     def test_adamagedresultscsvnamesitsrowandcolumn(self):
         before = self.firstrun()
@@ -155,7 +163,7 @@ class against(Folder):
                 (good.replace(fields[columns.index("lines")], "", 1), "row 2, column lines: ''"),
                 ("file,store\nwords.txt,X\n", "has no column sha256")):
             write(path, text)
-            self.oneline(compare("--programs", f"X={fast}", "--runs", "5", "--out", os.path.join(self.dir, "now"),
+            self.oneline(compare("--programs", f"X={fast}", "--runs", "6", "--out", os.path.join(self.dir, "now"),
                                  "--against", before, self.text), 1, words)
 
 
@@ -176,7 +184,7 @@ class interleaved(unittest.TestCase):
         logged = f'echo "$0 $(basename "$1")" >> {cls.log}\n'
         cls.fast = stub(folder, "fast", 0.150, 0.150, then=logged)
         cls.first = os.path.join(folder, "first")
-        done = compare("--programs", f"X={stub(folder, 'slow', 0, 0, rowfile=row, then=logged)}", "--runs", "5",
+        done = compare("--programs", f"X={stub(folder, 'slow', 0, 0, rowfile=row, then=logged)}", "--runs", "6",
                        "--out", cls.first, cls.text)
         assert done.returncode == 0, done.stderr
         write(row, reportrow(0.500, 0.250) + "\n")
@@ -195,7 +203,7 @@ class interleaved(unittest.TestCase):
             os.remove(self.log)
 
     def secondrun(self, against=None):
-        return compare("--programs", f"X={self.fast}", "--runs", "5", "--out", self.now, "--against",
+        return compare("--programs", f"X={self.fast}", "--runs", "6", "--out", self.now, "--against",
                        against or self.before, self.text, self.other)
 
     def ran(self):
@@ -216,10 +224,10 @@ class interleaved(unittest.TestCase):
         ran = self.ran()
         # the earlier program only on the file both runs know, each round
         # beside this run's, the order turned round each round
-        self.assertEqual(sorted(ran), sorted([(self.kept, "words.txt")] * 5 + [(self.fast, "words.txt")] * 5
-                                             + [(self.fast, "other.txt")] * 5))
+        self.assertEqual(sorted(ran), sorted([(self.kept, "words.txt")] * 6 + [(self.fast, "words.txt")] * 6
+                                             + [(self.fast, "other.txt")] * 6))
         words = [program for program, file in ran if file == "words.txt"]
-        self.assertEqual(words, [self.fast, self.kept, self.kept, self.fast] * 2 + [self.fast, self.kept])
+        self.assertEqual(words, [self.fast, self.kept, self.kept, self.fast] * 3)
         record = readjson(self.now)
         self.assertEqual([run["store"] for run in record["runs"][:3]], ["X", "X (before)", "X"])
         row, = record["against"]["rows"]
@@ -229,7 +237,7 @@ class interleaved(unittest.TestCase):
         self.assertEqual([row["store_us"][k] for k in ("recorded", "before", "now")], [0.300, 0.500, 0.150])
         self.assertAlmostEqual(row["store_us"]["ratio"], 0.3)
         self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.6)
-        self.assertEqual(row["lookup_us"]["before_runs"], [0.250] * 5)
+        self.assertEqual(row["lookup_us"]["before_runs"], [0.250] * 6)
         self.assertIn("0.500 -> 0.150 x0.30 [0.30, 0.30] faster (recorded 0.300)", done.stdout)
         self.assertNotIn("Drift not controlled", done.stdout + done.stderr)
         with open(os.path.join(self.now, "results.md")) as md:
@@ -249,7 +257,7 @@ class interleaved(unittest.TestCase):
                 self.assertNotIn(self.kept, [program for program, _ in self.ran()])
                 row, = readjson(self.now)["against"]["rows"]
                 self.assertFalse(row["interleaved"])
-                self.assertEqual(row["store_us"]["before_runs"], [0.300] * 5)
+                self.assertEqual(row["store_us"]["before_runs"], [0.300] * 6)
                 self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
                 with open(os.path.join(self.now, "results.md")) as md:
                     section = md.read().split("## Against an earlier run\n\n")[1]
@@ -337,8 +345,8 @@ class keptprograms(unittest.TestCase):
 class queue(unittest.TestCase):
     def test_everyfilerunsitsownprogramsturnedroundeachround(self):
         a, b, c = ({"key": key} for key in "abc")
-        order = [(lap, path, store["key"]) for lap, path, store in
-                 comparerun.runqueue([("f", [a, b, c]), ("g", [a, b])], 2)]
+        order = [(lap, path, store["key"]) for lap in range(2) for path, store in
+                 comparerun.runqueue([("f", [a, b, c]), ("g", [a, b])], lap)]
         self.assertEqual(order, [(0, "f", "a"), (0, "f", "b"), (0, "f", "c"), (0, "g", "a"), (0, "g", "b"),
                                  (1, "f", "b"), (1, "f", "c"), (1, "f", "a"), (1, "g", "b"), (1, "g", "a")])
 
@@ -457,6 +465,27 @@ class parsing(Folder):
             self.assertEqual(report["lookup_us"], float(fields[10]))
             self.assertEqual(report["adt"], fields[12])
 
+    def test_thetimesaretheclocksunroundedwherethereportroundsthem(self):
+        linebench = readjson(self.dir)["runs"] if compare(
+            "--programs", "linebench-hash", "--runs", "1", "--out", self.dir, self.text).returncode == 0 else []
+        self.assertEqual([run["report"]["full_times"] for run in linebench], [True])
+        # passes of 10,003, 60,017 and 40,031 µs over 200,000 lines print as
+        # 0.050, 0.300 and 0.200 µs
+        passes = [(100, 0), (100, 10003), (100, 10003), (100, 70020), (101, 5000), (101, 45031)]
+        fine = stub(self.dir, "fine", 0.300, 0.200, clock=passes)
+        # readings that do not round to the row: a program that reads the clock otherwise
+        other = stub(self.dir, "other", 0.300, 0.200, clock=passes[:3] + [(100, 90020)] + passes[4:])
+        done = compare("--programs", f"F={fine},O={other}", "--runs", "6", "--out", self.dir, self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        figures = {s["store"]: s for s in readjson(self.dir)["summaries"]}
+        self.assertEqual((figures["F"]["full_times"], figures["O"]["full_times"]), (True, False))
+        self.assertEqual([figures["F"][key] for key in ("getline_us", "store_us", "lookup_us")],
+                         [10003 / LINES, 60017 / LINES, 40031 / LINES])
+        self.assertEqual([figures["O"][key] for key in ("getline_us", "store_us", "lookup_us")], [0.05, 0.3, 0.2])
+        with open(os.path.join(self.dir, "results.csv"), newline="") as table:
+            runs = {row["store"]: row["store_us_runs"] for row in csv.DictReader(table)}
+        self.assertEqual(runs["F"], " ".join([repr(60017 / LINES)] * 6))
+
 
 class badinput(Folder):
     def test_acommandlinethatcannotworkissaidinonelinewithstatustwo(self):
@@ -486,6 +515,9 @@ class badinput(Folder):
             (["--out", os.path.join(afile, "out"), afile], "cannot be written"),
             (["--out", "/proc/compare", afile], "cannot be written"),
             (["--against", self.dir, afile], "no results.csv at"),
+            (["--against", "gone.json", afile], "--against gone.json: no such file"),
+            (["--llc", "-5M", afile], "--llc -5M: a size cannot be negative"),
+            (["/proc/cpuinfo"], "/proc/cpuinfo: reports a size of 0 but has content"),
             # options that cannot apply to FILEs
             (["--quick", afile], "--quick applies to the generated corpora only"),
             (["--seed", "2", afile], "--seed applies to the generated corpora only"),
@@ -495,7 +527,7 @@ class badinput(Folder):
             (["--shapes", "unique,sorted"], "--shapes: unknown shape 'sorted'; the shapes are unique, zipf"),
             (["--large", "--quick"], "--large and --quick ask for opposite ladders"),
             (["--seed", "-1"], "--seed must lie between 0 and 2^64 - 1"),
-            (["--runs", "0", afile], "--runs must be at least 1"),
+            (["--runs", "0", afile], "--runs 0: neither a number of runs, at least 1, nor auto"),
             (["--threshold", "nan", afile], "--threshold must be 0 or more, and finite"),
             (["--threshold", "inf", afile], "--threshold must be 0 or more, and finite"),
             (["--alpha", "nan", afile], "--alpha must lie between 0 and 1"),
@@ -642,7 +674,7 @@ class interruption(Folder):
             landsinafinaliser()
         self.assertEqual(stderr.getvalue(), "")
         run = comparesession.Run.__new__(comparesession.Run)
-        run.reports, run.record, run.perround = {}, {"runs": [], "files": [{}], "stores": [{}]}, 1
+        run.reports, run.laps, run.record = {}, {}, {"runs": [], "files": [{}], "stores": [{}]}
         with self.assertRaises(comparerun.Interrupted) as stop:
             run.done(0, "words.txt", {"key": "X"}, {})
         self.assertEqual(stop.exception.signum, signal.SIGINT)
@@ -788,7 +820,7 @@ class stops(Folder):
         process.send_signal(signal.SIGINT)
         _, stderr = process.communicate(timeout=120)
         self.assertEqual(process.returncode, 130, stderr)
-        self.assertIn("stopped by SIGINT after 0 of 3 runs, 0 of 3 rounds finished; what it did is in",
+        self.assertIn("stopped by SIGINT after 0 runs, 0 rounds finished; what it did is in",
                       stderr.strip().splitlines()[-1])
         record = readjson(out)
         self.assertEqual((record["stopped_by"], record["runs"]), ("SIGINT", []))
@@ -801,7 +833,10 @@ class build(unittest.TestCase):
 
     CMAKE = """#!/bin/sh
 echo "$*" >> "$CMAKELOG"
-[ "$1" = --build ] || exit 0
+if [ "$1" != --build ]; then
+    echo "-- linebench-boostflat left out: no Boost 1.81 or later (tools/deps installs it)" && exit 0
+fi
+echo "[1/2] Building CXX object a.o" && sleep 0.8
 case " $* " in *" linebench-broken "*)
     echo "FAILED: CMakeFiles/linebench-broken.dir/driver/linebench.cpp.o"
     echo "In file included from /src/driver/linebench.cpp:20:"
@@ -853,6 +888,10 @@ fi
     def test_onlytheprogramsoftherunarebuiltandabrokenstorestopsonlyitsown(self):
         done = self.start("--programs", "linebench-hash", "--runs", "1", self.text)
         self.assertEqual(done.returncode, 0, done.stderr)
+        # in a log, a line a stage, and a baseline that the configure step left out
+        self.assertEqual(done.stderr.splitlines()[:3], [
+            "compare: configuring the Release preset", "compare: linebench-boostflat left out: no Boost 1.81 or later "
+            "(tools/deps installs it)", "compare: building linebench-hash, heapprobe, linebench-shape"])
         self.assertEqual(self.asked(), ["--preset release",
                                         "--build --preset release -j 2 --target linebench-hash heapprobe "
                                         "linebench-shape"])
@@ -861,6 +900,19 @@ fi
         self.assertNotIn("Traceback", done.stderr)
         self.assertIn("/src/broken/binding.hpp:12:5: error: 'storecontainr' does not name a type",
                       laststderr(done))
+
+    def test_aterminalseesthebuildsstepsasninjacountsthem(self):
+        main, terminal = pty.openpty()
+        process = subprocess.Popen([self.compare, "--out", self.out, "--programs", "linebench-hash", "--runs", "1",
+                                    self.text], stdin=terminal, stdout=terminal, stderr=terminal, env=self.env)
+        os.close(terminal)
+        seen = b""
+        with contextlib.suppress(OSError):  # EIO once the terminal's last writer has gone
+            while chunk := os.read(main, 4096):
+                seen += chunk
+        os.close(main)
+        self.assertEqual(process.wait(timeout=300), 0, seen)
+        self.assertRegex(seen.decode(errors="replace"), r"compare: building, \d s: \[1/2\] Building CXX object a\.o")
 
     def test_whatneedsnobuildischeckedbeforeit(self):
         other = os.path.join(os.path.dirname(self.out), "other")

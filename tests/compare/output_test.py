@@ -106,6 +106,14 @@ class whatauserreads(unittest.TestCase):
         self.assertEqual([cells[("f.txt", key)][2] for key in "AB"], ["0.200 ±0% ≈", "0.200 ±0% ≈"])
         self.assertNotIn("**", markdown)
         self.assertEqual(terminalrow(terminal, "f.txt"), ["f.txt", "1000", "A ≈ B 0.100", "A ≈ B 0.200"])
+        # E's runs, 0.097 to 0.113: the interval reaches from level across the
+        # threshold, and differences past 3% and half its width would be told
+        spread = [0.097 + 0.002 * step for step in range(9)] + [0.098, 0.100, 0.102, 0.104]
+        markdown, terminal = shown([measured("f.txt", "A", 0.100, 0.2), measured("f.txt", "E", spread, 0.4)])
+        said = "x1.03 [1.00, 1.07] open: its runs tell 7% or more"
+        self.assertEqual(tablecells(markdown)[("f.txt", "E")][3], said)
+        self.assertEqual(terminalrow(terminal, "f.txt")[2], f"A 0.100, next E {said}")
+        self.assertIn("\nOpen: 1 of the figures is not decided", terminal)
 
     def test_nomarkwherethepassesaretooshortortherunstoofew(self):
         # 1,000 lines at 0.1 µs: a pass of 100 µs, a hundredth of the floor
@@ -128,7 +136,7 @@ class whatauserreads(unittest.TestCase):
         self.assertEqual(tablecells(markdown)[("f.txt", "B")][1:], ["0.200 ±0%", "0.200 ±0%",
                                                                     "x2.00 (not tested: too few runs)",
                                                                     "x2.00 (not tested: too few runs)"])
-        note = ("Too few runs to tell: the rank test needs 4 runs a side to ever reach α = 0.05; this run has 3, so "
+        note = ("Too few runs to tell: the rank test needs 6 rounds to ever reach α = 0.05; this run has 3, so "
                 "no store is marked and no verdict given.")
         self.assertIn(f"\n> {note}\n", markdown)
         self.assertIn(f"\n{note}\n", terminal)

@@ -1,7 +1,9 @@
 """linebench-compare's plot, read back from the results.gp it writes: every store
 of a panel its own colour and point shape, the families by hue, no label
-outside its panel, three labelled ticks on every number axis, the user's
-files as bars grouped by file, the memory cut and the cache mark."""
+outside its panel or on a point, three labelled ticks on every number axis,
+the user's files as points grouped by file and no bar on a log axis, the
+memory cut, the cache mark, figures without a verdict drawn hollow and faint,
+and a store over an equal one in sight."""
 
 import colorsys
 import math
@@ -12,7 +14,7 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "compare"))
-from linebenchcompare import plot  # noqa: E402
+from linebenchcompare import plot, plotstyle  # noqa: E402
 
 # Pixels a character of pngcairo's sans font takes at a size, measured on a
 # rendered line of digits and letters (7.2 at 10, 5.9 at 8), rounded up.
@@ -43,7 +45,7 @@ def readscript(script):
     axis's range, log scale and ticks (label, place), the labels, and the
     plot's items, each with the rows of its data block."""
     blocks, plots = {}, []
-    state = {"log": set(), "labels": {}, "ticks": {}, "range": {}, "margin": {}, "rotate": {}}
+    state = {"log": set(), "labels": {}, "ticks": {}, "range": {}, "margin": {}, "rotate": {}, "xlabel": ""}
     lines = iter(script.replace("\\\n", "").splitlines())
     for line in lines:
         if line.endswith("<< EOD"):
@@ -70,12 +72,14 @@ def readscript(script):
             state["ticks"][line[4]] = [(label.replace("''", "'"), float(place))
                                        for label, place in re.findall(r"'((?:[^']|'')*)' ([-+.e\d]+)", listed)]
             state["rotate"][line[4]] = "rotate by 90" in line
+        elif line.startswith("set xlabel '"):
+            state["xlabel"] = re.match(r"set xlabel '((?:[^']|'')*)'", line).group(1)
         elif line == "unset tics":
             state["ticks"] = {}
         elif line == "unset label":
             state["labels"] = {}
         elif line.startswith("set label"):
-            found = re.match(r"set label (\d+) '((?:[^']|'')*)' at ((?:graph )?\S+), ((?:graph )?\S+) "
+            found = re.match(r"set label (\d+) '((?:[^']|'')*)' at ((?:graph |screen )?\S+), ((?:graph |screen )?\S+) "
                              r"(left|right|center)(.*)", line)
             number, text, x, y, justified, rest = found.groups()
             offset = re.search(r"offset ([-.\d]+),([-.\d]+)", rest)
@@ -99,7 +103,7 @@ def readscript(script):
             plots.append({"items": items, "size": state["size"], "log": set(state["log"]),
                           "labels": list(state["labels"].values()), "ticks": dict(state["ticks"]),
                           "range": dict(state["range"]), "rotate": dict(state["rotate"]),
-                          "margin": dict(state["margin"])})
+                          "margin": dict(state["margin"]), "xlabel": state["xlabel"]})
     return plots
 
 
@@ -114,9 +118,15 @@ def key(script):
             for p in readscript(script) for item in p["items"] if item["text"].startswith("keyentry")]
 
 
-def column(item):
-    """The data column an item draws as y."""
-    return int(item["using"].split(":")[1])
+def column(item, axis=1):
+    """The data column an item draws as y (as x with axis 0)."""
+    return int(item["using"].split(":")[axis])
+
+
+def drawnpoints(panel):
+    """Every point a panel draws: (pixels from the left, from the top, item)."""
+    return [(pixels(panel, "x", row[column(item, 0) - 1]), pixels(panel, "y", row[column(item) - 1]), item)
+            for item in panel["items"] if item["data"] for row in item["data"] if not math.isnan(row[column(item) - 1])]
 
 
 def stores(panel):
@@ -159,7 +169,7 @@ def ladder(shape, keys, rungs, memory=lambda key, distinct: 80.0):
 
 class styles(unittest.TestCase):
     def test_gnuplotstringsdoubletheirquotes(self):
-        self.assertEqual(plot.quote("it's\n"), "'it''s?'")
+        self.assertEqual(plotstyle.quote("it's\n"), "'it''s?'")
 
     def test_everystoreofapanelhasitsowncolourandpointshape(self):
         """Every baseline, stores of the user's own and three given as
@@ -201,7 +211,7 @@ class styles(unittest.TestCase):
         stores a family has; the project's two stores thick."""
         given = [store(k, f) for k, f in BASELINES] + [store(f"OA{n}", "open addressing") for n in range(9)]
         given += [store(f"X{n}") for n in range(7)]
-        chosen = plot.styles(given)
+        chosen = plotstyle.styles(given)
         hues = {"tree": (300, 60), "chained hash": (180, 240), "open addressing": (90, 180), "trie": (240, 300)}
         for s in given:
             red, green, blue = (int(chosen[s["key"]][0][i:i + 2], 16) / 255 for i in (1, 3, 5))
@@ -215,8 +225,8 @@ class styles(unittest.TestCase):
         self.assertEqual(len({chosen[s["key"]][0] for s in given}), len(given))
         for strong, baseline in (("REDBLACK", "STDSET"), ("HASH", "STDHASH")):
             self.assertGreater(chosen[strong][1], chosen[baseline][1])
-        self.assertEqual(plot.drawingorder([store("HASH", "chained hash"), store("JUDYSL", "trie"),
-                                            store("STDSET", "tree")]), ["STDSET", "JUDYSL", "HASH"])
+        self.assertEqual(plotstyle.drawingorder([store("HASH", "chained hash"), store("JUDYSL", "trie"),
+                                                 store("STDSET", "tree")]), ["STDSET", "JUDYSL", "HASH"])
 
 
 class layout(unittest.TestCase):
@@ -245,10 +255,11 @@ class layout(unittest.TestCase):
         self.assertTrue(left <= span[0] and span[1] <= right, (label, left, right))
         return span + rise
 
-    def test_nolabelleavesitspanel(self):
+    def test_nolabelleavesitspanelorliesonapoint(self):
         """The figures above the memory cut at the first and the last rung,
-        two at one rung, and on bars; the cache's mark near either end and
-        before the first rung; the names of one, three and eight files."""
+        two at one rung, and on a file's point; the cache's mark near either
+        end, before the first rung and on a shape of one rung; the names of
+        one, three and eight files."""
         keys = ["REDBLACK", "HASH", "WIDE", "STDSET"]
         given = [store("REDBLACK", "tree"), store("HASH", "chained hash"), store("WIDE"), store("STDSET", "tree")]
         long = "-of-the-web-server-of-the-shop.txt"
@@ -260,11 +271,12 @@ class layout(unittest.TestCase):
                 # HASH's fixed table over few lines; WIDE's growing per line
                 return {"HASH": 8.4613e6 / distinct, "WIDE": 12345.6 * distinct / rungs[-1]}.get(key, 80.0)
 
-            results = ladder("zipf", keys, rungs, memory) + [
+            results = ladder("zipf", keys, rungs, memory) + ladder("ascending", keys, rungs[-1:], memory) + [
                 result(file, k, "your files", memory=memory(k, 500), distinct=500) for file in files for k in keys]
             script = plot.gnuplotscript(results, given, "o.png", (cache, 3))
             written = [label["text"] for panel in panels(script) for label in panel["labels"]]
-            self.assertTrue(any(text.startswith("L3 cache full") for text in written), cache)
+            cachewords = [panel["xlabel"] for panel in panels(script) if "L3 cache full at" in panel["xlabel"]]
+            self.assertEqual(len(cachewords), 6, cache)
             self.assertIn("12346", written)
             self.assertIn("16923", written)
             for panel in panels(script):
@@ -273,6 +285,9 @@ class layout(unittest.TestCase):
                     for other in boxes[n + 1:]:
                         self.assertTrue(right <= other[0] or other[1] <= left or bottom <= other[2]
                                         or other[3] <= top, "two labels overlap")
+                    for x, y, _ in drawnpoints(panel):
+                        self.assertFalse(left < x + 4 and x - 4 < right and top < y + 4 and y - 4 < bottom,
+                                         ("a label on a point", panel["labels"][n]))
                 for axis in "xy":
                     self.assertticklabelsapart(panel, axis)
 
@@ -319,10 +334,11 @@ class layout(unittest.TestCase):
                     else:
                         self.assertGreaterEqual(len(inside), 3, (axis, ticks, low, high, results[0]))
 
-    def test_theusersfilesandaoneRungshapearebarsgroupedbyfile(self):
-        """One bar per store and file, in its file's room, apart from the
-        others, as high as its figure; the memory above the cut is drawn at
-        the cut and written on the bar.  A shape of two rungs draws curves."""
+    def test_theusersfilesandaoneRungshapearepointsgroupedbyfile(self):
+        """One point per store and file, in its file's room, apart from the
+        others, at its figure, and no bar on a log axis; the memory above
+        the cut is drawn at the cut and written beside it.  A shape of two
+        rungs draws curves."""
         given = [store("HASH", "chained hash"), store("it's"), store("C", "tree")]
         files = ["a.txt", "b.txt", "c.txt"]
         results = [result(f, k, "your files", storeus=0.1 * (i + 1) + 0.01 * n, lookupus=0.02 * (n + 1),
@@ -332,42 +348,79 @@ class layout(unittest.TestCase):
         results += [result(f"u{n}.txt", k, "unique", distinct=n) for n in (10**5, 3 * 10**5) for k in ("HASH", "C")]
         script = plot.gnuplotscript(results, given, "/tmp/it's.png")
         self.assertIn("set output '/tmp/it''s.png'", script)
+        self.assertNotIn("boxxyerror", script)
+        self.assertNotIn("boxes", script)
         drawn = panels(script)
         self.assertEqual(len(drawn), 9)
         for panel in drawn[:3]:
             self.assertEqual(panel["ticks"]["x"], [(f, n) for n, f in enumerate(files, 1)])
-            bars = [item for item in panel["items"] if "boxxyerror" in item["text"]]
-            self.assertEqual(len(bars), 3)
             self.assertFalse(any("lines" in item["text"] for item in panel["items"]))
-            spans = []
-            for bar in bars:
-                self.assertEqual(len(bar["data"]), 3)
-                for row in bar["data"]:
-                    # x, its figures and its edges: one file's room each
-                    x, figure, left, right = row[0], row[column(bar) - 1], row[5], row[6]
-                    self.assertTrue(left < x < right)
+            places = []
+            for item in panel["items"]:
+                self.assertEqual(len(item["data"]), 3)
+                for row in item["data"]:
+                    x, figure = row[column(item, 0) - 1], row[column(item) - 1]
                     number = round(x)
-                    self.assertTrue(number - 0.5 < left and right < number + 0.5)
-                    spans.append((left, right))
-                    file = files[number - 1]
+                    self.assertTrue(number - 0.5 < x < number + 0.5)
+                    places.append(x)
                     self.assertTrue(any(math.isclose(figure, min(r[k], plot.MEMORYTOP))
-                                        for r in results if r["file"] == file
+                                        for r in results if r["file"] == files[number - 1]
                                         for k in ("store_us", "lookup_us", "bytes_per_line")), figure)
-            spans.sort()
-            self.assertTrue(all(a[1] <= b[0] for a, b in zip(spans, spans[1:])), "bars overlap")
+            self.assertEqual(len(set(places)), 9, "two points share a place")
         memory = drawn[2]
         self.assertEqual([label["text"] for label in memory["labels"]], ["8461"])
-        self.assertIn(plot.MEMORYTOP, [row[3] for bar in memory["items"] if bar["data"] for row in bar["data"]])
+        self.assertIn(plot.MEMORYTOP, [row[3] for item in memory["items"] for row in item["data"]])
         for panel in drawn[3:6]:
-            self.assertTrue(any("boxxyerror" in item["text"] for item in panel["items"]))
             self.assertEqual(len(panel["ticks"]["x"]), 1)
         for panel in drawn[6:]:
             self.assertTrue(all("linespoints" in item["text"] for item in panel["items"]))
             self.assertIn("x", panel["log"])
 
+    def test_afigurewithoutaverdictishollowandfaint(self):
+        """Figures too short to time or of too few runs: hollow and faint
+        points and lines, and the key says what that means; the others, and
+        memory, which carries no verdict of its kind, drawn in full."""
+        given = [store("HASH", "chained hash"), store("C", "tree")]
+        results = ladder("unique", ["HASH", "C"], [1000, 10000]) + [
+            result("f.txt", k, "your files", storeus=0.1 * (i + 1)) for i, k in enumerate(("HASH", "C"))]
+        winners = {("unique-1000.txt", "store_us"): {"why": "too short"},
+                   ("unique-1000.txt", "lookup_us"): {"why": None},
+                   ("f.txt", "store_us"): {"why": "too few runs"}}
+        script = plot.gnuplotscript(results, given, "o.png", winners=winners)
+        style = plotstyle.styles(given)
+        self.assertNotEqual(plotstyle.faint(style["HASH"])[2], style["HASH"][2])
+        expected = [({10000}, True), ({1000, 10000}, False), ({1000, 10000}, False), (set(), True), ({1000}, False),
+                    ({1000}, False)]
+        for panel, (full, pale) in zip(panels(script), expected):
+            for items in stores(panel):
+                colours = {item["colour"] for item in items}
+                key = next(k for k in style if {style[k][0], plotstyle.faint(style[k])[0]} & colours)
+                solid = [item for item in items if item["colour"] == style[key][0]]
+                self.assertEqual({row[0] for item in solid for row in item["data"]
+                                  if not math.isnan(row[column(item) - 1])}, full)
+                self.assertEqual([item["point"] for item in items if item["colour"] == plotstyle.faint(style[key])[0]],
+                                 [plotstyle.pointtype(plotstyle.faint(style[key])[2])] * pale)
+        self.assertIn("'hollow, faint: no verdict, too short or too few runs'", script)
+        self.assertNotIn("hollow", plot.gnuplotscript(results, given, "o.png"))
+
+    def test_astoreoveranequalonestaysinsight(self):
+        """HASH and an earlier build of it with the same figures: at every
+        rung their points lie a point's width apart, and the dashed one is
+        drawn over the thick one."""
+        given = [store("HASH-before", checkadt=False), store("HASH", "chained hash")]
+        results = [dict(r, store=key) for r in ladder("unique", ["HASH"], [1000, 3000, 10000])
+                   for key in ("HASH", "HASH-before")]
+        for panel in panels(plot.gnuplotscript(results, given, "o.png")):
+            points = drawnpoints(panel)
+            self.assertEqual(len(points), 6)
+            self.assertEqual([item["dash"] for _, _, item in points[::3]], [1, plotstyle.OWNDASH])
+            for x, y, _ in points[:3]:
+                self.assertGreaterEqual(min(math.hypot(x - x2, y - y2) for x2, y2, _ in points[3:]), 8)
+
     def test_thecachemarkstandswherethehungrieststorefillsit(self):
-        """On a curve's axis a line where the cache fills; where a shape has
-        one rung, words that say where."""
+        """On a curve's axis a line where the cache fills; before the first
+        rung or where a shape has one rung, words under the axis that say
+        where."""
         results = [result("u-1e3.txt", "HASH", "unique", memory=100, distinct=1000),
                    result("u-1e3.txt", "LEAN", "unique", memory=10, distinct=1000),
                    result("u-1e4.txt", "HASH", "unique", memory=200, distinct=10000),
@@ -377,11 +430,13 @@ class layout(unittest.TestCase):
         given = [store("HASH", "chained hash"), store("LEAN", "trie")]
         script = plot.gnuplotscript(results, given, "o.png", (1_000_000, 3))
         self.assertIn("set arrow 1 from 5000, graph 0 to 5000, graph 1", script)
-        self.assertIn("'L3 cache full'", script)
+        self.assertIn("set xlabel 'distinct lines; dotted: L3 cache full at 5k'", script)
+        self.assertIn("set xlabel 'distinct lines; L3 cache full at 500'", plot.gnuplotscript(
+            results, given, "o.png", (50_000, 3)))
         # 300,000 lines of 100 bytes fill 1 MB at 10,000
         script = plot.gnuplotscript([result("a.txt", "HASH", "ascending", memory=100, distinct=300000)],
                                     given, "o.png", (1_000_000, 3))
-        self.assertIn("'L3 cache full at 10k distinct lines'", script)
+        self.assertIn("set xlabel 'L3 cache full at 10k distinct lines'", script)
         self.assertNotIn("set arrow 1", script)
 
 

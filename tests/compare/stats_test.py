@@ -1,16 +1,19 @@
 """linebench-compare's rule: the rank test and the threshold on runs drawn from a
 noise model fitted to this machine's runs, and the marks of a file's winners."""
 
+import itertools
+import math
 import os
 import sys
 import unittest
+import unittest.mock
 
 import numpy
 import scipy.stats
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "compare"))
-from linebenchcompare import cli, stats  # noqa: E402
+from linebenchcompare import cli, ranktests, rounds, stats  # noqa: E402
 
 # The noise of one run around its figure's median: the log of a run's time
 # over the median of its runs, fitted (scipy.stats.t.fit, centred) to the 320
@@ -18,69 +21,149 @@ from linebenchcompare import cli, stats  # noqa: E402
 # randomised runs on AMD EPYC (Zen 3): a Student t, heavy-tailed.
 NOISEDF = 2.0
 NOISESCALE = 0.0558
-PAIRS = 400
 
 
 def draw(generator, median, runs):
     return list(median * numpy.exp(NOISESCALE * scipy.stats.t.rvs(NOISEDF, size=runs, random_state=generator)))
 
 
+class Runner:
+    """Stands in for the runs of a program pair, A now and B before, their
+    times drawn from the noise model, A's ratio times B's; a run takes a
+    second of a clock that the rounds read."""
+
+    def __init__(self, generator, ratio, clock):
+        self.generator, self.ratio, self.clock = generator, ratio, clock
+        self.runs = {"A": [], "B": []}
+
+    def run(self, lap, path, store):
+        self.clock[0] += 1.0
+        self.runs[store["key"]].append(draw(self.generator, self.ratio if store["key"] == "A" else 1.0, 1)[0])
+
+    def estimate(self, queue):
+        return float(len(queue))
+
+
+def sequential(ratio, seed, runs, pairs=200, limit=None):
+    """The verdicts on pairs of programs ratio apart, each pair's rounds run
+    by the rounds of a comparison (--runs runs) until decided."""
+    generator = numpy.random.default_rng(seed)
+    clock = [0.0]
+    verdicts, looks = [], []
+    with unittest.mock.patch.object(rounds.time, "monotonic", lambda: clock[0]), \
+            unittest.mock.patch.object(rounds, "progress", lambda *words, **how: None):
+        for _ in range(pairs):
+            runner, seen = Runner(generator, ratio, clock), []
+
+            def evaluate(lap, alpha):
+                seen.append((lap, alpha))
+                verdict = stats.decide(runner.runs["A"], runner.runs["B"], alpha, paired=True)["verdict"]
+                seen.append(verdict)
+                return ({"f": {"A", "B"}} if verdict == stats.OPEN else {}), int(verdict == stats.OPEN), 1
+            rounds.measure(runner, [("f", [{"key": "A"}, {"key": "B"}])], runs, 0.05, limit, evaluate,
+                           lambda lap: None)
+            verdicts.append(seen[-1])
+            looks.append(seen[:-1:2])
+    return verdicts, looks
+
+
 class equalandunequal(unittest.TestCase):
-    def verdicts(self, ratio, seed):
-        generator = numpy.random.default_rng(seed)
-        runs = cli.RUNS
-        return [stats.decide(draw(generator, ratio, runs), draw(generator, 1.0, runs))["verdict"]
-                for _ in range(PAIRS)]
+    def test_equalprogramsaresaidtodifferatmostonetimeintwenty(self):
+        for runs in (cli.RUNS, stats.AUTO):
+            verdicts, _ = sequential(1.0, 1, runs)
+            self.assertLessEqual(sum(v in (stats.FASTER, stats.SLOWER) for v in verdicts), len(verdicts) * 0.05)
 
-    def test_equalprogramsgetaverdictatmostonetimeintwenty(self):
-        verdicts = self.verdicts(1.0, 1)
-        self.assertLessEqual(sum(v != stats.LEVEL for v in verdicts), PAIRS * 0.05)
+    def test_autotellsprogramstenpercentapartfourtimesinfive(self):
+        self.assertGreaterEqual(sequential(0.9, 2, stats.AUTO)[0].count(stats.FASTER), 200 * 0.8)
+        self.assertGreaterEqual(sequential(1 / 0.9, 3, stats.AUTO)[0].count(stats.SLOWER), 200 * 0.8)
 
-    def test_programstenpercentapartaretoldapartfourtimesinfive(self):
-        self.assertGreaterEqual(self.verdicts(0.9, 2).count(stats.FASTER), PAIRS * 0.8)
-        self.assertGreaterEqual(self.verdicts(1 / 0.9, 3).count(stats.SLOWER), PAIRS * 0.8)
+    def test_autospendsnomorethanalphaandstopsatthetimelimit(self):
+        verdicts, looks = sequential(1.0, 4, stats.AUTO, pairs=20, limit=60.0)
+        for seen in looks:
+            laps = [lap for lap, _ in seen]
+            self.assertEqual(laps, rounds.LOOKS[:len(laps) - 1] + laps[-1:])
+            self.assertLessEqual(sum(alpha for _, alpha in seen), 0.05 + 1e-12)
+            # a run is a second of the clock, two a round: the rounds stop within the minute
+            self.assertLessEqual(laps[-1] * 2, 60)
+        self.assertTrue(any(seen[-1] == (30, 0.05 - 0.05 * rounds.SHARE * 3) for seen in looks))
+
+
+def exactu(n1, n2):
+    """P(U <= u) for u = 0 .. n1 n2 without ties, by counting every way of
+    placing the first sample's n1 runs among all n1 + n2."""
+    counts = [0] * (n1 * n2 + 1)
+    for places in itertools.combinations(range(n1 + n2), n1):
+        counts[sum(places) - n1 * (n1 - 1) // 2] += 1
+    return list(itertools.accumulate(count / math.comb(n1 + n2, n1) for count in counts))
+
+
+def exactsignedrank(pairs):
+    """P(T <= t) for t = 0 .. pairs (pairs + 1) / 2, by counting every choice
+    of signs."""
+    counts = [0] * (pairs * (pairs + 1) // 2 + 1)
+    for signs in itertools.product((0, 1), repeat=pairs):
+        counts[sum(rank for rank, sign in zip(range(1, pairs + 1), signs) if sign)] += 1
+    return list(itertools.accumulate(count / 2**pairs for count in counts))
+
+
+def cutoff(cdf, alpha):
+    """How many of the smallest (and of the largest) sums the test rejects at
+    alpha, two-sided."""
+    return sum(chance <= alpha / 2 for chance in cdf)
 
 
 class rule(unittest.TestCase):
-    def test_asignificantdifferencewithinthethresholdislevel(self):
-        now, before = [1.00, 1.001, 0.999, 1.002, 1.0], [1.02, 1.021, 1.019, 1.022, 1.02]
-        self.assertLess(stats.decide(now, before)["p"], 0.05)
-        self.assertEqual(stats.decide(now, before)["verdict"], stats.LEVEL)
-        self.assertEqual(stats.decide(now, before, threshold=0.01)["verdict"], stats.FASTER)
-        # 0.0205 against 0.0200, rounded by the reports to 0.021 and 0.020
-        self.assertEqual(stats.decide([0.021] * 5, [0.020] * 5)["verdict"], stats.LEVEL)
-        self.assertEqual(stats.decide([0.022] * 5, [0.020] * 5)["verdict"], stats.SLOWER)
+    def test_anintervalsverdictcomesfromthethreshold(self):
+        for low, high, verdict in ((0.98, 1.02, stats.LEVEL), (0.90, 0.96, stats.FASTER), (1.04, 1.2, stats.SLOWER),
+                                   (0.96, 1.05, stats.OPEN), (0.95, 0.98, stats.OPEN), (0.5, 1.5, stats.OPEN)):
+            self.assertEqual(stats.classify(low, high, 0.03), verdict, (low, high))
+        # 0.0205 against 0.0200, rounded by the reports to 0.021 and 0.020:
+        # the ratio may have been 1.0, so it is not slower; 0.022 is
+        self.assertEqual(stats.decide([0.021] * 5, [0.020] * 5, rounded=(0.021, 0.020))["verdict"], stats.OPEN)
+        self.assertEqual(stats.decide([0.022] * 5, [0.020] * 5, rounded=(0.022, 0.020))["verdict"], stats.SLOWER)
+        self.assertEqual(stats.decide([0.021] * 5, [0.020] * 5)["verdict"], stats.SLOWER)
+        # an interval of 0.97 to 1.09 tells differences beyond 3% and 6% of half its width: 9.3%
+        self.assertAlmostEqual(stats.tells(0.97, 1.09, 0.03), 1.03 * math.sqrt(1.09 / 0.97) - 1)
 
-    def test_theratioisnowoverbeforewithaninterval(self):
-        decided = stats.decide([0.9, 0.91, 0.89, 0.92, 0.9], [1.0, 1.01, 0.99, 1.02, 1.0])
-        self.assertAlmostEqual(decided["ratio"], 0.9)
-        self.assertLess(decided["low"], 0.9)
-        self.assertGreater(decided["high"], 0.9)
-        self.assertLess(decided["high"], 1.0)
-        self.assertEqual(decided["verdict"], stats.FASTER)
+    def test_theexactutestwhereitsdistributionisexact(self):
+        # 8 runs a side and U = 13: exactly 0.0499, where the normal
+        # approximation gives 0.052 and would call it level
+        u = 13
+        self.assertAlmostEqual(ranktests.pvalueofu(8, 8, u), 2 * exactu(8, 8)[u], places=12)
+        self.assertLess(ranktests.pvalueofu(8, 8, u), 0.05)
+
+    def test_theintervalsarethehodgeslehmannintervalscountedapart(self):
+        generator = numpy.random.default_rng(4)
+        distribution = exactu(6, 6)
+        for _ in range(20):
+            now, before = draw(generator, 1.05, 6), draw(generator, 1.0, 6)
+            logs = sorted(math.log(a) - math.log(b) for a in now for b in before)
+            cut = cutoff(distribution, 0.05)
+            low, high = ranktests.ratiointerval(now, before, 0.05)
+            self.assertAlmostEqual(math.log(low), logs[cut - 1], places=12)
+            self.assertAlmostEqual(math.log(high), logs[len(logs) - cut], places=12)
+        for pairs in (7, 12):
+            distribution = exactsignedrank(pairs)
+            for _ in range(10):
+                now, before = draw(generator, 1.05, pairs), draw(generator, 1.0, pairs)
+                differences = [math.log(a) - math.log(b) for a, b in zip(now, before)]
+                walsh = sorted((a + b) / 2 for a, b in itertools.combinations_with_replacement(differences, 2))
+                cut = cutoff(distribution, 0.05)
+                self.assertEqual(ranktests.pairedinterval(differences, 0.05),
+                                 (walsh[cut - 1], walsh[len(walsh) - cut]))
+                self.assertAlmostEqual(ranktests.signedrankp(differences),
+                                       scipy.stats.wilcoxon(differences, method="exact").pvalue, places=12)
 
     def test_runstoofewtoreachalphagivenoverdict(self):
-        self.assertEqual(stats.fewestruns(0.05), 4)
-        decided = stats.decide([1, 1.01, 1.02], [2, 2.01, 2.02])
-        self.assertIsNone(decided["verdict"])
-        self.assertEqual(decided["why"], stats.TOOFEW)
-        self.assertIsNotNone(stats.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"])
+        # paired, the smallest p is 2 / 2^rounds: six rounds reach 0.05
+        self.assertEqual((stats.fewestruns(0.05), stats.fewestruns(0.05, paired=False)), (6, 4))
+        decided = stats.decide([1, 1.01, 1.02, 1.03, 1.04], [2, 2.01, 2.02, 2.03, 2.04], paired=True)
+        self.assertEqual((decided["verdict"], decided["why"]), (None, stats.TOOFEW))
+        self.assertEqual(stats.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"], stats.FASTER)
 
     def test_arunof0isapassthattheclockdidnotsee(self):
         for now, before in (([0, 2, 2, 2, 2], [2] * 5), ([2] * 5, [2, 2, 0, 2, 2])):
             self.assertEqual(stats.decide(now, before)["why"], stats.TOOSHORT)
-
-    def test_theintervalexcludesoneexactlywhenthetestrejects(self):
-        generator = numpy.random.default_rng(4)
-        for _ in range(300):
-            runs = 6 + generator.integers(0, 2) * 7  # the exact test, and the default 13 runs beyond it
-            # times of 0.05 µs as the reports round them: ties in and across the runs
-            scale = generator.choice([1.0, 0.05])
-            now, before = draw(generator, 1.03 * scale, runs), draw(generator, scale, runs)
-            if scale < 1:
-                now, before = list(numpy.round(now, 3)), list(numpy.round(before, 3))
-            decided = stats.decide(now, before)
-            self.assertEqual(decided["p"] < 0.05, not decided["low"] <= 1 <= decided["high"], (now, before))
 
 
 def row(store, times, lines=10**6):

@@ -73,6 +73,8 @@ const shape shapes[] = {
     {{"--lines", "200", "--length", "uniform:9990-" + std::to_string(MAXLINELEN), "--blanks", "0.5"},
      200,
      200},
+    // 0.29 * 100 is 28.999... in binary: the share rounds to 29
+    {{"--lines", "100", "--distinct", "0.29"}, 100, 29},
 };
 
 TEST(corpus, sameseedsamebytesotherseedotherbytes)
@@ -85,6 +87,9 @@ TEST(corpus, sameseedsamebytesotherseedotherbytes)
         seeded.back() = "43";
         EXPECT_NE(text(seeded), first);
     }
+    // Every 64-bit seed is one of its own, not taken modulo 2^32.
+    EXPECT_NE(text({"--lines", "50", "--seed", "18446744073709551615"}),
+              text({"--lines", "50", "--seed", "4294967295"}));
 }
 
 // Pins the bytes for one seed: the stream, the key spelling and the dressing

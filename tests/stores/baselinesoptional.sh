@@ -2,7 +2,8 @@
 # Configures the source in $1 in scratch folders under $2 as a machine without
 # the baselines' libraries would (GoogleTest's package in $3 stays found):
 # - each baseline that needs a library is left out with one line, the list of
-#   stores names the others, and the programs and linebench-shape build;
+#   stores names the others, and the programs and linebench-shape build; an
+#   install says each that it lacks;
 # - with LINEBENCH_REQUIRE_BASELINES, as CI configures, each is an error;
 # - two store folders of the same ADT label are refused, both named.
 set -euo pipefail
@@ -38,6 +39,14 @@ expected="-- linebench-abslflat left out: no Abseil (tools/deps installs it)
 -- linebench-densehash left out: no sparsehash (tools/deps installs it)
 -- linebench-sparsehash left out: no sparsehash (tools/deps installs it)"
 [ "$(grep 'left out' <<<"$said")" = "$expected" ] || fail "not the baselines left out" "$said"
+# An install ends by saying each baseline that it lacks.
+said=$(cmake --install "$scratch/bare" --prefix "$scratch/prefix" --component leftout 2>&1) ||
+  fail "no install of what the build left out" "$said"
+lacks=$(sed -E 's|^-- (\S+) left out: no (.*) \(tools/deps installs it\)$|\1 not installed: the build left it out, for want of \2;|' \
+  <<<"$expected")
+said=$(grep -v '^-- Install configuration' <<<"$said")
+[ "${said// tools\/deps installs it, then configure, build and install again/}" = "$lacks" ] ||
+  fail "not the baselines said missing at the install" "$said"
 listed=$(cut -f1 "$scratch/bare/linebench-stores.tsv" | tr '\n' ' ')
 [ "$listed" = "program linebench-redblack linebench-hash linebench-stdset linebench-stdhash " ] ||
   fail "linebench-stores.tsv lists: $listed"

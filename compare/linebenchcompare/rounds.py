@@ -1,0 +1,96 @@
+"""The timed rounds of a run of linebench-compare, and when they stop.
+
+Each round runs every program of the plan once on each of its files, the
+order turned round each round, so that programs set against each other share
+the machine's state of that round.
+
+A fixed number of rounds (--runs N) ends in one look at the figures, each
+tested at alpha.  With --runs auto the figures are looked at after each
+number of rounds of LOOKS, and each figure's alpha is spent across the
+looks: each look before the last spends SHARE of it, and the last, whether
+the time limit, the last of LOOKS or nothing left open ends the rounds,
+spends what is left.  Whatever look a figure's verdict is taken at, the
+chance that any of its intervals missed its ratio stays within alpha, by the
+union bound, so that looking until the runs look decided calls no more
+differences than one look would.  A figure decided at a look keeps that
+look's runs and verdict, and the rounds after it run only what an open
+figure still needs on each file.  When the time limit would pass within the
+next round, the last look is taken at once.
+"""
+
+import os
+import time
+
+from .output import progress
+from .run import runqueue
+from .stats import AUTO
+
+# The rounds after which auto looks, each half as many again as the one
+# before: at the first, a twentieth of α = 0.05 leaves an interval (the
+# signed-rank test's smallest p on 10 rounds is 2 / 2^10); the last is as far
+# as a long time limit reaches on short files.
+LOOKS = [10, 15, 23, 35, 53, 80, 120, 180, 270, 400]
+# The share of alpha that each look before the last spends: enough for the
+# early looks to settle what differs twice over, and at least half of alpha
+# left for the last, where the close figures are decided.
+SHARE = 1 / 20
+
+
+def clock(seconds):
+    """2 min 5 s; 40 s."""
+    seconds = round(seconds)
+    return f"{seconds // 60} min {seconds % 60} s" if seconds >= 60 else f"{seconds} s"
+
+
+def measure(runner, plan, runs, alpha, limit, evaluate, finished):
+    """Runs the rounds of plan, a list of (file, its programs): runs of them,
+    or with auto up to each of LOOKS, where evaluate(rounds, alpha) decides
+    the figures at the look's alpha and returns the keys of the programs
+    each file still needs and how many figures are open of how many;
+    finished(rounds) hears of each round done.  Stops when no file needs a
+    program, after the last look, or when limit (seconds, or None) would pass
+    within the next round.  Returns the rounds run."""
+    started = time.monotonic()
+    looks = LOOKS if runs == AUTO else [runs]
+    active, lap, looked, spent, status = plan, 0, 0, 0.0, None
+    for number, look in enumerate(looks):
+        timeup = False
+        while lap < look:
+            queue = runqueue(active, lap)
+            elapsed = time.monotonic() - started
+            if limit is not None and lap > 0 and elapsed + (runner.estimate(queue) or 0) > limit:
+                timeup = True
+                break
+            for index, (path, store) in enumerate(queue):
+                elapsed = time.monotonic() - started
+                left = timeleft(runner, queue[index:], active, lap, looks[-1], limit, elapsed)
+                progress(f"compare: round {lap + 1}{'' if limit is not None else f'/{looks[-1]}'}{status or ''}, "
+                         f"{clock(elapsed)}{left}: {store['key']} {os.path.basename(path)}", transient=True)
+                runner.run(lap, path, store)
+            lap += 1
+            finished(lap)
+        if lap == looked:
+            break
+        last = timeup or number == len(looks) - 1
+        lookalpha = alpha - spent if last else alpha * SHARE
+        spent += lookalpha
+        needed, opened, figures = evaluate(lap, lookalpha)
+        looked = lap
+        status = f", {opened} of {figures} figures open"
+        active = [(path, [store for store in stores if store["key"] in needed.get(path, ())]) for path, stores in plan]
+        active = [(path, stores) for path, stores in active if stores]
+        if not active or last:
+            break
+    return lap
+
+
+def timeleft(runner, rest, active, lap, rounds, limit, elapsed):
+    """The progress line's word on the time left: with a limit, at most what
+    is left of it; else the rest of this round and the rounds after it, once
+    each run has been timed."""
+    if limit is not None:
+        return f", at most {clock(max(limit - elapsed, 0))} left"
+    now, later = runner.estimate(rest), runner.estimate(runqueue(active, lap))
+    if now is None or later is None:
+        return ""
+    return f", about {clock(now + later * (rounds - lap - 1))} left"
