@@ -96,10 +96,18 @@ def busynote(busy):
         where = f"of CPU {cpus[0]}, beside the runs' CPU {busy['pinned']}"
     else:
         where = f"of the {len(cpus)} CPUs beside the runs' CPU {busy['pinned']}"
-    said = f"other processes used {busy['other_busy_pct']:g}% {where} while the runs were timed"
+    # The runs' own CPU comes first where others took more of it than the
+    # threshold allows: a load there takes its time from the runs.
+    threshold = busy["busy_threshold_pct"]
+    used = []
+    if (busy["pinned_busy_pct"] or 0) > threshold:
+        used.append(f"{busy['pinned_busy_pct']:g}% of CPU {busy['pinned']}, the runs' own CPU,")
+    if busy["other_busy_pct"] is not None and (not used or busy["other_busy_pct"] > threshold):
+        used.append(f"{busy['other_busy_pct']:g}% {where}")
+    said = [f"other processes used {' and '.join(used)} while the runs were timed"] if used else []
     if busy["steal_pct"]:
-        said += f", and the hypervisor gave {busy['steal_pct']:g}% of the time to other guests (steal)"
-    return (f"Busy machine: {said} (warned above {busy['busy_threshold_pct']:g}% busy or "
+        said.append(f"the hypervisor gave {busy['steal_pct']:g}% of the time to other guests (steal)")
+    return (f"Busy machine: {', and '.join(said)} (warned above {threshold:g}% busy or "
             f"{busy['steal_threshold_pct']:g}% steal). The times are slower than a quiet machine gives; "
             "verdicts among the programs of this run share the load, verdicts against an earlier run's recorded "
             "runs do not.")

@@ -360,9 +360,8 @@ def statfile(ticks):
 
 class busy(Folder):
     """Other processes' share of the machine, from counters that the stub
-    advances in a stand-in for /proc/stat on every run: per run, the other
-    CPU 6000 ticks user, 2000 system, 1500 idle and 500 steal (80% busy);
-    the runs' CPU 9500 user and 500 steal (5% steal over both)."""
+    advances in a stand-in for /proc/stat on every run, each CPU's user,
+    nice, system, idle, iowait, irq, softirq and steal ticks."""
 
     def loaded(self, other, pinned):
         stat = os.path.join(self.dir, "stat")
@@ -370,18 +369,21 @@ class busy(Folder):
         write(count, "0\n")
         cpu = max(os.sched_getaffinity(0))
         write(stat, statfile({cpu: [0] * 8, cpu + 1: [0] * 8}))
+        fields = " ".join(["%d"] * 8)
         lines = (f"n=$(($(cat {count}) + 1)); echo $n > {count}\n"
-                 f"printf 'cpu{cpu} %d 0 0 0 0 0 0 %d\\ncpu{cpu + 1} %d 0 %d %d 0 0 0 %d\\n' "
-                 + " ".join(f"$((n * {t}))" for t in pinned + other) + f" > {stat}\n")
+                 f"printf 'cpu{cpu} {fields}\\ncpu{cpu + 1} {fields}\\n' "
+                 + " ".join(f"$((n * {10 * t}))" for t in pinned + other) + f" > {stat}\n")
         program = stub(self.dir, "loaded", 0.3, 0.2, then=lines)
         return compare("--programs", f"X={program}", "--runs", "4", "--cpu", str(cpu), "--out", self.dir, self.text,
                        env=dict(os.environ, COMPARE_PROC_STAT=stat))
 
     def test_abusyothercpuandstealarenamedwiththeirfigures(self):
-        done = self.loaded(other=[6000, 2000, 1500, 500], pinned=[9500, 500])
+        """Per run, the other CPU 80% busy (not counting iowait), 5% steal over both."""
+        done = self.loaded(other=[5000, 0, 2000, 1000, 500, 600, 400, 500], pinned=[0, 0, 0, 9000, 500, 0, 0, 500])
         self.assertEqual(done.returncode, 0, done.stderr)
         figures = readjson(self.dir)["busy"]
-        self.assertEqual((figures["other_busy_pct"], figures["steal_pct"], figures["busy"]), (80.0, 5.0, True))
+        self.assertEqual((figures["other_busy_pct"], figures["pinned_busy_pct"], figures["steal_pct"],
+                          figures["busy"]), (80.0, 0.0, 5.0, True))
         self.assertEqual([r["other_busy_pct"] for r in figures["rounds"]], [80.0] * 4)
         with open(os.path.join(self.dir, "results.md")) as md:
             top = md.read().split("\n\n")[1]
@@ -389,33 +391,54 @@ class busy(Folder):
             self.assertIn(f"Busy machine: other processes used 80% of CPU {max(os.sched_getaffinity(0)) + 1}", said)
             self.assertIn("gave 5% of the time to other guests (steal)", said)
 
-    def test_aquietmachineisnotnamed(self):
-        done = self.loaded(other=[50, 0, 9950, 0], pinned=[10000, 0])
-        self.assertEqual(done.returncode, 0, done.stderr)
-        figures = readjson(self.dir)["busy"]
-        self.assertEqual((figures["other_busy_pct"], figures["steal_pct"], figures["busy"]), (0.5, 0.0, False))
-        self.assertNotIn("Busy machine", done.stdout)
+    def test_aloadontherunsowncpuisnamedandaquietmachineisnot(self):
+        """The runs' CPU 40% busy a run and 10% in iowait, less the stub's few milliseconds."""
+        cpu = max(os.sched_getaffinity(0))
+        for pinned, figures, said in (
+                ([0, 0, 0, 10000, 0, 0, 0, 0], (0.5, 0.0, False), None),
+                ([3000, 0, 500, 5000, 1000, 300, 200, 0], (0.5, 40.0, True),
+                 f"Busy machine: other processes used 40% of CPU {cpu}, the runs' own CPU, while the runs were timed")):
+            with self.subTest(pinned=pinned):
+                done = self.loaded(other=[50, 0, 0, 9950, 0, 0, 0, 0], pinned=pinned)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                found = readjson(self.dir)["busy"]
+                self.assertEqual((found["other_busy_pct"], found["pinned_busy_pct"], found["busy"]), figures)
+                self.assertEqual("Busy machine" in done.stdout, said is not None)
+                self.assertIn(said or "", done.stdout)
 
-    def test_unpinnedtherunsowntimeisleftout(self):
-        """Every CPU counts; this process's and its children's CPU time,
-        which os.times sees, comes off the busy time and the total alike."""
-        with tempfile.TemporaryDirectory() as folder:
-            stat = os.path.join(folder, "stat")
-            write(stat, statfile({0: [0] * 8, 1: [0] * 8}))
-            self.addCleanup(setattr, comparebusy, "STAT", comparebusy.STAT)
-            comparebusy.STAT = stat
-            watch = comparebusy.Watch(None)
-            mark = watch.mark()
-            subprocess.run(["/bin/sh", "-c", "i=0; while [ $i -lt 500000 ]; do i=$((i + 1)); done"], check=True)
-            while os.times().user - mark[1][0] < 0.2:
-                pass
-            after = os.times()
-            write(stat, statfile({0: [400, 0, 0, 600, 0, 0, 0, 0], 1: [1000, 0, 0, 0, 0, 0, 0, 0]}))
-            watch.add(0, mark)
-        spent = (after.user + after.system + after.children_user + after.children_system - sum(mark[1])) * \
-            comparebusy.TICK
-        self.assertGreaterEqual(spent, 30)
-        self.assertAlmostEqual(watch.summary()["other_busy_pct"], 100 * (1400 - spent) / (2000 - spent), delta=0.2)
+    def test_therunsowntimeisleftout(self):
+        """This process's and its children's CPU time, which os.times sees,
+        comes off the busy time once: unpinned, off every CPU's, and off the
+        total too; pinned, this process's, kept off the runs' CPU meanwhile,
+        off the other CPU's, and the children's off the runs' CPU's as far as
+        its busy time holds it, the rest off the other CPU's."""
+        for pinned, ticks in ((None, 400), (0, 400), (0, 5)):
+            with self.subTest(pinned=pinned, ticks=ticks), tempfile.TemporaryDirectory() as folder:
+                stat = os.path.join(folder, "stat")
+                write(stat, statfile({0: [0] * 8, 1: [0] * 8}))
+                self.addCleanup(setattr, comparebusy, "STAT", comparebusy.STAT)
+                comparebusy.STAT = stat
+                allowed = os.sched_getaffinity(0)
+                watch = comparebusy.Watch(pinned)
+                mark = watch.mark()
+                self.assertEqual(os.sched_getaffinity(0), allowed - {pinned})
+                subprocess.run(["/bin/sh", "-c", "i=0; while [ $i -lt 500000 ]; do i=$((i + 1)); done"], check=True)
+                while os.times().user - mark[1][0] < 0.2:
+                    pass
+                after = os.times()
+                write(stat, statfile({0: [ticks, 0, 0, 1000 - ticks, 0, 0, 0, 0], 1: [1000, 0, 0, 0, 0, 0, 0, 0]}))
+                watch.add(0, mark)
+                self.assertEqual(os.sched_getaffinity(0), allowed)
+                own = (after.user + after.system - mark[1][0]) * comparebusy.TICK
+                runs = (after.children_user + after.children_system - mark[1][1]) * comparebusy.TICK
+                self.assertGreaterEqual(min(own, runs), 10)
+                figures = watch.summary()
+                there = 0 if pinned is None else min(runs, ticks)
+                left = own + runs - there  # our time on the other CPU, or on both unpinned
+                pinnedshare, othershare = ((0, 100 * (1000 + ticks - left) / (2000 - left)) if pinned is None
+                                           else ((ticks - there) / 10, (1000 - left) / 10))
+                self.assertAlmostEqual(figures["pinned_busy_pct"] or 0, pinnedshare, delta=0.2)
+                self.assertAlmostEqual(figures["other_busy_pct"], othershare, delta=0.2)
 
 
 class parsing(Folder):
@@ -731,15 +754,19 @@ class ownfiles(Folder):
 
 
 class failedruns(Folder):
-    def test_aprogramthatfailsinroundthreekeepstheroundsbefore(self):
-        x = stub(self.dir, "x", 0.3, 0.2, before='[ $n -ne 3 ] || { echo oops; exit 3; }')
-        done = compare("--programs", f"X={x}", "--runs", "5", "--out", self.dir, self.text)
-        self.oneline(done, 1, "failed with status 3 on")
-        self.assertIn(os.path.join(self.dir, "results.json"), laststderr(done))
-        record = readjson(self.dir)
-        self.assertEqual((record["complete"], record["stopped_by"], len(record["runs"]), record["rounds_finished"]),
-                         (False, None, 2, 2))
-        self.assertIn("failed with status 3", record["failure"])
+    def test_aprogramthatfailskeepstheroundsbeforeandwhy(self):
+        """On its third run, and on its very first, which leaves no figures."""
+        for failing in (1, 3):
+            with self.subTest(failing=failing):
+                x = stub(self.dir, f"x{failing}", 0.3, 0.2, before=f'[ $n -ne {failing} ] || {{ echo oops; exit 3; }}')
+                done = compare("--programs", f"X={x}", "--runs", "5", "--out", self.dir, self.text)
+                self.oneline(done, 1, "failed with status 3 on")
+                record = readjson(self.dir)
+                self.assertEqual((record["complete"], record["stopped_by"], len(record["runs"]),
+                                  record["rounds_finished"]), (False, None, failing - 1, failing - 1))
+                kept = os.path.join(self.dir, "results.json")
+                self.assertIn(f"compare: {record['failure']}; what it did is in {kept}", laststderr(done))
+                self.assertIn("failed with status 3", record["failure"])
         with open(os.path.join(self.dir, "results.csv"), newline="") as results:
             row, = csv.DictReader(results)
         self.assertEqual((row["runs"], row["store_us_runs"]), ("2", "0.3 0.3"))
@@ -813,9 +840,8 @@ case " $* " in *" linebench-broken "*)
     exit 1;;
 esac
 if [ -n "$HANGPID" ]; then
-    setsid sleep 300 &
-    trap 'kill $!; exit 143' TERM
-    echo $! > "$HANGPID.part" && mv "$HANGPID.part" "$HANGPID"
+    sh -c 'trap "touch \\"$HANGPID.stopped\\"; exit 143" TERM; sleep 300 &
+        echo $PPID > "$HANGPID.part" && mv "$HANGPID.part" "$HANGPID"; wait' &
     wait
 fi
 """
@@ -910,13 +936,15 @@ fi
                                            env=dict(self.env, HANGPID=hang))
                 waitfor(hang, process)
                 with open(hang) as source:
-                    compiler = int(source.read())
+                    group = int(source.read())
                 process.send_signal(signum)
                 _, stderr = process.communicate(timeout=120)
                 self.assertEqual(process.returncode, 128 + signum, stderr)
                 self.assertIn(f"stopped by {signum.name} before the first run", stderr.strip().splitlines()[-1])
+                # cmake's child, in its group, was told to stop, not killed
+                self.assertTrue(os.path.exists(hang + ".stopped"), "killed, not stopped")
                 with self.assertRaises(ProcessLookupError):
-                    os.kill(compiler, 0)
+                    os.killpg(group, 0)
 
 
 class buildcause(unittest.TestCase):
