@@ -84,11 +84,12 @@ def withfacts(run, planned):
 
 
 def largestmemory(reports, path):
-    """(lines, bytes that the hungriest store held) on the file at path: its
-    median bytes per distinct line times the distinct lines."""
+    """(lines, distinct lines, bytes that the hungriest store held) on the
+    file at path: its median bytes per distinct line times the distinct lines."""
     stored = [r for (p, _), r in reports.items() if p == path]
-    return stored[0][0]["lines"], max(statistics.median(r["bytes_per_line"] for r in store) * store[0]["distinct"]
-                                      for store in stored)
+    first = stored[0][0]
+    return first["lines"], first["distinct"], max(
+        statistics.median(r["bytes_per_line"] for r in store) * store[0]["distinct"] for store in stored)
 
 
 def growladders(run, bindir, files, measurefiles):
@@ -102,8 +103,9 @@ def growladders(run, bindir, files, measurefiles):
     corpora = run.corpora.path
     for shape in dict.fromkeys(facts["shape"] for _, facts in files):
         while True:
-            path, facts = max(((p, f) for p, f in files if f["shape"] == shape), key=lambda pf: pf[1]["size"])
-            lines, memory = largestmemory(run.reports, path)
+            path, facts = max(((p, f) for p, f in files if f["shape"] == shape),
+                              key=lambda pf: largestmemory(run.reports, pf[0])[1])
+            lines, distinct, memory = largestmemory(run.reports, path)
             if memory >= target:
                 progress(f"compare: --large: {shape} done: {memory / 2**20:.0f} MiB on {lines} lines, past "
                          f"4 x {name} of {cache / 2**20:g} MiB")
@@ -118,7 +120,9 @@ def growladders(run, bindir, files, measurefiles):
             if free < 1.5 * size:
                 raise RunError(f"--large: the next {shape} rung, {more} lines, needs about {size / 1e9:.1f} GB "
                                f"and {corpora} has {free / 1e9:.1f} GB free")
-            rung = generated(run, bindir, [runs.corpus(corpora, shape, more, run.args.seed)])
+            # the next rung keeps the share of distinct lines
+            rung = generated(run, bindir, [runs.corpus(corpora, shape, more, distinct * more // lines,
+                                                       run.args.seed)])
             files += rung
             run.record["files"] += [dict(facts) for _, facts in rung]
             measurefiles([path for path, _ in rung])

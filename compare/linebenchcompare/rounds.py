@@ -7,7 +7,8 @@ the machine's state of that round.
 A fixed number of rounds (--runs N) ends in one look at the figures, each
 tested at alpha.  With --runs auto the figures are looked at after each
 number of rounds of LOOKS, and each figure's alpha is spent across the
-looks: each look before the last spends SHARE of it, and the last, whether
+looks: the first spends FIRSTSHARE of it, each later one before the last
+SHARE, and the last, whether
 the time limit, the last of LOOKS or nothing left open ends the rounds,
 spends what is left.  Whatever look a figure's verdict is taken at, the
 chance that any of its intervals missed its ratio stays within alpha, by the
@@ -26,14 +27,15 @@ from .run import runqueue
 from .stats import AUTO
 
 # The rounds after which auto looks, each half as many again as the one
-# before: at the first, a twentieth of α = 0.05 leaves an interval (the
-# signed-rank test's smallest p on 10 rounds is 2 / 2^10); the last is as far
-# as a long time limit reaches on short files.
-LOOKS = [10, 15, 23, 35, 53, 80, 120, 180, 270, 400]
-# The share of alpha that each look before the last spends: enough for the
-# early looks to settle what differs twice over, and at least half of alpha
-# left for the last, where the close figures are decided.
-SHARE = 1 / 20
+# before; the last is as far as a long time limit reaches on short files.
+LOOKS = [8, 12, 18, 27, 40, 60, 90, 135, 200, 300]
+# The share of alpha that the first look spends, enough for its 8 rounds to
+# leave an interval (the signed-rank test's smallest p on 8 rounds is
+# 2 / 2^8) and to settle what differs twice over, which on a ladder is most
+# of it; and the share of each later look before the last.  The last, where
+# the close figures are decided, spends what is left: at least 3/5 of alpha.
+FIRSTSHARE = 1 / 5
+SHARE = 1 / 40
 
 
 def clock(seconds):
@@ -72,7 +74,7 @@ def measure(runner, plan, runs, alpha, limit, evaluate, finished):
         if lap == looked:
             break
         last = timeup or number == len(looks) - 1
-        lookalpha = alpha - spent if last else alpha * SHARE
+        lookalpha = alpha - spent if last else alpha * (FIRSTSHARE if number == 0 else SHARE)
         spent += lookalpha
         needed, opened, figures = evaluate(lap, lookalpha)
         looked = lap

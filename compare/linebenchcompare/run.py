@@ -69,29 +69,32 @@ def defaultprograms(known):
     return [store["program"] for store in known if store["program"] not in NOTBYDEFAULT]
 
 
-# A shape: its name, what it is, and the linebench-corpus options that make it.
+# A shape: its name, what it is, and the linebench-corpus options that make it
+# beside its lines and distinct lines.
 SHAPES = [
-    ("unique", "every line distinct, random order", ["--distinct", "1.0"]),
-    ("zipf", "1% distinct, repeats by a Zipf law (s = 1), random order: like the words of a text",
-     ["--distinct", "0.01", "--repeats", "zipf"]),
-    ("uniform", "1% distinct, repeats uniform, random order", ["--distinct", "0.01", "--repeats", "uniform"]),
-    ("ascending", "every line distinct, ascending order", ["--distinct", "1.0", "--order", "ascending"]),
+    ("unique", "every line distinct, random order", []),
+    ("zipf", "repeats by a Zipf law (s = 1), random order: like the words of a text", ["--repeats", "zipf"]),
+    ("uniform", "repeats uniform, random order", ["--repeats", "uniform"]),
+    ("ascending", "every line distinct, ascending order", ["--order", "ascending"]),
 ]
 
-# Lines per corpus for each shape.  Every rung is long enough for the
-# fastest store's passes to last the timer's floor, so that each file
-# carries verdicts: in the cache a lookup takes 0.04 to 0.1 µs, so the
-# repeated shapes start at 3·10^5 lines, and ascending, whose sorted lookups
-# are as fast, has that one rung.  Most of the time goes to the largest
-# unique file, where every line costs a cache miss or more; docs/compare.md
-# says how long the default run takes.
+# The rungs of each shape, (lines, distinct lines): four a shape, spanning 30
+# times in distinct lines, so that the plot shows how each store's cost grows.
+# Every rung is long enough for the fastest store's passes to last the
+# timer's floor, so that each file carries verdicts: the fastest lookups, in
+# the cache or in sorted order, take 0.03 µs a line, so the rungs start at
+# 10^4 lines, and the repeated shapes hold 3·10^5 lines on every rung.  The
+# largest unique file costs most, every line a cache miss or more;
+# docs/compare.md says how long the default run takes.
 LADDER = {
-    "unique": [10**5, 3 * 10**5],
-    "zipf": [3 * 10**5, 10**6],
-    "uniform": [3 * 10**5, 10**6],
-    "ascending": [3 * 10**5],
+    "unique": [(n, n) for n in (10**4, 3 * 10**4, 10**5, 3 * 10**5)],
+    "zipf": [(3 * 10**5, n) for n in (10**3, 3 * 10**3, 10**4, 3 * 10**4)],
+    "uniform": [(3 * 10**5, n) for n in (10**3, 3 * 10**3, 10**4, 3 * 10**4)],
+    "ascending": [(n, n) for n in (10**4, 3 * 10**4, 10**5, 3 * 10**5)],
 }
-QUICK_LADDER = [10**3, 10**4]
+# --quick: 10^3 and 10^4 lines, every line distinct or one in a hundred.
+QUICK_LADDER = {shape: [(n, n if shape in ("unique", "ascending") else n // 100) for n in (10**3, 10**4)]
+                for shape, _, _ in SHAPES}
 
 
 class RunError(Exception):
@@ -116,15 +119,16 @@ def tidylines(lines):
 def corpusplan(folder, quick, seed, shapes=None):
     """(path, shape, command line) of every generated corpus of the shapes
     named (all by default)."""
-    return [corpus(folder, shape, lines, seed) for shape, _, _ in SHAPES if shapes is None or shape in shapes
-            for lines in (QUICK_LADDER if quick else LADDER[shape])]
+    return [corpus(folder, shape, lines, distinct, seed) for shape, _, _ in SHAPES if shapes is None or shape in shapes
+            for lines, distinct in (QUICK_LADDER if quick else LADDER)[shape]]
 
 
-def corpus(folder, shape, lines, seed):
-    """(path, shape, command line) of one generated corpus."""
+def corpus(folder, shape, lines, distinct, seed):
+    """(path, shape, command line) of one generated corpus, named after its
+    shape and its distinct lines."""
     options = next(options for name, _, options in SHAPES if name == shape)
-    command = [CORPUS, "--lines", str(lines)] + options + ["--seed", str(seed)]
-    return os.path.join(folder, f"{shape}-{tidylines(lines)}.txt"), shape, " ".join(command)
+    command = [CORPUS, "--lines", str(lines), "--distinct", str(distinct)] + options + ["--seed", str(seed)]
+    return os.path.join(folder, f"{shape}-{tidylines(distinct)}.txt"), shape, " ".join(command)
 
 
 def lastlevelcache():

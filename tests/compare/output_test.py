@@ -116,7 +116,7 @@ class whatauserreads(unittest.TestCase):
         self.assertIn("\nOpen: 1 of the figures is not decided", terminal)
 
     def test_nomarkwherethepassesaretooshortortherunstoofew(self):
-        # 1,000 lines at 0.1 µs: a pass of 100 µs, a hundredth of the floor
+        # 1,000 lines at 0.1 µs: a pass of 100 µs, half the floor
         markdown, terminal = shown([measured("short.txt", "A", 0.1, 0.1, lines=1000),
                                     measured("short.txt", "B", 0.2, 0.2, lines=1000),
                                     measured("long.txt", "A", 0.1, 0.1), measured("long.txt", "B", 0.2, 0.2)])
@@ -125,8 +125,8 @@ class whatauserreads(unittest.TestCase):
         self.assertEqual(cells[("short.txt", "A")][1:], ["0.100", "0.100", "fastest", "fastest"])
         self.assertEqual(cells[("short.txt", "B")][3], "x2.00 (not tested: too short)")
         self.assertEqual(cells[("long.txt", "A")][1], "**0.100 ±0%**")
-        note = ("Too short to time: a pass of under 10 ms on the programs' microsecond clock carries no mark and no "
-                "verdict. Files with such a pass, and about the lines each would need: short.txt (100,000 lines).")
+        note = ("Too short to time: a pass of under 0.2 ms on the programs' microsecond clock carries no mark and no "
+                "verdict. Files with such a pass, and about the lines each would need: short.txt (2,000 lines).")
         self.assertIn(f"\n> {note}\n", markdown)
         self.assertIn(f"\n{note}\n", terminal)
         self.assertEqual(terminalrow(terminal, "short.txt"), ["short.txt", "1000", "A 0.100 (not tested: too short)",

@@ -85,7 +85,8 @@ class equalandunequal(unittest.TestCase):
             self.assertLessEqual(sum(alpha for _, alpha in seen), 0.05 + 1e-12)
             # a run is a second of the clock, two a round: the rounds stop within the minute
             self.assertLessEqual(laps[-1] * 2, 60)
-        self.assertTrue(any(seen[-1] == (30, 0.05 - 0.05 * rounds.SHARE * 3) for seen in looks))
+        rest = 0.05 * (1 - rounds.FIRSTSHARE - 3 * rounds.SHARE)
+        self.assertTrue(any(seen[-1][0] == 30 and math.isclose(seen[-1][1], rest) for seen in looks))
 
 
 def exactu(n1, n2):
@@ -186,11 +187,12 @@ class winners(unittest.TestCase):
         rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.5, 1.51, 1.49, 1.5, 1.52])]
         decided = stats.winners(rows, "store_us", 0.05, 0.03, False)
         self.assertEqual((decided["marked"], decided["clear"]), (["A"], True))
-        short = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01], 5000), row("B", [1.5, 1.51, 1.49, 1.5, 1.52], 5000)]
+        # 100 lines at 1 µs: a pass of 100 µs, half the floor
+        short = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01], 100), row("B", [1.5, 1.51, 1.49, 1.5, 1.52], 100)]
         self.assertEqual(stats.shortfigures(short, ["store_us"]), {("f", "store_us")})
         decided = stats.filewinners(short, 0.05, 0.03)[("f", "store_us")]
         self.assertEqual((decided["marked"], decided["why"]), ([], stats.TOOSHORT))
-        self.assertEqual(stats.linesneeded(short, "f"), 10000)
+        self.assertEqual(stats.linesneeded(short, "f"), 200)
 
 
 if __name__ == "__main__":
