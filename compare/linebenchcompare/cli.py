@@ -17,37 +17,40 @@ from .output import progress
 from .run import Interrupted, RunError
 from .text import SHOWBYTES, shown
 
-# Runs of every program on every file.  On this project's machine one run
-# strays from its figure's median by a Student t of 2 degrees of freedom and
-# a scale of 5.6% (tests/compare/stats_test.py); with 13 runs a side the rank
-# test then tells 10% apart more than four times in five (docs/compare.md).
-RUNS = 13
+# Runs of every program on every file: rounds until every figure is decided,
+# within TIMELIMIT.  On this project's machine that found a 5% gap and held
+# equal programs level more often than the 13 runs a side that were the
+# default before (docs/compare.md).
+RUNS = stats.AUTO
 QUICK_RUNS = 3
-# --large: its rungs past the default ladder take minutes a run, so fewer
-# runs, still enough for the rank test to reach α; 6 minutes on a 32 MiB
-# cache, over an hour on a 480 MiB one (docs/compare.md).
-LARGE_RUNS = 5
+# --large: its rungs past the default ladder take minutes a run, so a fixed
+# few rounds, the fewest with which the paired test reaches α = 0.05
+# (docs/compare.md).
+LARGE_RUNS = 6
 # --large grows the shapes whose every line is distinct, where memory grows
-# with the lines.  With 1% distinct, zipf and uniform pass four times a
-# 32 MiB cache only past 10^8 lines, hours of runs; --shapes names them.
+# with the lines.  Zipf and uniform, one line in ten distinct at their top
+# rung, pass four times a 32 MiB cache only past 10^7 lines, rounds of
+# minutes; --shapes names them.
 LARGE_SHAPES = ["unique", "ascending"]
 # The timed runs keep to one CPU, by default the last one this process may
 # use: pinned, their spreads narrowed (docs/compare.md).
 # Address-space randomisation stays on: turning it off narrowed the spreads
 # too seldom to tell from chance (docs/compare.md).
 ASLR = "on"
-# --runs auto: the most time its rounds may take.
-TIMELIMIT = 300.0
+# --runs auto: the most time its rounds may take, so that a default run of the
+# ladder, corpora and all, takes at most five minutes.
+TIMELIMIT = 240.0
 
 DESCRIPTION = """Compare the stores on a ladder of generated corpora, or on your own files.
 
 In a checkout it first builds the Release preset (only the programs and tools
 it runs); installed, it runs the installed programs and builds nothing.  It
-generates corpora of four shapes from 10^5 to 10^6 lines with linebench-corpus
-(or takes the files given), runs the store programs (see --programs) on
-every file several times, interleaved, each run pinned to one CPU, and writes
-OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png (the plot
-needs gnuplot), with a copy of each program it ran in OUT/programs, then
+generates corpora of four shapes, four rungs each of 10^3 to 3·10^5 distinct
+lines, with linebench-corpus (or takes the files given), runs the store
+programs (see --programs) on every file in interleaved rounds until every
+verdict is decided or the time limit is up, each run pinned to one CPU, and
+writes OUT/results.md, OUT/results.csv, OUT/results.json and OUT/results.png
+(the plot needs gnuplot), with a copy of each program it ran in OUT/programs, then
 prints the fastest store and lookup and every store's memory per line for
 each file.  A verdict sets two programs' runs against each other round by
 round (the Wilcoxon signed-rank test) and is level, faster, slower or open as

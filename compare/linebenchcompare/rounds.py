@@ -41,7 +41,9 @@ SHARE = 1 / 40
 def clock(seconds):
     """2 min 5 s; 40 s."""
     seconds = round(seconds)
-    return f"{seconds // 60} min {seconds % 60} s" if seconds >= 60 else f"{seconds} s"
+    if seconds < 60:
+        return f"{seconds} s"
+    return f"{seconds // 60} min" + (f" {seconds % 60} s" if seconds % 60 else "")
 
 
 def measure(runner, plan, runs, alpha, limit, evaluate, finished):
