@@ -255,8 +255,8 @@ def againstsection(against):
     out += [f"{mdescape(against['path'])}: for each file and store of both runs whose contents match (by "
             "SHA-256): the median that run recorded; before, the median that the verdict sets this run's "
             f"against: of its program kept in {mdescape(os.path.join(against['folder'], 'programs'))}, run in "
-            "this run's rounds as KEY (before), or, marked \"recorded runs\", the recorded median again where "
-            "that program could not run here; this run's median (now); their ratio (now / before) with its 95% "
+            "this run's rounds as KEY (before), or the recorded median again where that program could not run "
+            "here (marked \"recorded runs\") or is this run's own (unchanged); this run's median (now); their ratio (now / before) with its 95% "
             "confidence interval; and the verdict.", ""]
     if against["rows"]:
         out += ["| file | store | store µs recorded | before | now | ratio and verdict | lookup µs recorded | "
@@ -270,8 +270,9 @@ def againstsection(against):
 
 def againstverdict(row, key):
     """The ratio and verdict of one figure against the earlier run, marked
-    where it rests on that run's recorded runs."""
-    return ratiotext(row[key]) + ("" if row["interleaved"] else " (recorded runs)")
+    where it rests on that run's recorded runs; an unchanged program's says
+    so alone."""
+    return ratiotext(row[key]) + ("" if row["interleaved"] or row["unchanged"] else " (recorded runs)")
 
 
 def table(rows):

@@ -184,8 +184,8 @@ class interleaved(unittest.TestCase):
         logged = f'echo "$0 $(basename "$1")" >> {cls.log}\n'
         cls.fast = stub(folder, "fast", 0.150, 0.150, then=logged)
         cls.first = os.path.join(folder, "first")
-        done = compare("--programs", f"X={stub(folder, 'slow', 0, 0, rowfile=row, then=logged)}", "--runs", "6",
-                       "--out", cls.first, cls.text)
+        cls.slow = stub(folder, "slow", 0, 0, rowfile=row, then=logged)
+        done = compare("--programs", f"X={cls.slow}", "--runs", "6", "--out", cls.first, cls.text)
         assert done.returncode == 0, done.stderr
         write(row, reportrow(0.500, 0.250) + "\n")
 
@@ -243,6 +243,18 @@ class interleaved(unittest.TestCase):
         with open(os.path.join(self.now, "results.md")) as md:
             self.assertIn("| words.txt | X | 0.300 | 0.500 | 0.150 | x0.30 [0.30, 0.30] faster | 0.200 | 0.250 | "
                           "0.150 | x0.60 [0.60, 0.60] faster |", md.read())
+
+    def test_theearlierprogramunchangedrunsonceandsaysso(self):
+        done = compare("--programs", f"X={self.slow}", "--runs", "6", "--out", self.now, "--against", self.before,
+                       self.text)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(self.ran(), [(self.slow, "words.txt")] * 6)
+        self.assertIn("unchanged since that run, so not run again: X", done.stdout + done.stderr)
+        row, = readjson(self.now)["against"]["rows"]
+        self.assertTrue(row["unchanged"])
+        line, = [line for line in done.stdout.splitlines() if line.startswith("words.txt") and " -> " in line]
+        self.assertTrue(line.endswith("0.300 -> 0.500 unchanged (same program)  "
+                                      "0.200 -> 0.250 unchanged (same program)"), line)
 
     def test_achangedlibraryoranothercpugivestherecordedrunsandsaysso(self):
         libc = next(n for n, lib in enumerate(readjson(self.before)["stores"][0]["libraries"])
