@@ -256,8 +256,8 @@ def againstsection(against):
             "SHA-256): the median that run recorded; before, the median that the verdict sets this run's "
             f"against: of its program kept in {mdescape(os.path.join(against['folder'], 'programs'))}, run in "
             "this run's rounds as KEY (before), or the recorded median again where that program could not run "
-            "here (marked \"recorded runs\") or is this run's own (unchanged); this run's median (now); their ratio (now / before) with its 95% "
-            "confidence interval; and the verdict.", ""]
+            "here (marked \"recorded runs\") or is this run's own (unchanged); this run's median (now); their "
+            "ratio (now / before) with its 95% confidence interval; and the verdict.", ""]
     if against["rows"]:
         out += ["| file | store | store µs recorded | before | now | ratio and verdict | lookup µs recorded | "
                 "before | now | ratio and verdict |", "|---|---|---:|---:|---:|---|---:|---:|---:|---|"]
