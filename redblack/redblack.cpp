@@ -22,7 +22,11 @@
 // the line.  The levels above stay in the cache, where loading the children
 // only costs: on lines met in order a descent walks the path of the one
 // before, and there the loads of the children not taken took a fifth of a
-// lookup on a sorted word list.  Both descents take the child by a branch, not a conditional move:
+// lookup on a sorted word list.  At every level a descent reads both child
+// links before the compare, from the node it has just loaded, so that the
+// next node's address is at hand when strcmp returns: read after it, they
+// cost a store on 3,000 lines repeated a hundred times 6%.  Both descents
+// take the child by a branch, not a conditional move:
 // where the path is predictable the processor then runs on down the tree
 // instead of waiting for each comparison.
 
@@ -102,12 +106,12 @@ void rightrotate(rbtree *tree, rbnode *x)
 // cache.  Twelve levels lost 7% on a million lines in random order.
 static constexpr unsigned PREFETCHDEPTH = 8;
 
-// Starts loading both children of node.  A prefetch never faults, so a null
-// child needs no test.
-static inline void prefetchchildren(const rbnode *node)
+// Starts loading both children.  A prefetch never faults, so a null child
+// needs no test.
+static inline void prefetchchildren(const rbnode *left, const rbnode *right)
 {
-    __builtin_prefetch(node->left);
-    __builtin_prefetch(node->right);
+    __builtin_prefetch(left);
+    __builtin_prefetch(right);
 }
 
 static inline bool isred(const rbnode *node) { return node != nullptr && node->color == RED; }
@@ -193,20 +197,24 @@ void redblackinsert(rbtree *tree, const char *line)
         return;
     }
     for (unsigned depth = 0;; ++depth) {
+        rbnode *left = node->left, *right = node->right;
         if (depth >= PREFETCHDEPTH)
-            prefetchchildren(node);
+            prefetchchildren(left, right);
         int cmp = std::strcmp(line, node->word);
         rbnode **link;
-        if (cmp < 0)
+        rbnode *next;
+        if (cmp < 0) {
             link = &node->left;
-        else if (cmp > 0)
+            next = left;
+        } else if (cmp > 0) {
             link = &node->right;
-        else {
+            next = right;
+        } else {
             tree->found = node;
             ++gDupCnt;
             return;
         }
-        if (*link == nullptr) {
+        if (next == nullptr) {
             tree->found = nullptr;
             rbnode *added = wcreate(line, node);
             added->color = RED;
@@ -214,7 +222,7 @@ void redblackinsert(rbtree *tree, const char *line)
             insertfixup(tree, added);
             return;
         }
-        node = *link;
+        node = next;
     }
 }
 
@@ -222,13 +230,14 @@ void redblacksearch(rbtree *tree, const char *line)
 {
     rbnode *node = tree->root;
     for (unsigned depth = 0; node != nullptr; ++depth) {
+        rbnode *left = node->left, *right = node->right;
         if (depth >= PREFETCHDEPTH)
-            prefetchchildren(node);
+            prefetchchildren(left, right);
         int cmp = std::strcmp(line, node->word);
         if (cmp < 0)
-            node = node->left;
+            node = left;
         else if (cmp > 0)
-            node = node->right;
+            node = right;
         else
             break;
     }
