@@ -275,10 +275,13 @@ def lookat(run, files, lap, alpha):
         if verdict["verdict"] is None:
             continue  # too short or unchanged: no look decides it
         figures += 1
-        if figure in run.closed and verdict["verdict"] != stats.OPEN:
+        # faster than the fastest: the fastest is not, and the figure waits
+        # for rounds that tell which is
+        undecided = verdict["verdict"] == stats.OPEN or figure[0] == "fastest" and verdict["verdict"] == stats.FASTER
+        if figure in run.closed and not undecided:
             continue
         run.looks[figure] = (alpha, lap)
-        if verdict["verdict"] == stats.OPEN:
+        if undecided:
             run.closed.discard(figure)
             opened += 1
             needed.setdefault(paths[figure[1]], set()).update(wanted)

@@ -201,24 +201,42 @@ def winners(rows, key, alpha, threshold, short, looks=None):
     verdict against it, at the alpha and on the rounds of the look that
     looks gives the store (the one that decided it), or at alpha on all.  marked: the keys to mark, with clear
     true when the fastest beats every other store; why: the reason nothing is
-    tested.  Nothing is marked while a store is open and none is level."""
-    ranked = sorted(rows, key=lambda r: r[key])
-    fastest = ranked[0]
+    tested.  Nothing is marked while a store is open and none is level.
+
+    The fastest is first the store of the lowest median; but a store that a
+    look decided ran no more, and the medians of other rounds do not compare
+    where the machine drifts.  So where a store's test finds it faster than
+    the fastest, it becomes the fastest, that most faster first, until no
+    store is faster or each has been tried."""
+    fastest = min(rows, key=lambda r: r[key])
+    for _ in rows:
+        verdicts, why = versusfastest(rows, fastest, key, alpha, threshold, short, looks)
+        faster = [store for store, v in verdicts.items() if v["verdict"] == FASTER]
+        if not faster:
+            break
+        fastest = next(r for r in rows if r["store"] == min(faster, key=lambda store: verdicts[store]["ratio"]))
+    if why or len(rows) == 1:
+        return {"fastest": fastest["store"], "marked": [], "clear": False, "versus": verdicts, "why": why}
+    level = [store for store, v in verdicts.items() if v["verdict"] == LEVEL]
+    clear = all(v["verdict"] == SLOWER for v in verdicts.values())
+    return {"fastest": fastest["store"], "marked": [fastest["store"]] + level if clear or level else [],
+            "clear": clear, "versus": verdicts, "why": None}
+
+
+def versusfastest(rows, fastest, key, alpha, threshold, short, looks):
+    """Each other store's verdict against fastest, and why none is tested."""
     verdicts = {}
     why = TOOSHORT if short else None
-    for row in ranked[1:]:
+    for row in rows:
+        if row is fastest:
+            continue
         if short:
             verdicts[row["store"]] = untested(quotient(row[key], fastest[key]), TOOSHORT)
             continue
         lookalpha, last = (looks or {}).get(row["store"], (alpha, None))
         verdicts[row["store"]] = versus(row, fastest, key, lookalpha, threshold, last)
         why = why or verdicts[row["store"]]["why"]
-    if why or len(ranked) == 1:
-        return {"fastest": fastest["store"], "marked": [], "clear": False, "versus": verdicts, "why": why}
-    level = [store for store, v in verdicts.items() if v["verdict"] == LEVEL]
-    clear = all(v["verdict"] == SLOWER for v in verdicts.values())
-    return {"fastest": fastest["store"], "marked": [fastest["store"]] + level if clear or level else [],
-            "clear": clear, "versus": verdicts, "why": None}
+    return verdicts, why
 
 
 def filewinners(results, alpha, threshold, looks=None):

@@ -194,6 +194,17 @@ class winners(unittest.TestCase):
         self.assertEqual((decided["marked"], decided["why"]), ([], stats.TOOSHORT))
         self.assertEqual(stats.linesneeded(short, "f"), 200)
 
+    def test_astorethatitstestfindsfasterthanthelowestmedianisthefastest(self):
+        # B, decided after 8 rounds, ran no more; A's later rounds ran on a
+        # faster machine, so A's median is the lower, but round by round B
+        # took 0.8 of A's time
+        a = dict(row("A", [1.0] * 8 + [0.5] * 12), rounds=list(range(1, 21)))
+        b = dict(row("B", [0.8] * 8), rounds=list(range(1, 9)))
+        decided = stats.winners([a, b], "store_us", 0.05, 0.03, False, {"B": (0.01, 8)})
+        self.assertEqual((decided["fastest"], decided["marked"], decided["versus"]["A"]["verdict"]),
+                         ("B", ["B"], stats.SLOWER))
+        self.assertAlmostEqual(decided["versus"]["A"]["ratio"], 1.25)
+
 
 if __name__ == "__main__":
     unittest.main()
