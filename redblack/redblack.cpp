@@ -26,9 +26,9 @@
 // links before the compare, from the node it has just loaded, so that the
 // next node's address is at hand when strcmp returns: read after it, they
 // cost a store on 3,000 lines repeated a hundred times 6%.  Both descents
-// take the child by a branch, not a conditional move:
-// where the path is predictable the processor then runs on down the tree
-// instead of waiting for each comparison.
+// take the child by a branch, not a conditional move: where the path is
+// predictable the processor then runs on down the tree instead of waiting for
+// each comparison.
 
 #include "redblack/redblack.hpp"
 
