@@ -132,31 +132,21 @@ def pairedcanreach(pairs, alpha):
     return pairs > 0 and 2.0 ** (1 - pairs) < alpha
 
 
-def pairedinterval(differences, alpha):
-    """The 1 - alpha confidence interval of the shift of differences (log
-    ratios, one a round): from the sorted Walsh averages, the means of every
-    two differences and each difference itself, leave out c at each end, c
+def pairedshift(differences, alpha):
+    """The shift of differences (log ratios, one a round): its Hodges-Lehmann
+    estimate, the median of the Walsh averages (the means of every two
+    differences and each difference itself), and its 1 - alpha confidence
+    interval, from the same sorted averages with c left out at each end, c
     being the most sums T that the test rejects at alpha / 2 on one side.  A
     shift is in the interval when the test, on the differences less it, does
-    not reject it.  None when the pairs are too few for any."""
+    not reject it, so the interval always holds the estimate.  None when the
+    pairs are too few for an interval."""
     pairs = len(differences)
     cut = bisect.bisect_right(signedrankcdf(pairs), alpha / 2)
     if cut == 0:
         return None
-    walsh = sorted(walshaverages(differences))
-    return walsh[cut - 1], walsh[len(walsh) - cut]
-
-
-def walshaverages(differences):
-    """The means of every two differences, and each difference itself."""
-    pairs = len(differences)
-    return [(differences[i] + differences[j]) / 2 for i in range(pairs) for j in range(i, pairs)]
-
-
-def pairedestimate(differences):
-    """The Hodges-Lehmann estimate of the shift of differences: the median of
-    their Walsh averages, which the paired interval always holds."""
-    return statistics.median(walshaverages(differences))
+    walsh = sorted((differences[i] + differences[j]) / 2 for i in range(pairs) for j in range(i, pairs))
+    return statistics.median(walsh), (walsh[cut - 1], walsh[len(walsh) - cut])
 
 
 def pooledestimate(lognow, logbefore):

@@ -124,12 +124,12 @@ def decide(now, before, alpha=ALPHA, threshold=THRESHOLD, paired=False, rounded=
         return untested(ratio, TOOSHORT)
     if paired:
         differences = [math.log(a) - math.log(b) for a, b in zip(now, before)]
-        interval = ranktests.pairedinterval(differences, alpha)
-        if interval is None:
+        shift = ranktests.pairedshift(differences, alpha)
+        if shift is None:
             return untested(ratio, TOOFEW)
         p = ranktests.signedrankp(differences)
-        low, high = math.exp(interval[0]), math.exp(interval[1])
-        ratio = math.exp(ranktests.pairedestimate(differences))
+        estimate, (low, high) = shift
+        ratio, low, high = math.exp(estimate), math.exp(low), math.exp(high)
     else:
         if not ranktests.canreach(len(now), len(before), alpha):
             return untested(ratio, TOOFEW)

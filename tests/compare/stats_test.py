@@ -150,8 +150,8 @@ class rule(unittest.TestCase):
                 differences = [math.log(a) - math.log(b) for a, b in zip(now, before)]
                 walsh = sorted((a + b) / 2 for a, b in itertools.combinations_with_replacement(differences, 2))
                 cut = cutoff(distribution, 0.05)
-                self.assertEqual(ranktests.pairedinterval(differences, 0.05),
-                                 (walsh[cut - 1], walsh[len(walsh) - cut]))
+                self.assertEqual(ranktests.pairedshift(differences, 0.05),
+                                 (numpy.median(walsh), (walsh[cut - 1], walsh[len(walsh) - cut])))
                 self.assertAlmostEqual(ranktests.signedrankp(differences),
                                        scipy.stats.wilcoxon(differences, method="exact").pvalue, places=12)
 
