@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -143,6 +144,21 @@ TEST(corpus, ascendingorderisascendingbystrcmp)
     EXPECT_EQ(distinctcount(all), 500u);
 }
 
+// A shuffle leaves a line where it was as often as it moves it: over 100
+// seeds, two lines keep key 0 (the line of --lines 1 with the same seed) first
+// about half the time, 50 with a spread of 5.
+TEST(corpus, shuffleleavesalineinplaceasoftenasitmovesit)
+{
+    int kept = 0;
+    for (int seed = 1; seed <= 100; ++seed) {
+        std::string key0 = text({"--lines", "1", "--seed", std::to_string(seed)});
+        std::string both = text({"--lines", "2", "--seed", std::to_string(seed)});
+        kept += both.compare(0, both.find('\n') + 1, key0) == 0;
+    }
+    EXPECT_GE(kept, 30);
+    EXPECT_LE(kept, 70);
+}
+
 TEST(corpus, linelengthsfollowthelengthlaw)
 {
     for (const std::string &line : lines(text({"--lines", "300", "--length", "fixed:17"})))
@@ -172,35 +188,42 @@ TEST(corpus, linelengthsfollowthelengthlaw)
         EXPECT_EQ(line.size(), 2u);
 }
 
-// Counts of the most and the least frequent line.
-std::pair<int, int> extremes(const std::vector<std::string> &all)
+// The count of each distinct line, most frequent first.
+std::vector<int> counts(const std::vector<std::string> &all)
 {
     std::map<std::string, int> count;
     for (const std::string &line : all)
         ++count[line];
-    int most = 0, least = static_cast<int>(all.size());
-    for (const auto &[line, n] : count) {
-        most = std::max(most, n);
-        least = std::min(least, n);
-    }
-    return {most, least};
+    std::vector<int> sorted;
+    for (const auto &[line, n] : count)
+        sorted.push_back(n);
+    std::sort(sorted.rbegin(), sorted.rend());
+    return sorted;
 }
 
 TEST(corpus, zipfrepeatsfavourafewlinesuniformonesdonot)
 {
-    // 19000 repeats over 1000 lines: uniform gives each about 19 more, Zipf
-    // (s = 1) gives the first rank about 19000 / H(1000), some 2500.
-    auto [zipfmost, zipfleast] =
-        extremes(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf"})));
-    EXPECT_GT(zipfmost, 2000);
-    EXPECT_EQ(zipfleast, 1);
-    auto [uniformmost, uniformleast] = extremes(lines(text({"--lines", "20000", "--distinct", "1000"})));
-    EXPECT_LT(uniformmost, 60);
-    EXPECT_GT(uniformleast, 1);
+    // Each of 1000 lines once, then 19000 repeats.  Zipf (s = 1) gives rank k
+    // a share of 1 / (k H(1000)) of the repeats, binomially spread; uniform
+    // gives each line about 19.
+    std::vector<int> zipf =
+        counts(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf"})));
+    double harmonic = 0;
+    for (int k = 1; k <= 1000; ++k)
+        harmonic += 1.0 / k;
+    for (int k = 1; k <= 5; ++k) {
+        double share = 1 / (k * harmonic);
+        EXPECT_NEAR(zipf[k - 1], 1 + 19000 * share, 5 * std::sqrt(19000 * share * (1 - share)))
+            << "rank " << k;
+    }
+    EXPECT_EQ(zipf.back(), 1);
+    std::vector<int> uniform = counts(lines(text({"--lines", "20000", "--distinct", "1000"})));
+    EXPECT_LT(uniform.front(), 60);
+    EXPECT_GT(uniform.back(), 1);
     // A steeper law piles more on the first rank.
     int steepmost =
-        extremes(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf:2"}))).first;
-    EXPECT_GT(steepmost, zipfmost * 3);
+        counts(lines(text({"--lines", "20000", "--distinct", "1000", "--repeats", "zipf:2"}))).front();
+    EXPECT_GT(steepmost, zipf.front() * 3);
 }
 
 TEST(corpus, badoptionsexitwithstatus2andaclearmessage)
