@@ -3,12 +3,14 @@ it: status 0, an answer in the terminal with every file of the quick ladder
 and every store's memory on it, and results.md with a row for every file and
 store, of the lines and distinct lines that the ladder asks for.
 
-Usage: smoke_test.py BUILD OUT, the folder of the programs and an empty
-output folder.
+Usage: smoke_test.py BUILD OUT, the folder of the programs and an output
+folder, emptied first: a check killed outright leaves corpora there, which
+linebench-compare would rightly refuse to remove.
 """
 
 import csv
 import os
+import shutil
 import subprocess
 import sys
 import unittest
@@ -23,6 +25,7 @@ FILES = {f"{shape}-1e{power - (share > 1) * 2}.txt": (10**power, 10**power // sh
 
 class quick(unittest.TestCase):
     def test_theanswerandresultsmdholdeveryfileandstore(self):
+        shutil.rmtree(OUT, ignore_errors=True)
         done = subprocess.run([os.path.join(ROOT, "compare", "linebench-compare"), "--quick", "--build-dir", BUILD,
                                "--out", OUT], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=280)
         self.assertEqual(done.returncode, 0, done.stderr)
