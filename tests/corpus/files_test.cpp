@@ -144,19 +144,19 @@ TEST(corpus, ascendingorderisascendingbystrcmp)
     EXPECT_EQ(distinctcount(all), 500u);
 }
 
-// A shuffle leaves a line where it was as often as it moves it: over 100
+// A shuffle leaves a line where it was as often as it moves it: over 64
 // seeds, two lines keep key 0 (the line of --lines 1 with the same seed) first
-// about half the time, 50 with a spread of 5.
+// about half the time, 32 with a spread of 4.
 TEST(corpus, shuffleleavesalineinplaceasoftenasitmovesit)
 {
     int kept = 0;
-    for (int seed = 1; seed <= 100; ++seed) {
+    for (int seed = 1; seed <= 64; ++seed) {
         std::string key0 = text({"--lines", "1", "--seed", std::to_string(seed)});
         std::string both = text({"--lines", "2", "--seed", std::to_string(seed)});
         kept += both.compare(0, both.find('\n') + 1, key0) == 0;
     }
-    EXPECT_GE(kept, 30);
-    EXPECT_LE(kept, 70);
+    EXPECT_GE(kept, 20);
+    EXPECT_LE(kept, 44);
 }
 
 TEST(corpus, linelengthsfollowthelengthlaw)
