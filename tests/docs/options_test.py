@@ -54,6 +54,7 @@ TOOLS = {
                     "passes": "linebench-compare"},
     "descent": {"help": [os.path.join(SOURCE, "bench", "tree", "descent")]},
     "scanfloor": {"help": [os.path.join(SOURCE, "bench", "scanner", "scanfloor")]},
+    "follow": {"help": [os.path.join(SOURCE, "bench", "counts", "follow")]},
 }
 # Programs built from the driver for other stores take the driver's options.
 STOREPROGRAM = "linebench-hash"
