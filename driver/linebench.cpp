@@ -26,12 +26,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "binding.hpp"
 #include "driver/common.hpp"
@@ -130,12 +128,5 @@ int main(int argc, char **argv)
     std::printf(" %6.3f uS", DeltaUSec / static_cast<double>(lines));
     std::printf(" %s\n", storelabel);
 
-    // A report that could not be written is a failure, not a success.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        int error = errno;
-        std::fprintf(stderr, "%s: Cannot write the report: %s (errno = %d)\n", gProgName,
-                     std::strerror(error), error);
-        return 1;
-    }
-    return 0;
+    return reportwritten() ? 0 : 1;
 }
