@@ -185,7 +185,7 @@ TEST_P(ScannerFast, ReadsNothingPastTheText)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(kernels, ScannerFast, testing::ValuesIn(blockkernels),
+INSTANTIATE_TEST_SUITE_P(kernels, ScannerFast, testing::ValuesIn(blockkernels()),
                          [](const testing::TestParamInfo<kernelentry> &info) {
                              return kernelname(info.param.kernel);
                          });
