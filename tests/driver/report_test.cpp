@@ -2,11 +2,8 @@
 // messages and exit status are checked, byte for byte where the output does
 // not depend on timing or on the heap.
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -288,51 +285,6 @@ TEST_P(e2e, noargumentsatalldoesnotcrash)
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out.rfind("Usage: ", 0), 0u) << result.out;
     EXPECT_TRUE(result.out.ends_with(" <text file>\n")) << result.out;
-}
-
-TEST_P(e2e, missingfilefailsonbothstreams)
-{
-    std::string path = dir.path("missing");
-    runresult result = runon(prog, path);
-    EXPECT_EQ(result.out, filefailure(prog.path, path, ENOENT));
-    EXPECT_EQ(result.err, filefailure(prog.path, path, ENOENT));
-    EXPECT_EQ(result.status, 1);
-}
-
-TEST_P(e2e, emptyfilefailswiththemappingerror)
-{
-    std::string path = dir.write("empty", "");
-    runresult result = runon(prog, path);
-    EXPECT_EQ(result.out, filefailure(prog.path, path, EINVAL));
-    EXPECT_EQ(result.err, filefailure(prog.path, path, EINVAL));
-    EXPECT_EQ(result.status, 1);
-}
-
-TEST_P(e2e, fifowithoutwriterfailsanddoesnothang)
-{
-    std::string path = dir.path("fifo");
-    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    runoptions options;
-    options.timeoutseconds = 5;
-    runresult result = runon(prog, path, options);
-    ASSERT_FALSE(result.timedout);
-    std::string prefix = prog.path + std::string(": Cannot open file \"") + path + "\": ";
-    EXPECT_EQ(result.out.rfind(prefix, 0), 0u) << result.out;
-    EXPECT_TRUE(std::regex_search(result.out, std::regex(R"( \(errno = [1-9]\d*\)\n$)"))) << result.out;
-    EXPECT_EQ(result.err, result.out);
-    EXPECT_EQ(result.status, 1);
-}
-
-// Writing the message to a full device must not change the error number that
-// standard error reports.
-TEST_P(e2e, failuremessagekeepsitserrorwhenstdoutfails)
-{
-    std::string path = dir.path("missing");
-    runoptions options;
-    options.stdoutpath = "/dev/full";
-    runresult result = runon(prog, path, options);
-    EXPECT_EQ(result.err, filefailure(prog.path, path, ENOENT));
-    EXPECT_EQ(result.status, 1);
 }
 
 TEST_P(e2e, reportthatcannotbewrittenisafailure)
