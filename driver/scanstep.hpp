@@ -256,7 +256,6 @@ template <std::size_t Distance>
 {
     constexpr unsigned width = block::width;
     for (;;) {
-        auto from = static_cast<unsigned>(pos - c.base);
         std::uint64_t first = c.marks & (0 - c.marks);
         if ((first & c.ends) != 0 && len <= MAXLINE - width) { // text up to a line end in this block
             const char *stop = copytolineend(c, pos, linebuf + len, first);
@@ -271,7 +270,7 @@ template <std::size_t Distance>
                 return scanlinerest(pos, end, linebuf, len);
             if (len <= MAXLINE - 2 * width) [[likely]] {
                 block::copy(linebuf + len, pos);
-                len += width - from;
+                len += static_cast<std::size_t>(c.base + width - pos);
                 advance<Distance>(c, end);
                 pos = c.base;
                 continue;
@@ -281,7 +280,7 @@ template <std::size_t Distance>
         // first line end.
         std::uint64_t stops = c.marks & c.ends;
         unsigned stop = stops != 0 ? block::first(stops) : width;
-        std::uint64_t part = lowbits(stop) & ~lowbits(from);
+        std::uint64_t part = lowbits(stop) & ~lowbits(static_cast<unsigned>(pos - c.base));
         std::uint64_t keep = part & ~c.blanks;
         std::size_t kept = block::count(keep);
         if (len + kept > MAXLINELEN) [[unlikely]]
