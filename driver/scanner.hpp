@@ -52,12 +52,10 @@ inline constexpr kernelinfo kernellist[] = {
 #undef LINEBENCH_ALWAYS_always
 #undef LINEBENCH_ALWAYS_asked
 
-inline constexpr const kernelinfo &kernelinfoof(scannerkernel kernel)
+inline const char *kernelname(scannerkernel kernel)
 {
-    return kernellist[static_cast<std::size_t>(kernel)];
+    return kernellist[static_cast<std::size_t>(kernel)].name;
 }
-
-inline const char *kernelname(scannerkernel kernel) { return kernelinfoof(kernel).name; }
 
 // Whether this CPU, and the system under it, can run the kernel; never one
 // that the build does not hold.

@@ -83,14 +83,6 @@ inline constexpr kernelentry testkernels[] = {
 #undef LINEBENCH_KERNELENTRY
 };
 
-inline const kernelentry &kernelentryof(scannerkernel kernel)
-{
-    return testkernels[static_cast<std::size_t>(kernel)];
-}
-
-// The model, which the block kernels are held to.
-inline const kernelentry &modelkernel = kernelentryof(scannerkernel::plain);
-
 // Every kernel but the model.
 inline std::vector<kernelentry> blockkernels()
 {
