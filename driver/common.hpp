@@ -23,6 +23,15 @@ extern const char *gProgName;
 // by a signal handler too.
 extern volatile std::sig_atomic_t gRowOpen;
 
+// A failure that ends the run: prints the message on standard output, on a
+// line of its own where a row is half printed, then on standard error, and
+// exits with status 1.
+[[noreturn, gnu::cold, gnu::format(printf, 1, 2)]] void runfailure(const char *format, ...);
+
+// Whether standard output took the whole report, flushed here; if not, says
+// so on standard error: a report that could not be written is a failure.
+bool reportwritten();
+
 // Prints "<program>: Out of memory: ..." on standard output (on a line of its
 // own) and on standard error, then exits with status 1.
 [[noreturn, gnu::cold]] void outofmemory(std::size_t bytes);

@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "driver/common.hpp"
@@ -18,11 +16,8 @@
 [[noreturn]] static void filefailure(const char *path)
 {
     int error = errno;
-    const char *text = std::strerror(error);
-    std::printf("%s: Cannot open file \"%s\": %s (errno = %d)\n", gProgName, path, text, error);
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: Cannot open file \"%s\": %s (errno = %d)\n", gProgName, path, text, error);
-    std::exit(1);
+    runfailure("%s: Cannot open file \"%s\": %s (errno = %d)\n", gProgName, path, std::strerror(error),
+               error);
 }
 
 // What the read-fault handler needs, all set before the first pass: it may

@@ -6,21 +6,15 @@
 //                    of 64 bytes and included once per kernel: the masks of
 //                    the block at hand are carried from line to line;
 //   kernels/NAME.hpp one kernel each, its block's operations for one
-//                    instruction set:
-//     sse2    four 16-byte vectors, on every x86-64;
-//     avx2    two 32-byte vectors, where the CPU has AVX2;
-//     avx512  one 64-byte vector, where the CPU has AVX512BW and VBMI2 and
-//             the system saves the 512-bit registers;
-//     neon    four 16-byte vectors, on every arm64;
-//     plain   the model itself, for comparisons.
-// A new kernel is a file in kernels/ and a line in the choice below.
+//                    instruction set (plain: the model itself, for
+//                    comparisons);
+//   kernels/list.hpp the list of the kernels, from which everything here is
+//                    made: a new kernel is a file in kernels/ and a line there.
 //
-// The widest kernel that the CPU runs is chosen once, at start-up: on arm64
-// the NEON kernel, where the system reports Advanced SIMD, as it does on
-// every arm64 CPU that runs Linux.  On other architectures the passes run
-// the model.  The build option LINEBENCH_SCANNERKERNEL fixes one instead
-// (sse2, avx2 or avx512 on x86-64, neon on arm64, or plain for the model),
-// for comparisons; a build then holds that kernel alone.
+// The widest kernel that the CPU runs is chosen once, at start-up; on an
+// architecture without kernels of its own the passes run the model.  The
+// build option LINEBENCH_SCANNERKERNEL fixes one instead, for comparisons; a
+// build then holds that kernel alone.
 //
 // Each kernel's step and pass are compiled for the kernel's instructions, so a
 // binary built for baseline x86-64 carries them all and a pass inlines its
@@ -30,162 +24,108 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
-#include "driver/kernels/plain.hpp"
+#include "driver/kernels/list.hpp"
 #include "driver/scanmodel.hpp"
-#if defined(__x86_64__)
-#include <cpuid.h>
 
-#include "driver/kernels/avx2.hpp"
-#include "driver/kernels/avx512.hpp"
-#include "driver/kernels/sse2.hpp"
-#elif defined(__aarch64__)
-#include <asm/hwcap.h>
-#include <sys/auxv.h>
+enum class scannerkernel {
+#define LINEBENCH_ENUMERATOR(name, architecture, cpu) name,
+    LINEBENCH_SCANNERKERNELS(LINEBENCH_ENUMERATOR)
+#undef LINEBENCH_ENUMERATOR
+};
 
-#include "driver/kernels/neon.hpp"
-#endif
-
-enum class scannerkernel { plain, sse2, avx2, avx512, neon };
+// What the list says of each kernel, in its order.
+struct kernelinfo {
+    scannerkernel kernel;
+    const char *name;
+    bool built;  // this build holds it: "true || false" in a build for its architecture
+    bool always; // every CPU of its architecture runs it
+};
+#define LINEBENCH_ALWAYS_always true
+#define LINEBENCH_ALWAYS_asked false
+inline constexpr kernelinfo kernellist[] = {
+#define LINEBENCH_KERNELINFO(name, architecture, cpu)                                                        \
+    {scannerkernel::name, #name, LINEBENCH_ON_##architecture(true ||) false, LINEBENCH_ALWAYS_##cpu},
+    LINEBENCH_SCANNERKERNELS(LINEBENCH_KERNELINFO)
+#undef LINEBENCH_KERNELINFO
+};
+#undef LINEBENCH_ALWAYS_always
+#undef LINEBENCH_ALWAYS_asked
 
 inline const char *kernelname(scannerkernel kernel)
 {
-    switch (kernel) {
-    case scannerkernel::plain:
-        return "plain";
-    case scannerkernel::sse2:
-        return "sse2";
-    case scannerkernel::avx2:
-        return "avx2";
-    case scannerkernel::avx512:
-        return "avx512";
-    case scannerkernel::neon:
-        return "neon";
-    }
-    return "?";
+    return kernellist[static_cast<std::size_t>(kernel)].name;
 }
 
-#if defined(__x86_64__)
-// Whether this CPU has AVX512BW, VBMI2, BMI1, BMI2 and POPCNT, and the system
-// saves the state that AVX-512 adds (XCR0: the SSE and AVX registers, the
-// mask registers and both upper parts of the 512-bit registers).
-inline bool avx512usable()
-{
-    unsigned a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d))
-        return false;
-    constexpr unsigned popcnt = 1u << 23, osxsave = 1u << 27;
-    if ((c & (popcnt | osxsave)) != (popcnt | osxsave))
-        return false;
-    unsigned xcr0, xcr0high;
-    asm("xgetbv" : "=a"(xcr0), "=d"(xcr0high) : "c"(0));
-    constexpr unsigned zmmstate = 0xe6; // bits 1, 2, 5, 6 and 7
-    if ((xcr0 & zmmstate) != zmmstate)
-        return false;
-    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d))
-        return false;
-    constexpr unsigned bmi1 = 1u << 3, bmi2 = 1u << 8, avx512f = 1u << 16, avx512bw = 1u << 30;
-    constexpr unsigned vbmi2 = 1u << 6;
-    return (b & (bmi1 | bmi2 | avx512f | avx512bw)) == (bmi1 | bmi2 | avx512f | avx512bw) && (c & vbmi2) != 0;
-}
-#endif
-
-// Whether this CPU, and the system under it, can run the kernel.  Each block
-// kernel is built for its architecture alone.
+// Whether this CPU, and the system under it, can run the kernel; never one
+// that the build does not hold.
 inline bool kernelsupported(scannerkernel kernel)
 {
     switch (kernel) {
-    case scannerkernel::plain:
-        return true;
-#if defined(__x86_64__)
-    case scannerkernel::sse2:
-        return true;
-    case scannerkernel::avx2:
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-               __builtin_cpu_supports("popcnt");
-    case scannerkernel::avx512:
-        return avx512usable();
-#elif defined(__aarch64__)
-    case scannerkernel::neon:
-        return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0;
-#endif
+#define LINEBENCH_USABLE_always(name) true
+#define LINEBENCH_USABLE_asked(name) name##kernel::usable()
+#define LINEBENCH_SUPPORTED(name, architecture, cpu)                                                         \
+    LINEBENCH_ON_##architecture(case scannerkernel::name : return LINEBENCH_USABLE_##cpu(name);)
+        LINEBENCH_SCANNERKERNELS(LINEBENCH_SUPPORTED)
+#undef LINEBENCH_SUPPORTED
+#undef LINEBENCH_USABLE_always
+#undef LINEBENCH_USABLE_asked
     default:
         return false;
     }
 }
 
-// The kernel that the passes run: the one the build fixes, else the widest
-// that this CPU runs.
+// The kernel that the passes run: the one the build fixes, else the first in
+// the list that this CPU runs.
 inline scannerkernel passkernel()
 {
 #ifdef LINEBENCH_SCANNERKERNEL
     return scannerkernel::LINEBENCH_SCANNERKERNEL;
-#elif defined(__x86_64__)
-    if (kernelsupported(scannerkernel::avx512))
-        return scannerkernel::avx512;
-    if (kernelsupported(scannerkernel::avx2))
-        return scannerkernel::avx2;
-    return scannerkernel::sse2;
-#elif defined(__aarch64__)
-    if (kernelsupported(scannerkernel::neon))
-        return scannerkernel::neon;
-    return scannerkernel::plain;
 #else
-    return scannerkernel::plain;
+    const kernelinfo *candidate = kernellist;
+    while (!kernelsupported(candidate->kernel)) // the last, plain, runs everywhere
+        ++candidate;
+    return candidate->kernel;
 #endif
 }
 
 // The pass of the kernel named, whatever kernel the build fixes, for the
 // tests and benchmarks that run each kernel.  Call it only for a kernel that
-// kernelsupported says this CPU runs.
+// kernelsupported says this CPU runs: one that the build does not hold
+// stands for the model, so that code naming it builds everywhere.
 template <scannerkernel Kernel, std::size_t Distance = prefetchdistance, typename Work>
 [[gnu::always_inline]] inline Work scanpasswith(const char *text, const char *end, char *linebuf, Work work)
 {
-#if defined(__x86_64__)
-    if constexpr (Kernel == scannerkernel::avx512)
-        return avx512kernel::scanpass<Distance>(text, end, linebuf, work);
-    else if constexpr (Kernel == scannerkernel::avx2)
-        return avx2kernel::scanpass<Distance>(text, end, linebuf, work);
-    else if constexpr (Kernel == scannerkernel::sse2)
-        return sse2kernel::scanpass<Distance>(text, end, linebuf, work);
-    else
-#elif defined(__aarch64__)
-    if constexpr (Kernel == scannerkernel::neon)
-        return neonkernel::scanpass<Distance>(text, end, linebuf, work);
-    else
-#endif
-        return plainkernel::scanpass<Distance>(text, end, linebuf, work);
+#define LINEBENCH_PASSWITH(name, architecture, cpu)                                                          \
+    LINEBENCH_ON_##architecture(                                                                             \
+        if constexpr (Kernel == scannerkernel::name) return name##kernel::scanpass<Distance>(text, end,      \
+                                                                                             linebuf, work); \
+        else)
+    LINEBENCH_SCANNERKERNELS(LINEBENCH_PASSWITH)
+#undef LINEBENCH_PASSWITH
+    return plainkernel::scanpass<Distance>(text, end, linebuf, work);
 }
-
-#define LINEBENCH_KERNELNAMESPACEOF(name) name##kernel
-#define LINEBENCH_KERNELNAMESPACE(name) LINEBENCH_KERNELNAMESPACEOF(name)
 
 // One pass over the text with the kernel given: a step per line, each line
 // handed to work, which is returned.  The kernel is chosen here once per
-// pass, by a direct call; inside, the pass's loop has its kernel's step
-// inlined.
-template <typename Work>
+// pass, by a direct call, among those that the start-up choice can take: the
+// kernels that the build holds, in the list's order, up to the first that
+// every CPU runs.  Inside, the pass's loop has its kernel's step inlined.
+template <std::size_t Candidate = 0, typename Work>
 [[gnu::always_inline]] inline Work scanpass([[maybe_unused]] scannerkernel kernel, const char *text,
                                             const char *end, char *linebuf, Work work)
 {
 #ifdef LINEBENCH_SCANNERKERNEL
-    return LINEBENCH_KERNELNAMESPACE(LINEBENCH_SCANNERKERNEL)::scanpass(text, end, linebuf, work);
-#elif defined(__x86_64__)
-    switch (kernel) {
-    case scannerkernel::avx512:
-        return scanpasswith<scannerkernel::avx512>(text, end, linebuf, work);
-    case scannerkernel::avx2:
-        return scanpasswith<scannerkernel::avx2>(text, end, linebuf, work);
-    default:
-        return scanpasswith<scannerkernel::sse2>(text, end, linebuf, work);
-    }
-#elif defined(__aarch64__)
-    if (kernel == scannerkernel::neon)
-        return scanpasswith<scannerkernel::neon>(text, end, linebuf, work);
-    return scanpasswith<scannerkernel::plain>(text, end, linebuf, work);
+    return scanpasswith<scannerkernel::LINEBENCH_SCANNERKERNEL>(text, end, linebuf, work);
 #else
-    return scanpasswith<scannerkernel::plain>(text, end, linebuf, work);
+    constexpr kernelinfo candidate = kernellist[Candidate];
+    if constexpr (!candidate.built)
+        return scanpass<Candidate + 1>(kernel, text, end, linebuf, work);
+    else if constexpr (candidate.always)
+        return scanpasswith<candidate.kernel>(text, end, linebuf, work);
+    else if (kernel == candidate.kernel)
+        return scanpasswith<candidate.kernel>(text, end, linebuf, work);
+    else
+        return scanpass<Candidate + 1>(kernel, text, end, linebuf, work);
 #endif
 }

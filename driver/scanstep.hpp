@@ -82,11 +82,18 @@ inline constexpr std::size_t readable = 3 * block::width;
         *to++ = from[block::first(keep)];
 }
 
+// Whether the block at base lies in the text's last bytes, which the model's
+// loop scans: a step's copies from a position in it would read past the text.
+[[gnu::always_inline]] inline bool inlastbytes(const char *base, const char *end)
+{
+    return static_cast<std::size_t>(end - base) < readable;
+}
+
 // Makes the masks of the block at c.base, or none where the text's last bytes
 // begin.
 [[gnu::always_inline]] inline void classify(scancursor &c, const char *end)
 {
-    if (static_cast<std::size_t>(end - c.base) < readable) {
+    if (inlastbytes(c.base, end)) {
         c.marks = c.ends = c.blanks = 0;
         return;
     }
@@ -116,98 +123,154 @@ template <std::size_t Distance> [[gnu::always_inline]] inline void advance(scanc
     classify(c, end);
 }
 
-// One step: copies the line that begins at pos into linebuf, NUL-terminated,
-// and returns where the next line begins.  A position at or past end means
-// the text is used up.  pos lies before end and is where the pass began or
-// the position that the step before returned with the same cursor.
-template <std::size_t Distance = prefetchdistance>
-[[gnu::always_inline]] inline const char *scanline(scancursor &c, const char *pos, const char *end,
-                                                   char *linebuf)
+// Ends the line of len bytes at the line end at stop: NUL-terminates it,
+// unless the line is empty and stop a line feed, which does not end an empty
+// line but is skipped, so the step goes on past it.
+[[gnu::always_inline]] inline bool endline(char *linebuf, std::size_t len, const char *stop)
+{
+    if (len != 0 || *stop == '\0') [[likely]] {
+        linebuf[len] = '\0';
+        return true;
+    }
+    return false;
+}
+
+// Text up to the line end that is the block's next mark, first: copies the
+// 64 bytes from pos to to, whose bytes past the line end the next part or the
+// NUL covers, takes the mark and returns the line end.
+[[gnu::always_inline]] inline const char *copytolineend(scancursor &c, const char *pos, char *to,
+                                                        std::uint64_t first)
+{
+    const char *stop = c.base + block::first(c.marks);
+    c.marks ^= first;
+    block::copy(to, pos);
+    return stop;
+}
+
+// Takes the marks up to the block's first line end, at, and that line end,
+// the lowest of stops; returns the blanks among them.
+[[gnu::always_inline]] inline std::uint64_t takemarks(scancursor &c, std::uint64_t stops, unsigned at)
+{
+    std::uint64_t blanks = c.marks & lowbits(at);
+    c.marks ^= blanks | (stops & (0 - stops));
+    return blanks;
+}
+
+// Blanks, then a line end in the block: copies the kept bytes from pos up to
+// the first line end to linebuf by one compaction, sets len to their count
+// and returns the line end.
+[[gnu::always_inline]] inline const char *compacttolineend(scancursor &c, const char *pos, char *linebuf,
+                                                           std::uint64_t stops, std::size_t &len)
+{
+    unsigned at = block::first(stops);
+    std::uint64_t blanks = takemarks(c, stops, at);
+    auto from = static_cast<unsigned>(pos - c.base);
+    std::uint64_t keep = (lowbits(at) & ~blanks) >> from;
+    block::compact(linebuf, pos, keep, at - from);
+    len = block::count(keep);
+    return c.base + at;
+}
+
+// A line of text alone from pos past the end of the block at hand: copies
+// it and the next block's 64 bytes at once, so that a line that ends there
+// finds its bytes in place, and returns the bytes up to the block's end.
+[[gnu::always_inline]] inline std::size_t copytwoblocks(const scancursor &c, const char *pos, char *linebuf)
+{
+    block::copy(linebuf, pos);
+    block::copy(linebuf + block::width, pos + block::width);
+    return static_cast<std::size_t>(c.base + block::width - pos);
+}
+
+// A line with blanks from pos past the end of the block at hand: copies its
+// kept bytes up to the block's end by one compaction and returns their count.
+[[gnu::always_inline]] inline std::size_t compacttoblockend(const scancursor &c, const char *pos,
+                                                            char *linebuf)
+{
+    auto from = static_cast<unsigned>(pos - c.base);
+    std::uint64_t keep = ~c.blanks >> from;
+    block::compact(linebuf, pos, keep, block::width - from);
+    return block::count(keep);
+}
+
+// The line's rest in the block at hand, from its start up to its first line
+// end, the lowest of stops, after len kept bytes of the blocks before (text:
+// those were text alone, copied with this block's bytes behind them): adds
+// its kept bytes to linebuf and len and returns the line end.
+[[gnu::always_inline]] inline const char *finishinblock(scancursor &c, char *linebuf, std::size_t &len,
+                                                        std::uint64_t stops, bool text)
+{
+    unsigned at = block::first(stops);
+    std::uint64_t blanks = takemarks(c, stops, at);
+    if (blanks == 0 && text) { // its bytes are in place
+        len += at;
+    } else if (blanks == 0 && !cheapcompact<block>) {
+        block::copy(linebuf + len, c.base);
+        len += at;
+    } else {
+        std::uint64_t keep = lowbits(at) & ~blanks;
+        block::compact(linebuf + len, c.base, keep, at);
+        len += block::count(keep);
+    }
+    return c.base + at;
+}
+
+// Copies the kept bytes, keep, of a part of the block at hand that runs from
+// pos to stop to to: one by one near the cut, where a whole vector no longer
+// fits in linebuf; by one copy where the part has no blanks; else by the
+// block's compaction.
+[[gnu::always_inline]] inline void copykept(const scancursor &c, const char *pos, char *to, bool nearcut,
+                                            std::uint64_t part, std::uint64_t keep, unsigned stop)
+{
+    auto from = static_cast<unsigned>(pos - c.base);
+    if (nearcut) [[unlikely]]
+        compactbytes(to, c.base, keep);
+    else if (keep == part)
+        block::copy(to, pos);
+    else
+        block::compact(to, pos, keep >> from, stop - from);
+}
+
+// The cut: the line, len bytes so far, takes of the part's kept bytes, keep,
+// those up to its 9,999th and ends; the next kept byte begins the next line,
+// and the position returned is that byte's, so the blanks before it are the
+// first line's.
+[[gnu::always_inline]] inline const char *cutline(scancursor &c, char *linebuf, std::size_t len,
+                                                  std::uint64_t keep)
+{
+    std::uint64_t kept = keep;
+    for (std::size_t room = MAXLINELEN - len; room != 0; --room)
+        keep &= keep - 1;
+    unsigned cut = block::first(keep);
+    compactbytes(linebuf + len, c.base, kept & lowbits(cut));
+    c.marks &= ~lowbits(cut);
+    linebuf[MAXLINELEN] = '\0';
+    return c.base + cut;
+}
+
+// The rest of a step whose line goes on past the next block, meets the
+// text's last bytes or the cut, with len of its bytes in linebuf: a part of
+// the line at a time, from pos in the block at hand.
+template <std::size_t Distance>
+[[gnu::always_inline]] inline const char *scanlinelong(scancursor &c, const char *pos, const char *end,
+                                                       char *linebuf, std::size_t len)
 {
     constexpr unsigned width = block::width;
-    // The commonest lines: those that end in the block at hand or in the
-    // next.
-    std::size_t len;
     for (;;) {
-        std::uint64_t first = c.marks & (0 - c.marks);
-        const char *stop;
-        if ((first & c.ends) != 0) [[likely]] { // text up to the line end
-            stop = c.base + block::first(c.marks);
-            c.marks ^= first;
-            block::copy(linebuf, pos);
-            len = static_cast<std::size_t>(stop - pos);
-        } else if (std::uint64_t stops = c.marks & c.ends; stops != 0) { // blanks, then the line end
-            unsigned at = block::first(stops);
-            std::uint64_t blanks = c.marks & lowbits(at);
-            c.marks ^= blanks | (stops & (0 - stops));
-            auto from = static_cast<unsigned>(pos - c.base);
-            std::uint64_t keep = (lowbits(at) & ~blanks) >> from;
-            block::compact(linebuf, pos, keep, at - from);
-            stop = c.base + at;
-            len = block::count(keep);
-        } else { // the line goes on past the block: this part, then the next block's
-            if (static_cast<std::size_t>(end - c.base) < readable) [[unlikely]]
-                return scanlinerest(pos, end, linebuf, 0);
-            bool text = c.marks == 0;
-            if (text) { // the next block's bytes too, at once
-                block::copy(linebuf, pos);
-                block::copy(linebuf + width, pos + width);
-                len = static_cast<std::size_t>(c.base + width - pos);
-            } else {
-                auto from = static_cast<unsigned>(pos - c.base);
-                std::uint64_t keep = ~c.blanks >> from;
-                block::compact(linebuf, pos, keep, width - from);
-                len = block::count(keep);
-            }
-            advance<Distance>(c, end);
-            pos = c.base;
-            stops = c.marks & c.ends;
-            if (stops == 0)
-                break;
-            unsigned at = block::first(stops);
-            std::uint64_t blanks = c.marks & lowbits(at);
-            c.marks ^= blanks | (stops & (0 - stops));
-            stop = c.base + at;
-            if (blanks == 0 && text) { // its bytes are in place
-                len += at;
-            } else if (blanks == 0 && !cheapcompact<block>) {
-                block::copy(linebuf + len, pos);
-                len += at;
-            } else {
-                std::uint64_t keep = lowbits(at) & ~blanks;
-                block::compact(linebuf + len, pos, keep, at);
-                len += block::count(keep);
-            }
-        }
-        if (len != 0 || *stop == '\0') [[likely]] {
-            linebuf[len] = '\0';
-            return stop + 1;
-        }
-        pos = stop + 1; // a line feed that would end an empty line
-    }
-    // A line that goes on past the next block, the text's last bytes or the
-    // cut: a part of the line at a time.
-    for (;;) {
-        auto from = static_cast<unsigned>(pos - c.base);
         std::uint64_t first = c.marks & (0 - c.marks);
         if ((first & c.ends) != 0 && len <= MAXLINE - width) { // text up to a line end in this block
-            unsigned at = block::first(c.marks);
-            block::copy(linebuf + len, pos);
-            len += at - from;
-            c.marks ^= first;
-            pos = c.base + at + 1;
-            if (len != 0 || pos[-1] == '\0') {
-                linebuf[len] = '\0';
+            const char *stop = copytolineend(c, pos, linebuf + len, first);
+            len += static_cast<std::size_t>(stop - pos);
+            pos = stop + 1;
+            if (endline(linebuf, len, stop))
                 return pos;
-            }
-            continue; // a line feed that would end an empty line
+            continue;
         }
         if (c.marks == 0) { // text to the end of the block, or the text's last bytes
-            if (static_cast<std::size_t>(end - c.base) < readable) [[unlikely]]
+            if (inlastbytes(c.base, end)) [[unlikely]]
                 return scanlinerest(pos, end, linebuf, len);
             if (len <= MAXLINE - 2 * width) [[likely]] {
                 block::copy(linebuf + len, pos);
-                len += width - from;
+                len += static_cast<std::size_t>(c.base + width - pos);
                 advance<Distance>(c, end);
                 pos = c.base;
                 continue;
@@ -217,25 +280,12 @@ template <std::size_t Distance = prefetchdistance>
         // first line end.
         std::uint64_t stops = c.marks & c.ends;
         unsigned stop = stops != 0 ? block::first(stops) : width;
-        std::uint64_t part = lowbits(stop) & ~lowbits(from);
+        std::uint64_t part = lowbits(stop) & ~lowbits(static_cast<unsigned>(pos - c.base));
         std::uint64_t keep = part & ~c.blanks;
         std::size_t kept = block::count(keep);
-        // The cut: the kept byte after the 9,999th begins the next line.
-        if (len + kept > MAXLINELEN) [[unlikely]] {
-            for (std::size_t room = MAXLINELEN - len; room != 0; --room)
-                keep &= keep - 1;
-            unsigned cut = block::first(keep);
-            compactbytes(linebuf + len, c.base, part & ~c.blanks & lowbits(cut));
-            c.marks &= ~lowbits(cut);
-            linebuf[MAXLINELEN] = '\0';
-            return c.base + cut;
-        }
-        if (len > MAXLINE - width) [[unlikely]]
-            compactbytes(linebuf + len, c.base, keep);
-        else if (keep == part)
-            block::copy(linebuf + len, pos);
-        else
-            block::compact(linebuf + len, pos, keep >> from, stop - from);
+        if (len + kept > MAXLINELEN) [[unlikely]]
+            return cutline(c, linebuf, len, keep);
+        copykept(c, pos, linebuf + len, len > MAXLINE - width, part, keep, stop);
         len += kept;
         if (stop == width) { // the line goes on in the next block
             advance<Distance>(c, end);
@@ -244,11 +294,56 @@ template <std::size_t Distance = prefetchdistance>
         }
         c.marks &= ~lowbits(stop + 1);
         pos = c.base + stop + 1;
-        if (len != 0 || pos[-1] == '\0') {
-            linebuf[len] = '\0';
+        if (endline(linebuf, len, pos - 1))
             return pos;
-        }
     }
+}
+
+// One step: copies the line that begins at pos into linebuf, NUL-terminated,
+// and returns where the next line begins.  A position at or past end means
+// the text is used up.  pos lies before end and is where the pass began or
+// the position that the step before returned with the same cursor.  The
+// commonest lines, those that end in the block at hand or in the next, take
+// one of four ways here; the rest goes on in scanlinelong.
+template <std::size_t Distance = prefetchdistance>
+[[gnu::always_inline]] inline const char *scanline(scancursor &c, const char *pos, const char *end,
+                                                   char *linebuf)
+{
+    std::size_t len;
+    for (;;) {
+        std::uint64_t first = c.marks & (0 - c.marks);
+        const char *stop;
+        if ((first & c.ends) != 0) [[likely]] { // text up to the line end
+            stop = copytolineend(c, pos, linebuf, first);
+            len = static_cast<std::size_t>(stop - pos);
+        } else if (std::uint64_t stops = c.marks & c.ends; stops != 0) { // blanks, then the line end
+            stop = compacttolineend(c, pos, linebuf, stops, len);
+        } else { // the line goes on past the block: this part, then the next block's
+            if (inlastbytes(c.base, end)) [[unlikely]]
+                return scanlinerest(pos, end, linebuf, 0);
+            bool text = c.marks == 0;
+            if (text)
+                len = copytwoblocks(c, pos, linebuf);
+            else
+                len = compacttoblockend(c, pos, linebuf);
+            advance<Distance>(c, end);
+            pos = c.base;
+            stops = c.marks & c.ends;
+            if (stops == 0)
+                break;
+            stop = finishinblock(c, linebuf, len, stops, text);
+            // Ended here, not below: so the build keeps the other ways'
+            // end, the commonest lines', without a move and a jump.
+            if (endline(linebuf, len, stop)) [[likely]]
+                return stop + 1;
+            pos = stop + 1; // a line feed that would end an empty line
+            continue;
+        }
+        if (endline(linebuf, len, stop))
+            return stop + 1;
+        pos = stop + 1; // a line feed that would end an empty line
+    }
+    return scanlinelong<Distance>(c, pos, end, linebuf, len);
 }
 
 // One pass over the text: a step per line, each line handed to work, which

@@ -31,7 +31,7 @@ void samelines(const char *begin, const char *end)
 {
     std::vector<char> fast = guardedlinebuf();
     std::vector<char> plain = guardedlinebuf();
-    for (const kernelentry &kernel : blockkernels) {
+    for (const kernelentry &kernel : blockkernels()) {
         if (!kernelsupported(kernel.kernel))
             continue;
         std::string difference = scannerdifference(kernel, begin, end, fast.data(), plain.data());
@@ -50,7 +50,7 @@ void samelines(const char *begin, const char *end)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    for (const kernelentry &kernel : blockkernels)
+    for (const kernelentry &kernel : blockkernels())
         if (!kernelsupported(kernel.kernel))
             std::fprintf(stderr, "scanner_fuzz: the %s kernel is %s\n", kernelname(kernel.kernel),
                          kernelskipped);

@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -201,11 +200,5 @@ int main(int argc, char **argv)
     std::printf("hash.spread %.3f\n", chisquare / (heads - 1.0));
     std::printf("scanner.kernel %s\n", kernelname(passkernel()));
 
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        int error = errno;
-        std::fprintf(stderr, "%s: Cannot write the report: %s (errno = %d)\n", gProgName,
-                     std::strerror(error), error);
-        return 1;
-    }
-    return 0;
+    return reportwritten() ? 0 : 1;
 }

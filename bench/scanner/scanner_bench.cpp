@@ -45,9 +45,9 @@ template <scannerkernel Kernel> void scanpass(benchmark::State &state)
 int main(int argc, char **argv)
 {
     const std::pair<const char *, void (*)(benchmark::State &)> passes[] = {
-        {"avx512", scanpass<scannerkernel::avx512>}, {"avx2", scanpass<scannerkernel::avx2>},
-        {"sse2", scanpass<scannerkernel::sse2>},     {"neon", scanpass<scannerkernel::neon>},
-        {"plain", scanpass<scannerkernel::plain>},
+#define LINEBENCH_BENCHPASS(name, architecture, cpu) {#name, scanpass<scannerkernel::name>},
+        LINEBENCH_SCANNERKERNELS(LINEBENCH_BENCHPASS)
+#undef LINEBENCH_BENCHPASS
     };
     for (std::int64_t blanks : {0, 1})
         for (std::int64_t length : {10, 50, 200})

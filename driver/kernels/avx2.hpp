@@ -10,6 +10,19 @@
 #include "driver/keptorder.hpp"
 #include "driver/scanmodel.hpp"
 
+namespace avx2kernel
+{
+// Whether the CPU runs the kernel: AVX2, BMI1 and POPCNT, with the system
+// saving the AVX registers, which __builtin_cpu_supports also asks.  Outside
+// the kernel's target, as it runs before the choice.
+inline bool usable()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("popcnt");
+}
+} // namespace avx2kernel
+
 // Brackets code compiled for the AVX2 kernel's instructions: every function
 // declared in between, templates included, may use them.
 #if defined(__clang__)
@@ -20,6 +33,9 @@
 #define LINEBENCH_AVX2_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,bmi,popcnt\")")
 #define LINEBENCH_AVX2_END _Pragma("GCC pop_options")
 #endif
+// The same by the kernel's name, for code made from the kernels' list.
+#define LINEBENCH_BEGIN_avx2 LINEBENCH_AVX2_BEGIN
+#define LINEBENCH_END_avx2 LINEBENCH_AVX2_END
 
 LINEBENCH_AVX2_BEGIN
 namespace avx2kernel

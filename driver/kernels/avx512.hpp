@@ -5,11 +5,40 @@
 // that writes memory is slow on AMD's cores.
 #pragma once
 
+#include <cpuid.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <immintrin.h>
 
 #include "driver/scanmodel.hpp"
+
+namespace avx512kernel
+{
+// Whether the CPU runs the kernel: AVX512BW, VBMI2, BMI1, BMI2 and POPCNT,
+// with the system saving the state that AVX-512 adds (XCR0: the SSE and AVX
+// registers, the mask registers and both upper parts of the 512-bit
+// registers).  Outside the kernel's target, as it runs before the choice.
+inline bool usable()
+{
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d))
+        return false;
+    constexpr unsigned popcnt = 1u << 23, osxsave = 1u << 27;
+    if ((c & (popcnt | osxsave)) != (popcnt | osxsave))
+        return false;
+    unsigned xcr0, xcr0high;
+    asm("xgetbv" : "=a"(xcr0), "=d"(xcr0high) : "c"(0));
+    constexpr unsigned zmmstate = 0xe6; // bits 1, 2, 5, 6 and 7
+    if ((xcr0 & zmmstate) != zmmstate)
+        return false;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d))
+        return false;
+    constexpr unsigned bmi1 = 1u << 3, bmi2 = 1u << 8, avx512f = 1u << 16, avx512bw = 1u << 30;
+    constexpr unsigned vbmi2 = 1u << 6;
+    return (b & (bmi1 | bmi2 | avx512f | avx512bw)) == (bmi1 | bmi2 | avx512f | avx512bw) && (c & vbmi2) != 0;
+}
+} // namespace avx512kernel
 
 // Brackets code compiled for the AVX-512 kernel's instructions: every
 // function declared in between, templates included, may use them.
@@ -24,6 +53,9 @@
     _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt\")")
 #define LINEBENCH_AVX512_END _Pragma("GCC pop_options")
 #endif
+// The same by the kernel's name, for code made from the kernels' list.
+#define LINEBENCH_BEGIN_avx512 LINEBENCH_AVX512_BEGIN
+#define LINEBENCH_END_avx512 LINEBENCH_AVX512_END
 
 LINEBENCH_AVX512_BEGIN
 namespace avx512kernel

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <arm_neon.h>
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +13,17 @@
 #include "driver/keptorder.hpp"
 #include "driver/scanmodel.hpp"
 
+// arm64's baseline has Advanced SIMD: the kernel's code needs no target of
+// its own.
+#define LINEBENCH_BEGIN_neon
+#define LINEBENCH_END_neon
+
 namespace neonkernel
 {
+// Whether the system reports Advanced SIMD, as it does on every arm64 CPU
+// that runs Linux.
+inline bool usable() { return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0; }
+
 struct block {
     static constexpr std::size_t width = 64;
 

@@ -9,6 +9,10 @@
 
 #include "driver/scanmodel.hpp"
 
+// Baseline x86-64: the kernel's code needs no target of its own.
+#define LINEBENCH_BEGIN_sse2
+#define LINEBENCH_END_sse2
+
 namespace sse2kernel
 {
 struct block {

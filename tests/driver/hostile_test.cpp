@@ -1,6 +1,6 @@
-// End to end: both programs on hostile texts and on paths that are no regular
-// file.  Texts must give the figures of an independent model of the line
-// rules; special paths must end promptly with the file failure.
+// End to end: both programs on hostile texts and on paths that cannot be
+// mapped.  Texts must give the figures of an independent model of the line
+// rules; every path that fails must end promptly with the file failure.
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -193,7 +193,9 @@ TEST_P(HostileInput, RandomMixes)
 
 INSTANTIATE_TEST_SUITE_P(Programs, HostileInput, bothprograms(), programname);
 
-class SpecialPath : public testing::TestWithParam<program>
+// The file failure: the run ends promptly with the message, on standard
+// output and on standard error, and status 1.
+class FileFailure : public testing::TestWithParam<program>
 {
   protected:
     // Checks that the run ended promptly with the file failure for error.
@@ -213,28 +215,38 @@ class SpecialPath : public testing::TestWithParam<program>
     scratchdir scratch;
 };
 
-// A directory opens but cannot be mapped.
-TEST_P(SpecialPath, Directory)
+// Paths that cannot be examined, opened or mapped, each with the error that
+// fails it: none there; an empty file, a character device (of size 0) and a
+// FIFO, which nothing of size 0 maps; a directory, which opens but does not
+// map.  Opening a FIFO must not wait for a writer.
+TEST_P(FileFailure, PathsThatCannotBeMapped)
 {
-    std::string path = scratch.path("directory");
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-    expectfilefailure(path, ENODEV);
+    std::string directory = scratch.path("directory");
+    ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+    std::string fifo = scratch.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        int error;
+    } cases[] = {
+        {scratch.path("missing"), ENOENT},
+        {scratch.write("empty", ""), EINVAL},
+        {directory, ENODEV},
+        {"/dev/null", EINVAL},
+        {"/dev/zero", EINVAL},
+        {fifo, EINVAL},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        expectfilefailure(c.path, c.error);
+    }
 }
 
-// Character devices report size 0, and nothing of size 0 can be mapped.
-TEST_P(SpecialPath, DevNullAndDevZero)
-{
-    expectfilefailure("/dev/null", EINVAL);
-    expectfilefailure("/dev/zero", EINVAL);
-}
-
-// Opening a FIFO must not wait for a writer, nor read from one that is there.
-TEST_P(SpecialPath, Fifo)
+// Nor may it read from a FIFO whose writer has written.
+TEST_P(FileFailure, FifoWithAWriter)
 {
     std::string path = scratch.path("fifo");
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    expectfilefailure(path, EINVAL);
-
     int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
@@ -245,7 +257,7 @@ TEST_P(SpecialPath, Fifo)
     close(reader);
 }
 
-TEST_P(SpecialPath, UnixSocket)
+TEST_P(FileFailure, UnixSocket)
 {
     std::string path = scratch.path("socket");
     sockaddr_un address{};
@@ -262,7 +274,7 @@ TEST_P(SpecialPath, UnixSocket)
 
 // Root reads any file, so as root the program runs as nobody; that user must
 // be able to reach the program and the directory, which a readable file shows.
-TEST_P(SpecialPath, NoReadPermission)
+TEST_P(FileFailure, NoReadPermission)
 {
     runoptions options;
     if (geteuid() == 0)
@@ -279,7 +291,19 @@ TEST_P(SpecialPath, NoReadPermission)
     expectfilefailure(unreadable, EACCES, options);
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, SpecialPath, bothprograms(), programname);
+// Writing the message to a full device must not change the error number that
+// standard error reports.
+TEST_P(FileFailure, KeepsItsErrorWhenStandardOutputFails)
+{
+    std::string path = scratch.path("missing");
+    runoptions options;
+    options.stdoutpath = "/dev/full";
+    runresult run = runprogram(GetParam().path, {GetParam().path, path}, options);
+    EXPECT_EQ(run.err, filefailure(GetParam().path, path, ENOENT));
+    EXPECT_EQ(run.status, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, FileFailure, bothprograms(), programname);
 
 // Not the programs: the tests' own model of the line rules and their parser
 // of the row, from which the other tests here take the figures a run must

@@ -1,7 +1,8 @@
 // Each scanner kernel as the tests run it: its pass, the very template that
 // the driver's passes instantiate, with a work that records the lines; and
 // its steps, one at a time with the pass's cursor, each recorded with the
-// positions where it began and ended.  The model's entry runs scanlineplain.
+// positions where it began and ended.  The model's entry, the plain kernel's,
+// runs scanlineplain.
 // Call a kernel's functions only where kernelsupported says the CPU runs it.
 #pragma once
 
@@ -33,8 +34,8 @@ using stepsfunction = void (*)(const char *begin, const char *end, char *linebuf
 
 struct kernelentry {
     scannerkernel kernel;
-    passfunction pass;
-    stepsfunction steps;
+    passfunction pass = nullptr; // none where the build does not hold the kernel
+    stepsfunction steps = nullptr;
 };
 
 // Names the kernel in test listings instead of dumping its pointers.
@@ -54,23 +55,12 @@ inline void recordstep(std::vector<steprecord> &steps, const char *begin, const 
     steps.push_back({from - begin, to - begin, std::string(linebuf, strnlen(linebuf, MAXLINE))});
 }
 
-inline void plainsteps(const char *begin, const char *end, char *linebuf, std::vector<steprecord> &steps)
-{
-    for (const char *pos = begin; pos < end;) {
-        const char *next = scanlineplain(pos, end, linebuf);
-        recordstep(steps, begin, pos, next, linebuf);
-        if (next <= pos)
-            return;
-        pos = next;
-    }
-}
-
 // The pass's loop, a kernel's steps recorded one by one; defined inside the
-// kernel's target, so that its step is inlined.
-#define LINEBENCH_KERNELSTEPS(name)                                                                          \
-    inline void name##steps(const char *begin, const char *end, char *linebuf,                               \
-                            std::vector<steprecord> &steps)                                                  \
-    {                                                                                                        \
+// kernel's target, so that its step is inlined.  One for each kernel that the
+// build holds.
+#define LINEBENCH_KERNELSTEPS(name, architecture, cpu)                                                       \
+    LINEBENCH_ON_##architecture(LINEBENCH_BEGIN_##name inline void name##steps(                              \
+        const char *begin, const char *end, char *linebuf, std::vector<steprecord> &steps) {                 \
         name##kernel::scancursor cursor = name##kernel::scanstart(begin, end);                               \
         for (const char *pos = begin; pos < end;) {                                                          \
             const char *next = name##kernel::scanline(cursor, pos, end, linebuf);                            \
@@ -79,52 +69,28 @@ inline void plainsteps(const char *begin, const char *end, char *linebuf, std::v
                 return;                                                                                      \
             pos = next;                                                                                      \
         }                                                                                                    \
-    }
+    } LINEBENCH_END_##name)
+LINEBENCH_SCANNERKERNELS(LINEBENCH_KERNELSTEPS)
+#undef LINEBENCH_KERNELSTEPS
 
-inline constexpr kernelentry modelkernel = {scannerkernel::plain, recordpass<scannerkernel::plain>,
-                                            plainsteps};
-
-// Every block kernel.  Those of another architecture are listed without their
-// functions, so that their tests say they were skipped.
-#if defined(__x86_64__)
-LINEBENCH_KERNELSTEPS(sse2)
-LINEBENCH_AVX2_BEGIN
-LINEBENCH_KERNELSTEPS(avx2)
-LINEBENCH_AVX2_END
-LINEBENCH_AVX512_BEGIN
-LINEBENCH_KERNELSTEPS(avx512)
-LINEBENCH_AVX512_END
-
-inline constexpr kernelentry blockkernels[] = {
-    {scannerkernel::sse2, recordpass<scannerkernel::sse2>, sse2steps},
-    {scannerkernel::avx2, recordpass<scannerkernel::avx2>, avx2steps},
-    {scannerkernel::avx512, recordpass<scannerkernel::avx512>, avx512steps},
-    {scannerkernel::neon, nullptr, nullptr},
+// Every kernel of the list, in its order.  Those that the build does not hold
+// are listed without their functions, so that their tests say they were
+// skipped.
+inline constexpr kernelentry testkernels[] = {
+#define LINEBENCH_KERNELENTRY(name, architecture, cpu)                                                       \
+    {scannerkernel::name LINEBENCH_ON_##architecture(, recordpass<scannerkernel::name>, name##steps)},
+    LINEBENCH_SCANNERKERNELS(LINEBENCH_KERNELENTRY)
+#undef LINEBENCH_KERNELENTRY
 };
-#elif defined(__aarch64__)
-LINEBENCH_KERNELSTEPS(neon)
 
-inline constexpr kernelentry blockkernels[] = {
-    {scannerkernel::sse2, nullptr, nullptr},
-    {scannerkernel::avx2, nullptr, nullptr},
-    {scannerkernel::avx512, nullptr, nullptr},
-    {scannerkernel::neon, recordpass<scannerkernel::neon>, neonsteps},
-};
-#else
-inline constexpr kernelentry blockkernels[] = {
-    {scannerkernel::sse2, nullptr, nullptr},
-    {scannerkernel::avx2, nullptr, nullptr},
-    {scannerkernel::avx512, nullptr, nullptr},
-    {scannerkernel::neon, nullptr, nullptr},
-};
-#endif
-
-inline const kernelentry &kernelentryof(scannerkernel kernel)
+// Every kernel but the model.
+inline std::vector<kernelentry> blockkernels()
 {
-    for (const kernelentry &entry : blockkernels)
-        if (entry.kernel == kernel)
-            return entry;
-    return modelkernel;
+    std::vector<kernelentry> kernels;
+    for (const kernelentry &entry : testkernels)
+        if (entry.kernel != scannerkernel::plain)
+            kernels.push_back(entry);
+    return kernels;
 }
 
 // What a test says where the CPU lacks a kernel.

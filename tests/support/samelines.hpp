@@ -12,9 +12,9 @@
 
 // Scans the text with the kernel's steps, the model from the same position at
 // every step, and the kernel's pass, into fast and plain (MAXLINE bytes each
-// at least): each step must return the same position and the same line as
-// the model, and the pass must hand over the steps' lines.  Returns "" when
-// all agree, else what differs first.
+// at least): each step must move on and end its line inside linebuf, return
+// the same position and the same line as the model, and the pass must hand
+// over the steps' lines.  Returns "" when all agree, else what differs first.
 inline std::string scannerdifference(const kernelentry &kernel, const char *begin, const char *end,
                                      char *fast, char *plain)
 {
@@ -27,6 +27,10 @@ inline std::string scannerdifference(const kernelentry &kernel, const char *begi
     kernel.steps(begin, end, fast, steps);
     for (std::size_t step = 0; step < steps.size(); ++step) {
         const steprecord &s = steps[step];
+        if (s.to <= s.from || s.line.size() == MAXLINE)
+            return size + ", step " + std::to_string(step) + " from offset " + std::to_string(s.from) +
+                   ": the " + kernelname(kernel.kernel) + " kernel's step " +
+                   (s.to <= s.from ? "does not move on" : "leaves its line without a NUL in linebuf");
         const char *plainnext = scanlineplain(begin + s.from, end, plain);
         std::string plainline(plain, strnlen(plain, MAXLINE));
         if (begin + s.to != plainnext || s.line != plainline)
