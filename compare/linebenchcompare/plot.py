@@ -19,12 +19,11 @@ import os
 import shutil
 import subprocess
 
-from . import stats
+from .verdicts import TOOFEW, TOOSHORT
+from .ladder import YOURFILES
 from .plotlayout import (CHARWIDTH, GRAPHHEIGHT, GRAPHWIDTH, LEFT, LINEHEIGHT, PANELTITLE, PANELWIDTH, RIGHT,
                          TITLEBAND, WIDTH, countlabel, keycolumns, logaxis, ticklabels, xaxis)
 from .plotstyle import drawingorder, faint, pointtype, quote, styles
-
-YOURFILES = "your files"
 
 # The columns of panels: the figure and its words.  The memory panels stop
 # at MEMORYTOP, so that the stores' figures stay apart: HASH's fixed table
@@ -44,7 +43,7 @@ SPAN = 0.8  # of the room of a file that its stores' points fill
 # pixels up the axis would hide each other, and are set POINTPX apart, or
 # closer where so many are that they would spread past SPREAD pixels.
 POINTPX, NEAR, SPREAD = 9, 3, 36
-NOVERDICT = (stats.TOOSHORT, stats.TOOFEW)  # why a figure carries no verdict, drawn faint
+NOVERDICT = (TOOSHORT, TOOFEW)  # why a figure carries no verdict, drawn faint
 
 
 def rowsof(results):

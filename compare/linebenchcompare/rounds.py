@@ -22,9 +22,9 @@ next round, the last look is taken at once.
 import os
 import time
 
-from .output import progress
-from .run import runqueue
-from .stats import AUTO
+from .progress import progress
+from .runner import runqueue
+from .verdicts import AUTO
 
 # The rounds after which auto looks, each half as many again as the one
 # before; the last is as far as a long time limit reaches on short files.

@@ -27,9 +27,12 @@ sys.path.insert(0, os.path.join(ROOT, "compare"))
 # Named compare* here, beside the test classes named after what they test.
 from linebenchcompare import build as comparebuild  # noqa: E402
 from linebenchcompare import busy as comparebusy  # noqa: E402
-from linebenchcompare import programs as compareprograms  # noqa: E402
-from linebenchcompare import run as comparerun  # noqa: E402
-from linebenchcompare import session as comparesession  # noqa: E402
+from linebenchcompare import ladder, runner, session  # noqa: E402
+from linebenchcompare import stops as stopping  # noqa: E402
+from linebenchcompare.keptprograms import DRIFT, earlierprograms, libraries, savedname  # noqa: E402
+from linebenchcompare.buildfacts import buildinfo  # noqa: E402
+from linebenchcompare.digests import digest  # noqa: E402
+from linebenchcompare.errors import Interrupted  # noqa: E402
 
 COMPARE = os.path.join(ROOT, "compare", "linebench-compare")
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
@@ -276,19 +279,19 @@ class interleaved(unittest.TestCase):
                 for said in (done.stderr, done.stdout, section.splitlines()[0]):
                     self.assertIn("Drift not controlled", said)
                     self.assertIn(words, said)
-                    self.assertIn(f"differed by up to {compareprograms.DRIFT:.0%}", said)
+                    self.assertIn(f"differed by up to {DRIFT:.0%}", said)
                 self.assertIn("x0.50 [0.50, 0.50] faster (recorded runs)", section)
 
     def test_whattellsthatakeptprogramcannotrunhere(self):
         machine = readjson(self.before)["machine"]
 
         def why():
-            stores, whole, each = compareprograms.earlierprograms(self.before, machine, ["X"])
+            stores, whole, each = earlierprograms(self.before, machine, ["X"])
             self.assertEqual(stores, [])
             return whole or each["X"]
 
-        self.assertEqual(compareprograms.earlierprograms(self.before, machine, ["X"])[0][0]["path"], self.kept)
-        self.assertEqual(compareprograms.earlierprograms(self.before, dict(machine, kernel="2.6.11"), ["X"])[1],
+        self.assertEqual(earlierprograms(self.before, machine, ["X"])[0][0]["path"], self.kept)
+        self.assertEqual(earlierprograms(self.before, dict(machine, kernel="2.6.11"), ["X"])[1],
                          f"that run was on another kernel (Linux {machine['kernel']}; here 2.6.11)")
         os.chmod(self.kept, 0o755)
         write(self.kept, "#!/bin/sh\nexit 1\n")
@@ -333,7 +336,7 @@ class interleaved(unittest.TestCase):
 class keptprograms(unittest.TestCase):
     def test_thelibrariesarethoseldddnamesandtheirdigestsarethefilesbytes(self):
         program = os.path.join(BUILD, "linebench-hash")
-        found = compareprograms.libraries(program)
+        found = libraries(program)
         listed = subprocess.run(["ldd", program], stdout=subprocess.PIPE, text=True, check=True).stdout
         names = [line.split()[0] for line in listed.splitlines() if line.split() and "vdso" not in line]
         self.assertIn("libc.so.6", names)
@@ -344,21 +347,21 @@ class keptprograms(unittest.TestCase):
 
     def test_ascriptisrunbyitsinterpreter(self):
         with tempfile.TemporaryDirectory() as folder:
-            found = compareprograms.libraries(stub(folder, "x", 0.3, 0.2))
+            found = libraries(stub(folder, "x", 0.3, 0.2))
         self.assertEqual(found[0]["name"], "#!")
         self.assertEqual(found[0]["path"], "/bin/sh")
         self.assertIn("libc.so.6", [library["name"] for library in found[1:]])
 
     def test_acopysnameisneverhiddennoraparentfolder(self):
         for key, name in (("HASH", "HASH"), ("..", "__"), ("a/b c", "a_b_c"), (".x", "_x"), ("", "_")):
-            self.assertEqual(compareprograms.savedname(key), name)
+            self.assertEqual(savedname(key), name)
 
 
 class queue(unittest.TestCase):
     def test_everyfilerunsitsownprogramsturnedroundeachround(self):
         a, b, c = ({"key": key} for key in "abc")
         order = [(lap, path, store["key"]) for lap in range(2) for path, store in
-                 comparerun.runqueue([("f", [a, b, c]), ("g", [a, b])], lap)]
+                 runner.runqueue([("f", [a, b, c]), ("g", [a, b])], lap)]
         self.assertEqual(order, [(0, "f", "a"), (0, "f", "b"), (0, "f", "c"), (0, "g", "a"), (0, "g", "b"),
                                  (1, "f", "b"), (1, "f", "c"), (1, "f", "a"), (1, "g", "b"), (1, "g", "a")])
 
@@ -609,7 +612,7 @@ class filefacts(unittest.TestCase):
                 with open(path, "wb") as out:
                     out.write(body + last)
                 whole = hashlib.sha256(body + last).hexdigest()
-                self.assertEqual(comparerun.digest(path), (len(body) + 1, whole))
+                self.assertEqual(digest(path), (len(body) + 1, whole))
                 listed = subprocess.run(["sha256sum", path], stdout=subprocess.PIPE, text=True, check=True)
                 self.assertEqual(listed.stdout.split()[0], whole)
 
@@ -618,17 +621,17 @@ class filefacts(unittest.TestCase):
             for boost, absl, version in (("Boost_DIR-NOTFOUND", "absl_DIR-NOTFOUND", None),
                                          ("/x/lib/cmake/Boost-1.81.0", "", "1.81.0")):
                 write(os.path.join(folder, "CMakeCache.txt"), f"Boost_DIR:PATH={boost}\nabsl_DIR:PATH={absl}\n")
-                facts = comparerun.buildinfo(folder)
+                facts = buildinfo(folder)
                 self.assertEqual((facts["boost"], facts["abseil"]), (version, None))
 
 
 class largeladder(unittest.TestCase):
     def test_arunggrowsatmosttenfoldandthelastpassesthetarget(self):
-        self.assertEqual(comparerun.nextrung(10**6, 10**6, 10**9), 10**7)
+        self.assertEqual(ladder.nextrung(10**6, 10**6, 10**9), 10**7)
         # a quarter past what the bytes per line so far say the target needs
-        self.assertEqual(comparerun.nextrung(10**6, 100 * 10**6, 4 * 100 * 10**6), 5 * 10**6)
-        self.assertGreaterEqual(comparerun.nextrung(3 * 10**5, 99, 100), 4.5 * 10**5)
-        self.assertIsNone(comparerun.nextrung(10**9, 1, 10**9))
+        self.assertEqual(ladder.nextrung(10**6, 100 * 10**6, 4 * 100 * 10**6), 5 * 10**6)
+        self.assertGreaterEqual(ladder.nextrung(3 * 10**5, 99, 100), 4.5 * 10**5)
+        self.assertIsNone(ladder.nextrung(10**9, 1, 10**9))
 
 
 class interruption(Folder):
@@ -669,20 +672,20 @@ class interruption(Folder):
         exception the handler raises there, and the run must stop anyway."""
         handlers = {signum: signal.getsignal(signum) for signum in (signal.SIGINT, signal.SIGTERM)}
         self.addCleanup(lambda: [signal.signal(s, h) for s, h in handlers.items()])
-        self.addCleanup(setattr, comparesession, "caught", None)
+        self.addCleanup(setattr, stopping, "caught", None)
         self.addCleanup(setattr, sys, "unraisablehook", sys.unraisablehook)
-        sys.unraisablehook = comparesession.quietstops
+        sys.unraisablehook = stopping.quietstops
 
         class landsinafinaliser:
             def __del__(self):
-                comparesession.stopon(signal.SIGINT, None)
+                stopping.stopon(signal.SIGINT, None)
 
         with contextlib.redirect_stderr(io.StringIO()) as stderr:
             landsinafinaliser()
         self.assertEqual(stderr.getvalue(), "")
-        run = comparesession.Run.__new__(comparesession.Run)
+        run = session.Run.__new__(session.Run)
         run.reports, run.laps, run.record = {}, {}, {"runs": [], "files": [{}], "stores": [{}]}
-        with self.assertRaises(comparerun.Interrupted) as stop:
+        with self.assertRaises(Interrupted) as stop:
             run.done(0, "words.txt", {"key": "X"}, {})
         self.assertEqual(stop.exception.signum, signal.SIGINT)
         self.assertEqual(len(run.record["runs"]), 1)

@@ -12,7 +12,9 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "compare"))
-from linebenchcompare import output, results, stats  # noqa: E402
+from linebenchcompare import earlierrun, medians, verdicts  # noqa: E402
+from linebenchcompare.markdown import mdescape, writemarkdown  # noqa: E402
+from linebenchcompare.terminal import printsummary  # noqa: E402
 
 
 def store(key, family="other", checkadt=True):
@@ -21,7 +23,7 @@ def store(key, family="other", checkadt=True):
 
 class words(unittest.TestCase):
     def test_markdownescapesbarsandmarks(self):
-        self.assertEqual(output.mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
+        self.assertEqual(mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
 
 
 def measured(file, store, storeus, lookupus, lines=10**6):
@@ -46,18 +48,18 @@ def shown(measurements, runs=13):
              "report_bytes_per_line": 80.0, "getline_us": 0.05, "store_us": storeus, "lookup_us": lookupus,
              "bytes_per_line": 80.0} for storeus, lookupus in zip(runsof(m["store_us"]), runsof(m["lookup_us"]))]
     stores = [dict(store(key), path="/bin/" + key) for key in keys]
-    results = stats.summarise([(f, {"file": f, "path": f, "shape": "your files"}) for f in files], stores,
-                              reports)
+    results = medians.summarise([(f, {"file": f, "path": f, "shape": "your files"}) for f in files], stores,
+                                reports)
     settings = {"runs": runs, "alpha": 0.05, "threshold": 0.03, "started": "2025-01-01 00:00"}
-    winners = stats.filewinners(results, 0.05, 0.03)
+    winners = verdicts.filewinners(results, 0.05, 0.03)
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "results.md")
-        output.writemarkdown(path, results, [(f, "given") for f in files], settings, "No shape figures",
-                             winners, None, "a machine")
+        writemarkdown(path, results, [(f, "given") for f in files], settings, "No shape figures", winners, None,
+                      "a machine")
         with open(path) as md:
             markdown = md.read()
     with contextlib.redirect_stdout(io.StringIO()) as terminal:
-        output.printsummary(results, stores, settings, winners, None)
+        printsummary(results, stores, settings, winners, None)
     return markdown, terminal.getvalue()
 
 
@@ -163,7 +165,7 @@ class whatauserreads(unittest.TestCase):
 
 class earlier(unittest.TestCase):
     def test_arowwithmoreorfewerfieldsthantheheaderisnamed(self):
-        header = ",".join(results.NEEDED)
+        header = ",".join(earlierrun.NEEDED)
         good = "a.txt," + "0" * 64 + ",X,10,5,0.2,0.1,0.2 0.2,0.1 0.1"
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "results.csv")
@@ -175,14 +177,14 @@ class earlier(unittest.TestCase):
                 with open(path, "w") as out:
                     out.write(f"{header}\n{row}\n")
                 if words is None:
-                    self.assertEqual(results.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"], [0.1, 0.1])
+                    self.assertEqual(earlierrun.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"], [0.1, 0.1])
                     continue
-                with self.assertRaises(results.DamagedResults) as caught:
-                    results.readearlier(path)
+                with self.assertRaises(earlierrun.DamagedResults) as caught:
+                    earlierrun.readearlier(path)
                 self.assertIn(words, str(caught.exception))
             with open(path, "w") as out:  # a run column longer than csv's default field limit
                 out.write(f"{header}\n" + good.replace("0.1 0.1", " ".join(["0.1"] * 40000)) + "\n")
-            self.assertEqual(len(results.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"]), 40000)
+            self.assertEqual(len(earlierrun.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"]), 40000)
 
 
 if __name__ == "__main__":

@@ -13,7 +13,7 @@ import scipy.stats
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "compare"))
-from linebenchcompare import cli, ranktests, rounds, stats  # noqa: E402
+from linebenchcompare import medians, options, ranktests, rounds, verdicts  # noqa: E402
 
 # The noise of one run around its figure's median: the log of a run's time
 # over the median of its runs, fitted (scipy.stats.t.fit, centred) to the 320
@@ -49,7 +49,7 @@ def sequential(ratio, seed, runs, pairs=200, limit=None):
     by the rounds of a comparison (--runs runs) until decided."""
     generator = numpy.random.default_rng(seed)
     clock = [0.0]
-    verdicts, looks = [], []
+    said, looks = [], []
     with unittest.mock.patch.object(rounds.time, "monotonic", lambda: clock[0]), \
             unittest.mock.patch.object(rounds, "progress", lambda *words, **how: None):
         for _ in range(pairs):
@@ -57,28 +57,28 @@ def sequential(ratio, seed, runs, pairs=200, limit=None):
 
             def evaluate(lap, alpha):
                 seen.append((lap, alpha))
-                verdict = stats.decide(runner.runs["A"], runner.runs["B"], alpha, paired=True)["verdict"]
+                verdict = verdicts.decide(runner.runs["A"], runner.runs["B"], alpha, paired=True)["verdict"]
                 seen.append(verdict)
-                return ({"f": {"A", "B"}} if verdict == stats.OPEN else {}), int(verdict == stats.OPEN), 1
+                return ({"f": {"A", "B"}} if verdict == verdicts.OPEN else {}), int(verdict == verdicts.OPEN), 1
             rounds.measure(runner, [("f", [{"key": "A"}, {"key": "B"}])], runs, 0.05, limit, evaluate,
                            lambda lap: None)
-            verdicts.append(seen[-1])
+            said.append(seen[-1])
             looks.append(seen[:-1:2])
-    return verdicts, looks
+    return said, looks
 
 
 class equalandunequal(unittest.TestCase):
     def test_equalprogramsaresaidtodifferatmostonetimeintwenty(self):
-        for runs in (cli.RUNS, stats.AUTO):
-            verdicts, _ = sequential(1.0, 1, runs)
-            self.assertLessEqual(sum(v in (stats.FASTER, stats.SLOWER) for v in verdicts), len(verdicts) * 0.05)
+        for runs in (options.RUNS, verdicts.AUTO):
+            said, _ = sequential(1.0, 1, runs)
+            self.assertLessEqual(sum(v in (verdicts.FASTER, verdicts.SLOWER) for v in said), len(said) * 0.05)
 
     def test_autotellsprogramstenpercentapartfourtimesinfive(self):
-        self.assertGreaterEqual(sequential(0.9, 2, stats.AUTO)[0].count(stats.FASTER), 200 * 0.8)
-        self.assertGreaterEqual(sequential(1 / 0.9, 3, stats.AUTO)[0].count(stats.SLOWER), 200 * 0.8)
+        self.assertGreaterEqual(sequential(0.9, 2, verdicts.AUTO)[0].count(verdicts.FASTER), 200 * 0.8)
+        self.assertGreaterEqual(sequential(1 / 0.9, 3, verdicts.AUTO)[0].count(verdicts.SLOWER), 200 * 0.8)
 
     def test_autospendsnomorethanalphaandstopsatthetimelimit(self):
-        verdicts, looks = sequential(1.0, 4, stats.AUTO, pairs=20, limit=60.0)
+        _, looks = sequential(1.0, 4, verdicts.AUTO, pairs=20, limit=60.0)
         for seen in looks:
             laps = [lap for lap, _ in seen]
             self.assertEqual(laps, rounds.LOOKS[:len(laps) - 1] + laps[-1:])
@@ -115,16 +115,17 @@ def cutoff(cdf, alpha):
 
 class rule(unittest.TestCase):
     def test_anintervalsverdictcomesfromthethreshold(self):
-        for low, high, verdict in ((0.98, 1.02, stats.LEVEL), (0.90, 0.96, stats.FASTER), (1.04, 1.2, stats.SLOWER),
-                                   (0.96, 1.05, stats.OPEN), (0.95, 0.98, stats.OPEN), (0.5, 1.5, stats.OPEN)):
-            self.assertEqual(stats.classify(low, high, 0.03), verdict, (low, high))
+        for low, high, verdict in ((0.98, 1.02, verdicts.LEVEL), (0.90, 0.96, verdicts.FASTER),
+                                   (1.04, 1.2, verdicts.SLOWER), (0.96, 1.05, verdicts.OPEN),
+                                   (0.95, 0.98, verdicts.OPEN), (0.5, 1.5, verdicts.OPEN)):
+            self.assertEqual(verdicts.classify(low, high, 0.03), verdict, (low, high))
         # 0.0205 against 0.0200, rounded by the reports to 0.021 and 0.020:
         # the ratio may have been 1.0, so it is not slower; 0.022 is
-        self.assertEqual(stats.decide([0.021] * 5, [0.020] * 5, rounded=(0.021, 0.020))["verdict"], stats.OPEN)
-        self.assertEqual(stats.decide([0.022] * 5, [0.020] * 5, rounded=(0.022, 0.020))["verdict"], stats.SLOWER)
-        self.assertEqual(stats.decide([0.021] * 5, [0.020] * 5)["verdict"], stats.SLOWER)
+        self.assertEqual(verdicts.decide([0.021] * 5, [0.020] * 5, rounded=(0.021, 0.020))["verdict"], verdicts.OPEN)
+        self.assertEqual(verdicts.decide([0.022] * 5, [0.020] * 5, rounded=(0.022, 0.020))["verdict"], verdicts.SLOWER)
+        self.assertEqual(verdicts.decide([0.021] * 5, [0.020] * 5)["verdict"], verdicts.SLOWER)
         # an interval of 0.97 to 1.09 tells differences beyond 3% and 6% of half its width: 9.3%
-        self.assertAlmostEqual(stats.tells(0.97, 1.09, 0.03), 1.03 * math.sqrt(1.09 / 0.97) - 1)
+        self.assertAlmostEqual(verdicts.tells(0.97, 1.09, 0.03), 1.03 * math.sqrt(1.09 / 0.97) - 1)
 
     def test_theexactutestwhereitsdistributionisexact(self):
         # 8 runs a side and U = 13: exactly 0.0499, where the normal
@@ -157,14 +158,14 @@ class rule(unittest.TestCase):
 
     def test_runstoofewtoreachalphagivenoverdict(self):
         # paired, the smallest p is 2 / 2^rounds: six rounds reach 0.05
-        self.assertEqual((stats.fewestruns(0.05), stats.fewestruns(0.05, paired=False)), (6, 4))
-        decided = stats.decide([1, 1.01, 1.02, 1.03, 1.04], [2, 2.01, 2.02, 2.03, 2.04], paired=True)
-        self.assertEqual((decided["verdict"], decided["why"]), (None, stats.TOOFEW))
-        self.assertEqual(stats.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"], stats.FASTER)
+        self.assertEqual((verdicts.fewestruns(0.05), verdicts.fewestruns(0.05, paired=False)), (6, 4))
+        decided = verdicts.decide([1, 1.01, 1.02, 1.03, 1.04], [2, 2.01, 2.02, 2.03, 2.04], paired=True)
+        self.assertEqual((decided["verdict"], decided["why"]), (None, verdicts.TOOFEW))
+        self.assertEqual(verdicts.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"], verdicts.FASTER)
 
     def test_arunof0isapassthattheclockdidnotsee(self):
         for now, before in (([0, 2, 2, 2, 2], [2] * 5), ([2] * 5, [2, 2, 0, 2, 2])):
-            self.assertEqual(stats.decide(now, before)["why"], stats.TOOSHORT)
+            self.assertEqual(verdicts.decide(now, before)["why"], verdicts.TOOSHORT)
 
 
 def row(store, times, lines=10**6):
@@ -178,21 +179,21 @@ class winners(unittest.TestCase):
     def test_everystorelevelwiththefastestismarked(self):
         rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.01, 1.00, 1.02, 0.99, 1.01]),
                 row("C", [1.00, 1.02, 1.01, 0.99, 1.00]), row("D", [1.5, 1.51, 1.49, 1.5, 1.52])]
-        decided = stats.winners(rows, "store_us", 0.05, 0.03, False)
+        decided = verdicts.winners(rows, "store_us", 0.05, 0.03, False)
         self.assertEqual(sorted(decided["marked"]), ["A", "B", "C"])
         self.assertFalse(decided["clear"])
-        self.assertEqual(decided["versus"]["D"]["verdict"], stats.SLOWER)
+        self.assertEqual(decided["versus"]["D"]["verdict"], verdicts.SLOWER)
 
     def test_aclearwinnerisaloneandashortpassmarksnothing(self):
         rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.5, 1.51, 1.49, 1.5, 1.52])]
-        decided = stats.winners(rows, "store_us", 0.05, 0.03, False)
+        decided = verdicts.winners(rows, "store_us", 0.05, 0.03, False)
         self.assertEqual((decided["marked"], decided["clear"]), (["A"], True))
         # 100 lines at 1 µs: a pass of 100 µs, half the floor
         short = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01], 100), row("B", [1.5, 1.51, 1.49, 1.5, 1.52], 100)]
-        self.assertEqual(stats.shortfigures(short, ["store_us"]), {("f", "store_us")})
-        decided = stats.filewinners(short, 0.05, 0.03)[("f", "store_us")]
-        self.assertEqual((decided["marked"], decided["why"]), ([], stats.TOOSHORT))
-        self.assertEqual(stats.linesneeded(short, "f"), 200)
+        self.assertEqual(medians.shortfigures(short, ["store_us"]), {("f", "store_us")})
+        decided = verdicts.filewinners(short, 0.05, 0.03)[("f", "store_us")]
+        self.assertEqual((decided["marked"], decided["why"]), ([], verdicts.TOOSHORT))
+        self.assertEqual(medians.linesneeded(short, "f"), 200)
 
     def test_astorethatitstestfindsfasterthanthelowestmedianisthefastest(self):
         # B, decided after 8 rounds, ran no more; A's later rounds ran on a
@@ -200,9 +201,9 @@ class winners(unittest.TestCase):
         # took 0.8 of A's time
         a = dict(row("A", [1.0] * 8 + [0.5] * 12), rounds=list(range(1, 21)))
         b = dict(row("B", [0.8] * 8), rounds=list(range(1, 9)))
-        decided = stats.winners([a, b], "store_us", 0.05, 0.03, False, {"B": (0.01, 8)})
+        decided = verdicts.winners([a, b], "store_us", 0.05, 0.03, False, {"B": (0.01, 8)})
         self.assertEqual((decided["fastest"], decided["marked"], decided["versus"]["A"]["verdict"]),
-                         ("B", ["B"], stats.SLOWER))
+                         ("B", ["B"], verdicts.SLOWER))
         self.assertAlmostEqual(decided["versus"]["A"]["ratio"], 1.25)
 
 

@@ -1,6 +1,5 @@
-"""linebench-compare's statistics: medians and spreads of the runs, and the one
-rule that decides every verdict, the bold winner of a file as well as each
-figure set against an earlier run.
+"""linebench-compare's verdicts: the one rule that decides every verdict, the
+bold winner of a file as well as each figure set against an earlier run.
 
 The rule: the confidence interval of the ratio of two programs' times on a
 file, from a rank test on their runs (ranktests.py), paired round by round
@@ -15,6 +14,7 @@ import math
 import statistics
 
 from . import ranktests
+from .medians import FLOOR_US, TESTED, passus, shortfigures, summarise
 
 ALPHA = 0.05
 # Ratios of medians within 3% of 1 are level.  In the A/A runs of docs/compare.md, the
@@ -22,34 +22,14 @@ ALPHA = 0.05
 # threshold below the 10% to be seen removes; 3% keeps what a quiet machine
 # resolves in many runs from being called.
 THRESHOLD = 0.03
-# A pass shorter than this says little: the programs' clock counts whole
-# microseconds, so each pass is read to 2 µs at worst, 1% of 200 µs, a third
-# of the threshold.  The runs' own spread is larger, and the tests see it.
-FLOOR_US = 200.0
 # The reports round a time per line to 0.001 µs, so each median may be off
 # by half of that: 0.0205 and 0.0204 print as 0.021 and 0.020, 5% apart.
 ROUNDING_US = 0.0005
-NOISY = 10.0  # a spread over this percentage of its median marks the machine noisy
-
-TIMES = ["getline_us", "store_us", "lookup_us"]
-TESTED = ["store_us", "lookup_us"]  # the figures that carry verdicts
 
 FASTER, SLOWER, LEVEL, OPEN = "faster", "slower", "level", "open"
 AUTO = "auto"  # --runs auto: rounds until every figure is decided
 # Why a figure carries no verdict.
 TOOFEW, TOOSHORT = "too few runs", "too short"
-
-
-def spread(values):
-    """The interquartile range of the runs, in the figures' unit; 0 for one run."""
-    if len(values) < 2:
-        return 0.0
-    quartiles = statistics.quantiles(values, n=4, method="inclusive")
-    return quartiles[2] - quartiles[0]
-
-
-def percent(part, whole):
-    return 100.0 * part / whole if whole else 0.0
 
 
 def scipytrouble():
@@ -145,26 +125,6 @@ def untested(ratio, why):
     return {"ratio": ratio, "low": None, "high": None, "p": None, "verdict": None, "why": why, "tells": None}
 
 
-def passus(result, key):
-    """The median time of a whole pass, in microseconds."""
-    return result[key] * result["lines"]
-
-
-def shortfigures(results, keys):
-    """(file, key) pairs where some store's pass is below the floor."""
-    return {(r["file"], key) for r in results for key in keys if passus(r, key) < FLOOR_US}
-
-
-def linesneeded(results, file):
-    """About how many lines the file would need for every pass of the tested
-    figures to last the floor, rounded up to two significant digits."""
-    rows = [r for r in results if r["file"] == file]
-    shortest = min(passus(r, key) for r in rows for key in TESTED)
-    lines = rows[0]["lines"] * FLOOR_US / max(shortest, 1.0)
-    scale = 10 ** max(len(str(int(lines))) - 2, 0)
-    return int(math.ceil(lines / scale) * scale)
-
-
 def upto(result, key, last):
     """The runs of figure key of a result by round, of the rounds up to last
     (None: all); None where the result does not carry its rounds."""
@@ -252,50 +212,53 @@ def filewinners(results, alpha, threshold, looks=None):
     return decided
 
 
-def noisyspreads(results):
-    """The time figures above the floor whose spread is over NOISY percent of
-    their median, and how many figures are above the floor."""
-    counted = [(r, key) for r in results for key in TIMES if passus(r, key) >= FLOOR_US]
-    noisy = sorted(((r[key + "_iqr_pct"], r["store"], key, r["file"]) for r, key in counted
-                    if r[key + "_iqr_pct"] > NOISY), reverse=True)
-    return noisy, len(counted)
+def measuredbefore(files, befores, reports, laps):
+    """The earlier run's programs as they ran in this run, per (SHA-256 of
+    the file, store key): their results, as stats.summarise gives them."""
+    ran = summarise(files, befores, reports, laps)
+    adt = {before["key"]: before["adt"] for before in befores}
+    return {(result["sha256"], adt[result["store"]]): result for result in ran}
 
 
-FIGURES = ["getline_us", "store_us", "lookup_us", "bytes_per_line"]
+# Why a store's row against the earlier run carries no verdict: the program
+# that ran now is the one that ran then, byte for byte and library for library.
+UNCHANGED = "unchanged (same program)"
 
 
-class Disagreement(Exception):
-    """The runs of a file counted its lines differently."""
-
-
-def summarise(files, stores, reports, laps=None):
-    """One result per file and store: the runs of each figure, their median
-    and spread (interquartile range), absolute and as a percentage of the
-    median.  files: (path, facts about it); reports: the runs per (path, key);
-    laps: the round of each of them, kept as rounds.  A store with no runs on
-    a file, in a run that did not finish, has no result there."""
-    results = []
-    for path, facts in files:
-        for store in stores:
-            runs = reports.get((path, store["key"]))
-            if not runs:
-                continue
-            first = runs[0]
-            if any((r["lines"], r["distinct"]) != (first["lines"], first["distinct"]) for r in runs):
-                raise Disagreement(f"{store['key']} counted differently from run to run on {path}")
-            result = dict(facts, store=store["key"], program=store["path"], adt=first["adt"], runs=len(runs),
-                          lines=first["lines"], distinct=first["distinct"], avg_linelen=first["avg_linelen"],
-                          report_bytes_per_line=statistics.median(r["report_bytes_per_line"] for r in runs),
-                          full_times=all(r.get("full_times") for r in runs),
-                          rounds=(laps or {}).get((path, store["key"])))
-            for key in FIGURES:
-                values = [r[key] for r in runs]
-                result[key + "_runs"] = values
-                result[key] = statistics.median(values)
-                result[key + "_iqr"] = spread(values)
-                result[key + "_iqr_pct"] = percent(result[key + "_iqr"], result[key])
-            results.append(result)
-        counts = {(r["lines"], r["distinct"]) for r in results if r["path"] == path}
-        if len(counts) > 1:
-            raise Disagreement(f"the programs disagree on the lines of {path}: {sorted(counts)}")
-    return results
+def setagainst(results, earlier, alpha, threshold, measured=None, unchanged=(), looks=None):
+    """For each file and store of both runs whose contents match: per tested
+    figure, the earlier median, the median and runs the verdict sets this
+    run's against, this run's median and the verdict.  measured holds, per
+    (SHA-256, store), the earlier run's program as it ran in this run,
+    interleaved with this run's own; where it did not run, the verdict takes
+    the runs the earlier run recorded, and a store in unchanged, whose
+    program is the earlier one, takes none.  looks: per (file, store, key),
+    the alpha and last round of the look that decided it.  Returns the rows and the files of the same
+    name whose contents differ."""
+    rows = []
+    names = {entry["file"] for entry in earlier.values()}
+    matched = set()
+    for result in results:
+        recorded = earlier.get((result["sha256"], result["store"]))
+        if recorded is None:
+            continue
+        matched.add(result["file"])
+        ran = (measured or {}).get((result["sha256"], result["store"]))
+        before = ran or recorded
+        row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None,
+               "unchanged": result["store"] in unchanged}
+        for key in TESTED:
+            short = min(before[key] * before["lines"], passus(result, key)) < FLOOR_US
+            ratio = quotient(result[key], before[key])
+            if row["unchanged"]:
+                verdict = untested(ratio, UNCHANGED)
+            elif short:
+                verdict = untested(ratio, TOOSHORT)
+            else:
+                lookalpha, last = (looks or {}).get((result["file"], result["store"], key), (alpha, None))
+                verdict = versus(result, before, key, lookalpha, threshold, last)
+            row[key] = dict(verdict, before=before[key], now=result[key], before_runs=before[key + "_runs"],
+                            recorded=recorded[key])
+        rows.append(row)
+    differing = sorted({r["file"] for r in results if r["file"] in names and r["file"] not in matched})
+    return rows, differing

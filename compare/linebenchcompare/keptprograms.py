@@ -17,7 +17,8 @@ import re
 import shutil
 import subprocess
 
-from .run import RunError, digest
+from .digests import filesha
+from .errors import RunError
 
 PROGRAMS = "programs"
 # How this run names an earlier run's program beside its own of the same key.
@@ -69,21 +70,6 @@ def libraries(path, depth=0):
         where = None if where.startswith("not found") else where.split(" (")[0]
         found.append({"name": name, "path": where, "sha256": filesha(where) if where else None})
     return found
-
-
-SHAS = {}  # SHA-256 by the file's identity and time of change: the programs share most libraries
-
-
-def filesha(path):
-    """The SHA-256 of the file at path, or None where it cannot be read."""
-    try:
-        status = os.stat(path)
-        identity = (path, status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns, status.st_ctime_ns)
-        if identity not in SHAS:
-            SHAS[identity] = digest(path)[1]
-        return SHAS[identity]
-    except OSError:
-        return None
 
 
 def recordedsaved(out):

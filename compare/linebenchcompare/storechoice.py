@@ -5,13 +5,9 @@ elsewhere.
 
 import os
 
-from . import run as runs
+from .home import ROOT
+from .storelist import defaultprograms
 from .text import shown
-
-
-def knownstores(bindir):
-    """The build's store programs by name, from its list of stores."""
-    return {store["program"]: store for store in runs.readstores(bindir)}
 
 
 def expandall(items, known):
@@ -35,7 +31,7 @@ def chooseprograms(text, known, error, built=True):
     one, only what needs no list is checked.  built: the build's programs
     must be there already."""
     if text is None:
-        items = runs.defaultprograms(known.values()) if known is not None else []
+        items = defaultprograms(known.values()) if known is not None else []
     else:
         items = [item.strip() for item in text.split(",")]
     if known is not None:
@@ -80,9 +76,9 @@ def chooseprograms(text, known, error, built=True):
 def leftout(name):
     """What to say of a baseline that the build left out: its library was
     not found."""
-    if runs.ROOT is None:
+    if ROOT is None:
         return ""
-    folder = os.path.join(runs.ROOT, "baselines", name.removeprefix("linebench-"))
+    folder = os.path.join(ROOT, "baselines", name.removeprefix("linebench-"))
     if name.startswith("linebench-") and os.path.isdir(folder):
         return " (a baseline is left out when the build does not find its library: tools/deps installs them)"
     return ""

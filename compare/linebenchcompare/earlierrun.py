@@ -1,5 +1,6 @@
-"""linebench-compare's records of a run: results.csv, which a later run reads
-back with --against, and results.json, which keeps every run.
+"""An earlier run that --against names: its folder or results file, and its
+figures per file content and store, read from its results.csv or
+results.json.
 """
 
 import csv
@@ -7,49 +8,9 @@ import json
 import math
 import os
 
-from . import stats
-from .text import SHOWBYTES
-
-SUMMARYFIELDS = ["file", "shape", "size", "sha256", "lines", "distinct", "avg_linelen", "store", "program", "adt",
-                 "runs"] + [name for key in stats.FIGURES for name in (key, key + "_iqr_pct")] + [
-    "report_bytes_per_line", "full_times"]
-# The runs of the tested figures, space-separated: --against tests them.  Each
-# is written whole, as the shortest decimal that reads back as the same float.
-RUNFIELDS = [key + "_runs" for key in stats.TESTED]
-
-# The shape figure that explains each store's speed: (CSV column, heading, key
-# of linebench-shape, the store whose rows carry it).
-SHAPEFIGURES = [
-    ("compares_per_lookup", "compares/lookup", "tree.compares_per_lookup", "REDBLACK"),
-    ("nodes_per_lookup", "nodes/lookup", "hash.nodes_per_lookup", "HASH"),
-]
-
-
-def addshape(results, shapes):
-    for result in results:
-        for column, _, key, store in SHAPEFIGURES:
-            result[column] = shapes[result["path"]].get(key, "") if result["store"] == store else ""
-
-
-def writecsv(path, results, withshape):
-    fields = SUMMARYFIELDS + RUNFIELDS + ([column for column, _, _, _ in SHAPEFIGURES] if withshape else [])
-    with open(path, "w", newline="", errors=SHOWBYTES) as out:
-        writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
-        writer.writeheader()
-        for result in results:
-            row = {key: result[key] for key in fields if key not in RUNFIELDS}
-            for key in stats.FIGURES:
-                row[key + "_iqr_pct"] = f"{result[key + '_iqr_pct']:.2f}"
-            row["bytes_per_line"] = f"{result['bytes_per_line']:.1f}"
-            row["full_times"] = "yes" if result["full_times"] else "no"
-            for key in RUNFIELDS:
-                row[key] = " ".join(repr(float(value)) for value in result[key])
-            writer.writerow(row)
-
-
-class DamagedResults(Exception):
-    """An earlier results.csv that cannot be read: one line naming the place."""
-
+from .errors import DamagedResults
+from .medians import TESTED
+from .resultscsv import RUNFIELDS
 
 NEEDED = ["file", "sha256", "store", "lines", "distinct", "store_us", "lookup_us"] + RUNFIELDS
 
@@ -91,7 +52,7 @@ def readearlier(path):
         entry = {"file": row["file"], "full_times": row.get("full_times") in ("yes", "True")}
         for column in ("lines", "distinct"):
             entry[column] = readnumber(row, column, place, int)
-        for key in stats.TESTED:
+        for key in TESTED:
             entry[key] = readnumber(row, key, place, float)
             runs = row[key + "_runs"].split()
             if not runs:
@@ -178,81 +139,3 @@ def readnumber(row, column, place, kind):
     if value > LARGESTFIGURE:
         raise DamagedResults(f"{place}, column {column}: {row[column]!r} is larger than any run gives")
     return value
-
-
-def measuredbefore(files, befores, reports, laps):
-    """The earlier run's programs as they ran in this run, per (SHA-256 of
-    the file, store key): their results, as stats.summarise gives them."""
-    ran = stats.summarise(files, befores, reports, laps)
-    adt = {before["key"]: before["adt"] for before in befores}
-    return {(result["sha256"], adt[result["store"]]): result for result in ran}
-
-
-# Why a store's row against the earlier run carries no verdict: the program
-# that ran now is the one that ran then, byte for byte and library for library.
-UNCHANGED = "unchanged (same program)"
-
-
-def setagainst(results, earlier, alpha, threshold, measured=None, unchanged=(), looks=None):
-    """For each file and store of both runs whose contents match: per tested
-    figure, the earlier median, the median and runs the verdict sets this
-    run's against, this run's median and the verdict.  measured holds, per
-    (SHA-256, store), the earlier run's program as it ran in this run,
-    interleaved with this run's own; where it did not run, the verdict takes
-    the runs the earlier run recorded, and a store in unchanged, whose
-    program is the earlier one, takes none.  looks: per (file, store, key),
-    the alpha and last round of the look that decided it.  Returns the rows and the files of the same
-    name whose contents differ."""
-    rows = []
-    names = {entry["file"] for entry in earlier.values()}
-    matched = set()
-    for result in results:
-        recorded = earlier.get((result["sha256"], result["store"]))
-        if recorded is None:
-            continue
-        matched.add(result["file"])
-        ran = (measured or {}).get((result["sha256"], result["store"]))
-        before = ran or recorded
-        row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None,
-               "unchanged": result["store"] in unchanged}
-        for key in stats.TESTED:
-            short = min(before[key] * before["lines"], stats.passus(result, key)) < stats.FLOOR_US
-            ratio = stats.quotient(result[key], before[key])
-            if row["unchanged"]:
-                verdict = stats.untested(ratio, UNCHANGED)
-            elif short:
-                verdict = stats.untested(ratio, stats.TOOSHORT)
-            else:
-                lookalpha, last = (looks or {}).get((result["file"], result["store"], key), (alpha, None))
-                verdict = stats.versus(result, before, key, lookalpha, threshold, last)
-            row[key] = dict(verdict, before=before[key], now=result[key], before_runs=before[key + "_runs"],
-                            recorded=recorded[key])
-        rows.append(row)
-    differing = sorted({r["file"] for r in results if r["file"] in names and r["file"] not in matched})
-    return rows, differing
-
-
-def jsonready(value):
-    """Infinities and NaN have no JSON; they become null."""
-    if isinstance(value, float) and value != value or value in (float("inf"), float("-inf")):
-        return None
-    if isinstance(value, dict):
-        return {str(k): jsonready(v) for k, v in value.items()}
-    if isinstance(value, (list, tuple)):
-        return [jsonready(v) for v in value]
-    return value
-
-
-def writejson(path, record):
-    """Writes the record whole or not at all: a run stopped while writing
-    leaves the previous results.json.  A name's bytes that are not UTF-8 are
-    written as \\udcNN escapes, valid JSON that reads back as the same name."""
-    partial = path + ".partial"
-    try:
-        with open(partial, "w", errors="backslashreplace") as out:
-            json.dump(jsonready(record), out, indent=1, ensure_ascii=False)
-            out.write("\n")
-        os.replace(partial, path)
-    finally:
-        if os.path.exists(partial):
-            os.remove(partial)

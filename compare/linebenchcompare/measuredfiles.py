@@ -9,10 +9,13 @@ import statistics
 import subprocess
 import time
 
-from . import output, plot
-from . import run as runs
-from .output import progress, ticker
-from .run import RunError
+from .digests import digest
+from .errors import RunError
+from .home import CORPUS
+from .ladder import SHAPES, YOURFILES, corpus, corpusplan, nextrung
+from .machinefacts import cachename
+from .markdown import mdescape
+from .progress import progress, ticker
 from .text import shown
 
 
@@ -20,14 +23,14 @@ def describefiles(run, bindir):
     """(path, facts) of every file, facts being what results carry about it."""
     args = run.args
     if args.files:
-        return withfacts(run, [(os.path.abspath(f), plot.YOURFILES, None) for f in args.files])
-    return generated(run, bindir, runs.corpusplan(run.corpora.path, args.quick, args.seed, args.shapes))
+        return withfacts(run, [(os.path.abspath(f), YOURFILES, None) for f in args.files])
+    return generated(run, bindir, corpusplan(run.corpora.path, args.quick, args.seed, args.shapes))
 
 
 def generated(run, bindir, plan):
     """Writes the corpora of plan, each the run's own from before it is
     begun; returns their (path, facts)."""
-    descriptions = {name: text for name, text, _ in runs.SHAPES}
+    descriptions = {name: text for name, text, _ in SHAPES}
     for path, _, _ in plan:
         run.corpora.file(os.path.basename(path))
     generatecorpora(bindir, plan)
@@ -43,7 +46,7 @@ def generatecorpora(bindir, corpora):
     for number, (path, _, command) in enumerate(corpora, 1):
         doing = f"compare: corpus {number}/{len(corpora)} {os.path.basename(path)}"
         progress(doing, transient=True)
-        argv = [os.path.join(bindir, runs.CORPUS)] + command.split()[1:] + ["-o", path]
+        argv = [os.path.join(bindir, CORPUS)] + command.split()[1:] + ["-o", path]
         started = time.monotonic()
 
         def tick():
@@ -59,7 +62,7 @@ def generatecorpora(bindir, corpora):
                 raise
         if process.returncode != 0:
             said = said.strip().splitlines()[:1] or ["nothing"]
-            raise RunError(f"{runs.CORPUS} failed on {os.path.basename(path)}: {said[0]}")
+            raise RunError(f"{CORPUS} failed on {os.path.basename(path)}: {said[0]}")
         made, spent = made + lines[number - 1], spent + time.monotonic() - started
 
 
@@ -77,9 +80,9 @@ def withfacts(run, planned):
     files = []
     for path, shape, source in planned:
         run.stamps[path] = stamp(path)
-        size, sha = runs.digest(path)
+        size, sha = digest(path)
         files.append((path, {"file": shown(os.path.basename(path)), "path": path, "shape": shape, "size": size,
-                             "sha256": sha, "source": source or output.mdescape(shown(path))}))
+                             "sha256": sha, "source": source or mdescape(shown(path))}))
     return files
 
 
@@ -97,7 +100,7 @@ def growladders(run, bindir, files, measurefiles):
     before the next is sized, until the largest store's memory on the last
     rung passes four times the last-level cache."""
     cache, level = run.args.cache
-    name = runs.cachename(level)
+    name = cachename(level)
     target = 4 * cache
     run.record["large"] = {"cache_level": level, "cache_bytes": cache, "target_bytes": target}
     corpora = run.corpora.path
@@ -110,7 +113,7 @@ def growladders(run, bindir, files, measurefiles):
                 progress(f"compare: --large: {shape} done: {memory / 2**20:.0f} MiB on {lines} lines, past "
                          f"4 x {name} of {cache / 2**20:g} MiB")
                 break
-            more = runs.nextrung(lines, memory, target)
+            more = nextrung(lines, memory, target)
             if more is None:
                 progress(f"compare: --large: {shape} stops at {lines} lines: the next rung would need more lines "
                          "than the programs count")
@@ -121,8 +124,7 @@ def growladders(run, bindir, files, measurefiles):
                 raise RunError(f"--large: the next {shape} rung, {more} lines, needs about {size / 1e9:.1f} GB "
                                f"and {corpora} has {free / 1e9:.1f} GB free")
             # the next rung keeps the share of distinct lines
-            rung = generated(run, bindir, [runs.corpus(corpora, shape, more, distinct * more // lines,
-                                                       run.args.seed)])
+            rung = generated(run, bindir, [corpus(corpora, shape, more, distinct * more // lines, run.args.seed)])
             files += rung
             run.record["files"] += [dict(facts) for _, facts in rung]
             measurefiles([path for path, _ in rung])
