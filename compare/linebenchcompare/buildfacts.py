@@ -7,6 +7,7 @@ import subprocess
 
 from .home import ROOT
 from .machinefacts import readfirst
+from .records import BuildFacts
 
 
 def cachevalues(bindir):
@@ -48,6 +49,6 @@ def buildinfo(bindir):
     boost = None
     if cache.get("Boost_DIR"):
         boost = os.path.basename(cache["Boost_DIR"]).removeprefix("Boost-") or None
-    return {"folder": bindir, "compiler": compiler, "compiler_version": firstline([compiler, "--version"])
-            if compiler else None, "build_type": buildtype, "flags": flags or None, "abseil": abseil,
-            "boost": boost, "commit": firstline(["git", "-C", ROOT, "rev-parse", "HEAD"]) if ROOT else None}
+    commit = firstline(["git", "-C", ROOT, "rev-parse", "HEAD"]) if ROOT else None
+    return BuildFacts(bindir, compiler, firstline([compiler, "--version"]) if compiler else None, buildtype,
+                      flags or None, abseil, boost, commit)

@@ -9,10 +9,10 @@ import math
 import os
 
 from .errors import DamagedResults
-from .medians import TESTED
+from .records import TESTED, EarlierEntry, Figure, FigureRuns
 from .resultscsv import RUNFIELDS
 
-NEEDED = ["file", "sha256", "store", "lines", "distinct", "store_us", "lookup_us"] + RUNFIELDS
+NEEDED = ["file", "sha256", "store", "lines", "distinct"] + [figure.column for figure in TESTED] + RUNFIELDS
 
 
 def isresultsfile(given):
@@ -43,25 +43,25 @@ def recordpath(given):
 
 
 def readearlier(path):
-    """The earlier run's figures per (SHA-256, store): file name, lines and
-    the runs of each tested figure, from its results.csv or results.json."""
+    """The earlier run's entries per (SHA-256, store), from its results.csv
+    or results.json."""
     rows = jsonrows(path) if path.endswith(".json") else csvrows(path)
     earlier = {}
     for place, row in rows:
-        # A results file without the field holds the reports' rounded times.
-        entry = {"file": row["file"], "full_times": row.get("full_times") in ("yes", "True")}
-        for column in ("lines", "distinct"):
-            entry[column] = readnumber(row, column, place, int)
-        for key in TESTED:
-            entry[key] = readnumber(row, key, place, float)
-            runs = row[key + "_runs"].split()
+        lines, distinct = (readnumber(row, column, place, int) for column in ("lines", "distinct"))
+        figures = {}
+        for figure in TESTED:
+            median = readnumber(row, figure.column, place, float)
+            runs = row[figure.runscolumn].split()
             if not runs:
-                raise DamagedResults(f"{place}, column {key}_runs: no runs")
-            entry[key + "_runs"] = [readnumber({key + "_runs": value}, key + "_runs", place, float)
-                                    for value in runs]
+                raise DamagedResults(f"{place}, column {figure.runscolumn}: no runs")
+            figures[figure] = FigureRuns([readnumber({figure.runscolumn: value}, figure.runscolumn, place, float)
+                                          for value in runs], median)
         if len(row["sha256"]) != 64 or any(c not in "0123456789abcdef" for c in row["sha256"]):
             raise DamagedResults(f"{place}, column sha256: {row['sha256']!r} is not a SHA-256")
-        earlier[(row["sha256"], row["store"])] = entry
+        # A results file without the field holds the reports' rounded times.
+        earlier[(row["sha256"], row["store"])] = EarlierEntry(row["file"], lines, distinct,
+                                                              row.get("full_times") in ("yes", "True"), figures)
     return earlier
 
 
@@ -119,8 +119,8 @@ def jsonrows(path):
 
 
 def earlierruns(earlier):
-    """The earlier run's runs a side, as its rows say (the fewest)."""
-    return min((len(entry["store_us_runs"]) for entry in earlier.values()), default=0)
+    """The earlier run's runs a side, as its entries say (the fewest)."""
+    return min((len(entry.figures[Figure.STORE].runs) for entry in earlier.entries.values()), default=0)
 
 
 # Far beyond any figure a run gives (a microsecond a line for 10^20 lines, or

@@ -8,7 +8,7 @@ import signal
 from . import plot
 from .errors import Disagreement
 from .progress import progress
-from .session import writeresults
+from .session import conclude
 from .stops import ignorestops
 
 
@@ -16,17 +16,14 @@ def keep(run, why):
     """Writes what a run that stopped or failed did: results.json with every
     run that finished, and results.md, results.csv and results.gp of the
     figures that have runs.  Returns where they are, in words."""
-    folder = run.args.out
+    folder = run.settings.out
     json = os.path.join(folder, "results.json")
     try:
         run.save()
     except OSError as error:
         return f"results.json could not be written: {error.strerror}"
     try:
-        files = [(facts["path"], facts) for facts in run.record["files"]]
-        summaries, winners, _, _ = writeresults(run, files, None,
-                                                "No compares or nodes per lookup: the run did not finish", why)
-        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False, winners=winners)
+        plot.write(conclude(run, "No compares or nodes per lookup: the run did not finish", why), folder)
         run.save()
     except (OSError, Disagreement):
         return f"what it did is in {json}"
@@ -40,26 +37,25 @@ def saved(run):
         run.save()
     except OSError as error:
         return f"results.json could not be written: {error.strerror}"
-    return f"what it did is in {os.path.join(run.args.out, 'results.json')}"
+    return f"what it did is in {os.path.join(run.settings.out, 'results.json')}"
 
 
 def stopped(run, signum):
     """What a stop says, and the rounds it keeps."""
     name = signal.Signals(signum).name
-    record = run.record
-    record["stopped_by"] = name
-    finished = len(record["runs"])
+    run.stoppedby = name
+    finished = len(run.runs)
     if run.measuring:
-        where = f"after {finished} run{'s' if finished != 1 else ''}, {record['rounds_finished']} rounds finished"
+        where = f"after {finished} run{'s' if finished != 1 else ''}, {run.roundsfinished} rounds finished"
     else:
         where = "before the first run"
-    left = run.corpora.release() if run.corpora and not run.args.keep_corpora else []
+    left = run.corpora.release() if run.corpora and not run.settings.keepcorpora else []
     if finished:
         kept = keep(run, f"stopped by {name}")
     elif run.saved:
         kept = saved(run)
     else:
-        kept = f"nothing to keep, {run.args.out} left as it was"
+        kept = f"nothing to keep, {run.settings.out} left as it was"
     progress(f"compare: stopped by {name} {where}; {kept}")
     for path in left:
         progress(f"compare: could not remove {path}")
@@ -70,13 +66,13 @@ def failed(run, reason):
     """What a failure says; a run with runs that finished keeps them."""
     ignorestops()
     left = []
-    if run is not None and run.record["runs"]:
-        run.record.update(complete=False, failure=reason)
+    if run is not None and run.runs:
+        run.complete, run.failure = False, reason
         reason += "; " + keep(run, reason)
     elif run is not None and run.saved:
-        run.record.update(complete=False, failure=reason)
+        run.complete, run.failure = False, reason
         reason += "; " + saved(run)
-    if run is not None and run.corpora and not run.args.keep_corpora:
+    if run is not None and run.corpora and not run.settings.keepcorpora:
         left = run.corpora.release()
     progress(f"compare: {reason}")
     for path in left:

@@ -21,3 +21,7 @@ class DamagedResults(Exception):
 
 class Disagreement(Exception):
     """The runs of a file counted its lines differently."""
+
+
+class CommandLineError(Exception):
+    """A command line that cannot work: one line, status 2."""

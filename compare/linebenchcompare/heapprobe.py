@@ -3,10 +3,24 @@ saw, the heap's growth over the store pass and the clock's readings, which
 give each pass's time unrounded.
 """
 
+import dataclasses
 import os
+from typing import Optional
 
 from .errors import RunError
-from .medians import TIMES
+from .records import TIMES
+
+
+@dataclasses.dataclass(frozen=True)
+class ProbeReading:
+    """What the probe saw over the store pass: the break's growth and the
+    heap's, the bytes that malloc handed out, mapped blocks included; and the
+    clock's readings, (seconds, microseconds) before and after each pass, or
+    None where the program did not read it exactly as the driver does."""
+
+    breakgrowth: int
+    heapgrowth: int
+    clock: Optional[list]
 
 
 def probeenvironment(probe, probefile):
@@ -21,11 +35,8 @@ def probeenvironment(probe, probefile):
 
 
 def readprobe(probefile, program):
-    """What the probe saw: (break growth, heap growth) over the store pass,
-    from its two lines of the break and the bytes in use at each of the
-    driver's sbrk calls; and the clock's readings, or None where the program
-    did not read it exactly as the driver does, once before and once after
-    each pass."""
+    """What the probe saw, from its two lines of the break and the bytes in
+    use at each of the driver's sbrk calls, and its lines of the clock."""
     try:
         with open(probefile) as lines:
             fields = [line.split() for line in lines]
@@ -38,7 +49,7 @@ def readprobe(probefile, program):
         raise RunError(f"the heap probe in {program} saw {len(calls)} calls of sbrk, not the driver's two")
     (breakbefore, heapbefore), (breakafter, heapafter) = calls
     clock = readings if count == [len(TIMES) * 2] and len(readings) == len(TIMES) * 2 else None
-    return breakafter - breakbefore, heapafter - heapbefore, clock
+    return ProbeReading(breakafter - breakbefore, heapafter - heapbefore, clock)
 
 
 # How the report prints each time: getline " %5.3f uS", the others " %6.3f uS";
@@ -46,17 +57,18 @@ def readprobe(probefile, program):
 PRINTED = "{:.3f}"
 
 
-def fulltimes(report, clock):
+def fulltimes(lines, printed, clock):
     """Each pass's microseconds per line from the clock's readings, computed
-    as the driver computes them but not rounded; None where they are not the
-    figures the report rounded (a program that reads the clock otherwise)."""
+    as the driver computes them but not rounded, by figure; None where they
+    are not the times printed, which the report rounded (a program that
+    reads the clock otherwise)."""
     if clock is None:
         return None
     figures = {}
-    for number, key in enumerate(TIMES):
+    for number, figure in enumerate(TIMES):
         (startseconds, startmicros), (endseconds, endmicros) = clock[2 * number:2 * number + 2]
         elapsed = float(endseconds - startseconds) * 1000000.0 + float(endmicros - startmicros)
-        figures[key] = elapsed / report["lines"]
-        if PRINTED.format(figures[key]) != PRINTED.format(report[key]):
+        figures[figure] = elapsed / lines
+        if PRINTED.format(figures[figure]) != PRINTED.format(printed[figure]):
             return None
     return figures

@@ -2,18 +2,46 @@
 linebench-corpus writes for each, and under --large the rungs past them.
 """
 
+import dataclasses
 import os
 
 from .home import CORPUS
 
-# A shape: its name, what it is, and the linebench-corpus options that make it
-# beside its lines and distinct lines.
+
+@dataclasses.dataclass(frozen=True)
+class Shape:
+    """A shape of the ladder: its name, what it is, and the linebench-corpus
+    options that make it beside its lines and distinct lines."""
+
+    name: str
+    description: str
+    options: list
+
+
+@dataclasses.dataclass(frozen=True)
+class Corpus:
+    """A generated corpus: its path, shape, lines, distinct lines and seed,
+    and the command line that writes it."""
+
+    path: str
+    shape: Shape
+    lines: int
+    distinct: int
+    seed: int
+
+    @property
+    def command(self):
+        return ([CORPUS, "--lines", str(self.lines), "--distinct", str(self.distinct)] + self.shape.options
+                + ["--seed", str(self.seed)])
+
+
 SHAPES = [
-    ("unique", "every line distinct, random order", []),
-    ("zipf", "repeats by a Zipf law (s = 1), random order: like the words of a text", ["--repeats", "zipf"]),
-    ("uniform", "repeats uniform, random order", ["--repeats", "uniform"]),
-    ("ascending", "every line distinct, ascending order", ["--order", "ascending"]),
+    Shape("unique", "every line distinct, random order", []),
+    Shape("zipf", "repeats by a Zipf law (s = 1), random order: like the words of a text", ["--repeats", "zipf"]),
+    Shape("uniform", "repeats uniform, random order", ["--repeats", "uniform"]),
+    Shape("ascending", "every line distinct, ascending order", ["--order", "ascending"]),
 ]
+SHAPENAMES = [shape.name for shape in SHAPES]
 # The shape of the user's files, which make no ladder.
 YOURFILES = "your files"
 
@@ -33,7 +61,7 @@ LADDER = {
 }
 # --quick: 10^3 and 10^4 lines, every line distinct or one in a hundred.
 QUICK_LADDER = {shape: [(n, n if shape in ("unique", "ascending") else n // 100) for n in (10**3, 10**4)]
-                for shape, _, _ in SHAPES}
+                for shape in SHAPENAMES}
 
 
 def tidylines(lines):
@@ -44,18 +72,17 @@ def tidylines(lines):
 
 
 def corpusplan(folder, quick, seed, shapes=None):
-    """(path, shape, command line) of every generated corpus of the shapes
-    named (all by default)."""
-    return [corpus(folder, shape, lines, distinct, seed) for shape, _, _ in SHAPES if shapes is None or shape in shapes
-            for lines, distinct in (QUICK_LADDER if quick else LADDER)[shape]]
+    """Every generated corpus of the shapes named (all by default)."""
+    rungs = QUICK_LADDER if quick else LADDER
+    return [corpus(folder, shape.name, lines, distinct, seed) for shape in SHAPES
+            if shapes is None or shape.name in shapes for lines, distinct in rungs[shape.name]]
 
 
 def corpus(folder, shape, lines, distinct, seed):
-    """(path, shape, command line) of one generated corpus, named after its
-    shape and its distinct lines."""
-    options = next(options for name, _, options in SHAPES if name == shape)
-    command = [CORPUS, "--lines", str(lines), "--distinct", str(distinct)] + options + ["--seed", str(seed)]
-    return os.path.join(folder, f"{shape}-{tidylines(distinct)}.txt"), shape, " ".join(command)
+    """The generated corpus of a shape, named after its shape and its
+    distinct lines."""
+    return Corpus(os.path.join(folder, f"{shape}-{tidylines(distinct)}.txt"), SHAPES[SHAPENAMES.index(shape)], lines,
+                  distinct, seed)
 
 
 # --large: the ladder's rungs past the default ones grow at most tenfold, and

@@ -5,10 +5,12 @@ its last-level cache, from /proc and sysfs.
 import os
 import platform
 
+from .records import Cache, Machine
+
 
 def lastlevelcache():
-    """The size in bytes of the largest data cache of CPU 0, from sysfs, with
-    its level; None where sysfs does not tell."""
+    """The largest data cache of CPU 0, from sysfs; None where sysfs does not
+    tell."""
     found = None
     folder = "/sys/devices/system/cpu/cpu0/cache"
     try:
@@ -23,8 +25,8 @@ def lastlevelcache():
             size = int(text[:-1]) * {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}[text[-1]]
         except (TypeError, ValueError, KeyError, IndexError):
             continue
-        if kind in ("Unified", "Data") and (found is None or level > found[1]):
-            found = (size, level)
+        if kind in ("Unified", "Data") and (found is None or level > found.level):
+            found = Cache(size, level, "sysfs")
     return found
 
 
@@ -50,5 +52,5 @@ def machineinfo():
     the kernel shows one."""
     model = readfirst("/proc/cpuinfo", "model name")
     governor = readfirst("/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor", "")
-    return {"cpu": model.lstrip(": ") if model else platform.processor() or platform.machine(),
-            "cores": os.cpu_count(), "kernel": platform.release(), "governor": governor or None}
+    return Machine(model.lstrip(": ") if model else platform.processor() or platform.machine(), os.cpu_count(),
+                   platform.release(), governor or None)

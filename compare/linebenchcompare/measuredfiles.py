@@ -12,41 +12,43 @@ import time
 from .digests import digest
 from .errors import RunError
 from .home import CORPUS
-from .ladder import SHAPES, YOURFILES, corpus, corpusplan, nextrung
+from .ladder import YOURFILES, corpus, corpusplan, nextrung
 from .machinefacts import cachename
 from .markdown import mdescape
 from .progress import progress, ticker
+from .records import Figure, LargeTarget, MeasuredFile
 from .text import shown
 
 
-def describefiles(run, bindir):
-    """(path, facts) of every file, facts being what results carry about it."""
-    args = run.args
-    if args.files:
-        return withfacts(run, [(os.path.abspath(f), YOURFILES, None) for f in args.files])
-    return generated(run, bindir, corpusplan(run.corpora.path, args.quick, args.seed, args.shapes))
+def describefiles(settings, corpora, bindir):
+    """Every file that the run measures: the user's, or the generated ladder,
+    written into corpora, the run's own folder of them."""
+    if settings.files:
+        return [measured(os.path.abspath(path), YOURFILES, None) for path in settings.files]
+    return generated(corpora, bindir, corpusplan(corpora.path, settings.quick, settings.seed, settings.shapes))
 
 
-def generated(run, bindir, plan):
+def generated(corpora, bindir, plan):
     """Writes the corpora of plan, each the run's own from before it is
-    begun; returns their (path, facts)."""
-    descriptions = {name: text for name, text, _ in SHAPES}
-    for path, _, _ in plan:
-        run.corpora.file(os.path.basename(path))
+    begun; returns them as measured files."""
+    for planned in plan:
+        corpora.file(os.path.basename(planned.path))
     generatecorpora(bindir, plan)
-    return withfacts(run, [(path, shape, f"{descriptions[shape]}; `{command}`") for path, shape, command in plan])
+    return [measured(planned.path, planned.shape.name, f"{planned.shape.description}; `{' '.join(planned.command)}`")
+            for planned in plan]
 
 
 def generatecorpora(bindir, corpora):
     """Writes each corpus with linebench-corpus; on a terminal, with the
     seconds each has taken and, from the lines a second of those before it,
     about how long the rest will take."""
-    lines = [int(command.split()[command.split().index("--lines") + 1]) for _, _, command in corpora]
+    lines = [planned.lines for planned in corpora]
     made, spent = 0, 0.0
-    for number, (path, _, command) in enumerate(corpora, 1):
+    for number, planned in enumerate(corpora, 1):
+        path = planned.path
         doing = f"compare: corpus {number}/{len(corpora)} {os.path.basename(path)}"
         progress(doing, transient=True)
-        argv = [os.path.join(bindir, CORPUS)] + command.split()[1:] + ["-o", path]
+        argv = [os.path.join(bindir, CORPUS)] + planned.command[1:] + ["-o", path]
         started = time.monotonic()
 
         def tick():
@@ -76,58 +78,56 @@ def waitticking(process, tick, every=0.5):
             tick()
 
 
-def withfacts(run, planned):
-    files = []
-    for path, shape, source in planned:
-        run.stamps[path] = stamp(path)
-        size, sha = digest(path)
-        files.append((path, {"file": shown(os.path.basename(path)), "path": path, "shape": shape, "size": size,
-                             "sha256": sha, "source": source or mdescape(shown(path))}))
-    return files
+def measured(path, shape, source):
+    """A file to measure, with its digest and the time it was taken; source:
+    where it came from, by default its path."""
+    taken = stamp(path)
+    size, sha = digest(path)
+    return MeasuredFile(shown(os.path.basename(path)), path, shape, size, sha, source or mdescape(shown(path)), taken)
 
 
 def largestmemory(reports, path):
     """(lines, distinct lines, bytes that the hungriest store held) on the
     file at path: its median bytes per distinct line times the distinct lines."""
-    stored = [r for (p, _), r in reports.items() if p == path]
+    stored = [runs for (where, _), runs in reports.items() if where == path]
     first = stored[0][0]
-    return first["lines"], first["distinct"], max(
-        statistics.median(r["bytes_per_line"] for r in store) * store[0]["distinct"] for store in stored)
+    return first.lines, first.distinct, max(
+        statistics.median(r.figures[Figure.MEMORY] for r in runs) * runs[0].distinct for runs in stored)
 
 
-def growladders(run, bindir, files, measurefiles):
+def growladders(run, bindir, measurefiles):
     """--large: each shape's ladder grows by a rung at a time, each measured
     before the next is sized, until the largest store's memory on the last
     rung passes four times the last-level cache."""
-    cache, level = run.args.cache
-    name = cachename(level)
-    target = 4 * cache
-    run.record["large"] = {"cache_level": level, "cache_bytes": cache, "target_bytes": target}
+    cache = run.settings.cache
+    name = cachename(cache.level)
+    target = 4 * cache.size
+    run.large = LargeTarget(cache.level, cache.size, target)
     corpora = run.corpora.path
-    for shape in dict.fromkeys(facts["shape"] for _, facts in files):
+    for shape in dict.fromkeys(file.shape for file in run.files):
         while True:
-            path, facts = max(((p, f) for p, f in files if f["shape"] == shape),
-                              key=lambda pf: largestmemory(run.reports, pf[0])[1])
-            lines, distinct, memory = largestmemory(run.reports, path)
+            file = max((file for file in run.files if file.shape == shape),
+                       key=lambda file: largestmemory(run.reports, file.path)[1])
+            lines, distinct, memory = largestmemory(run.reports, file.path)
             if memory >= target:
                 progress(f"compare: --large: {shape} done: {memory / 2**20:.0f} MiB on {lines} lines, past "
-                         f"4 x {name} of {cache / 2**20:g} MiB")
+                         f"4 x {name} of {cache.size / 2**20:g} MiB")
                 break
             more = nextrung(lines, memory, target)
             if more is None:
                 progress(f"compare: --large: {shape} stops at {lines} lines: the next rung would need more lines "
                          "than the programs count")
                 break
-            size = facts["size"] * more / lines
+            size = file.size * more / lines
             free = shutil.disk_usage(corpora).free
             if free < 1.5 * size:
                 raise RunError(f"--large: the next {shape} rung, {more} lines, needs about {size / 1e9:.1f} GB "
                                f"and {corpora} has {free / 1e9:.1f} GB free")
             # the next rung keeps the share of distinct lines
-            rung = generated(run, bindir, [corpus(corpora, shape, more, distinct * more // lines, run.args.seed)])
-            files += rung
-            run.record["files"] += [dict(facts) for _, facts in rung]
-            measurefiles([path for path, _ in rung])
+            rung = generated(run.corpora, bindir, [corpus(corpora, shape, more, distinct * more // lines,
+                                                          run.settings.seed)])
+            run.files += rung
+            measurefiles(rung)
 
 
 def stamp(path):

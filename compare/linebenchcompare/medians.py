@@ -6,16 +6,13 @@ import math
 import statistics
 
 from .errors import Disagreement
+from .records import TESTED, TIMES, Figure, FigureSummary, Summary
 
 # A pass shorter than this says little: the programs' clock counts whole
 # microseconds, so each pass is read to 2 µs at worst, 1% of 200 µs, a third
 # of the threshold.  The runs' own spread is larger, and the tests see it.
 FLOOR_US = 200.0
 NOISY = 10.0  # a spread over this percentage of its median marks the machine noisy
-
-TIMES = ["getline_us", "store_us", "lookup_us"]
-TESTED = ["store_us", "lookup_us"]  # the figures that carry verdicts
-FIGURES = ["getline_us", "store_us", "lookup_us", "bytes_per_line"]
 
 
 def spread(values):
@@ -30,63 +27,56 @@ def percent(part, whole):
     return 100.0 * part / whole if whole else 0.0
 
 
-def passus(result, key):
-    """The median time of a whole pass, in microseconds."""
-    return result[key] * result["lines"]
+def shortfigures(summaries, figures):
+    """(file, figure) pairs where some store's pass is below the floor."""
+    return {(summary.file.name, figure) for summary in summaries for figure in figures
+            if summary.passus(figure) < FLOOR_US}
 
 
-def shortfigures(results, keys):
-    """(file, key) pairs where some store's pass is below the floor."""
-    return {(r["file"], key) for r in results for key in keys if passus(r, key) < FLOOR_US}
-
-
-def linesneeded(results, file):
+def linesneeded(summaries, file):
     """About how many lines the file would need for every pass of the tested
     figures to last the floor, rounded up to two significant digits."""
-    rows = [r for r in results if r["file"] == file]
-    shortest = min(passus(r, key) for r in rows for key in TESTED)
-    lines = rows[0]["lines"] * FLOOR_US / max(shortest, 1.0)
+    rows = [summary for summary in summaries if summary.file.name == file]
+    shortest = min(summary.passus(figure) for summary in rows for figure in TESTED)
+    lines = rows[0].lines * FLOOR_US / max(shortest, 1.0)
     scale = 10 ** max(len(str(int(lines))) - 2, 0)
     return int(math.ceil(lines / scale) * scale)
 
 
-def noisyspreads(results):
+def noisyspreads(summaries):
     """The time figures above the floor whose spread is over NOISY percent of
-    their median, and how many figures are above the floor."""
-    counted = [(r, key) for r in results for key in TIMES if passus(r, key) >= FLOOR_US]
-    noisy = sorted(((r[key + "_iqr_pct"], r["store"], key, r["file"]) for r, key in counted
-                    if r[key + "_iqr_pct"] > NOISY), reverse=True)
+    their median, largest first, as (spread %, store, figure, file), and how
+    many figures are above the floor."""
+    counted = [(summary, figure) for summary in summaries for figure in TIMES if summary.passus(figure) >= FLOOR_US]
+    noisy = sorted(((summary.figures[figure].spreadpct, summary.store, figure.word, summary.file.name)
+                    for summary, figure in counted if summary.figures[figure].spreadpct > NOISY), reverse=True)
     return noisy, len(counted)
 
 
 def summarise(files, stores, reports, laps=None):
-    """One result per file and store: the runs of each figure, their median
-    and spread (interquartile range), absolute and as a percentage of the
-    median.  files: (path, facts about it); reports: the runs per (path, key);
-    laps: the round of each of them, kept as rounds.  A store with no runs on
-    a file, in a run that did not finish, has no result there."""
-    results = []
-    for path, facts in files:
+    """A summary per file and store of the runs in reports, by (path, store
+    key); laps: the round of each of them.  A store with no runs on a file,
+    in a run that did not finish, has none there."""
+    summaries = []
+    for file in files:
         for store in stores:
-            runs = reports.get((path, store["key"]))
+            runs = reports.get((file.path, store.key))
             if not runs:
                 continue
             first = runs[0]
-            if any((r["lines"], r["distinct"]) != (first["lines"], first["distinct"]) for r in runs):
-                raise Disagreement(f"{store['key']} counted differently from run to run on {path}")
-            result = dict(facts, store=store["key"], program=store["path"], adt=first["adt"], runs=len(runs),
-                          lines=first["lines"], distinct=first["distinct"], avg_linelen=first["avg_linelen"],
-                          report_bytes_per_line=statistics.median(r["report_bytes_per_line"] for r in runs),
-                          full_times=all(r.get("full_times") for r in runs),
-                          rounds=(laps or {}).get((path, store["key"])))
-            for key in FIGURES:
-                values = [r[key] for r in runs]
-                result[key + "_runs"] = values
-                result[key] = statistics.median(values)
-                result[key + "_iqr"] = spread(values)
-                result[key + "_iqr_pct"] = percent(result[key + "_iqr"], result[key])
-            results.append(result)
-        counts = {(r["lines"], r["distinct"]) for r in results if r["path"] == path}
+            if any((r.lines, r.distinct) != (first.lines, first.distinct) for r in runs):
+                raise Disagreement(f"{store.key} counted differently from run to run on {file.path}")
+            summaries.append(Summary(file, store.key, store.path, first.adt, len(runs), first.lines, first.distinct,
+                                     first.avglinelen, statistics.median(r.reportmemory for r in runs),
+                                     all(r.fulltimes for r in runs), (laps or {}).get((file.path, store.key)),
+                                     {figure: figuresummary([r.figures[figure] for r in runs]) for figure in Figure}))
+        counts = {(summary.lines, summary.distinct) for summary in summaries if summary.file.path == file.path}
         if len(counts) > 1:
-            raise Disagreement(f"the programs disagree on the lines of {path}: {sorted(counts)}")
-    return results
+            raise Disagreement(f"the programs disagree on the lines of {file.path}: {sorted(counts)}")
+    return summaries
+
+
+def figuresummary(values):
+    median = statistics.median(values)
+    iqr = spread(values)
+    return FigureSummary(values, median, iqr, percent(iqr, median))

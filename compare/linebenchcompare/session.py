@@ -3,198 +3,172 @@ it has done, the build, the files and the timed rounds, and the results it
 writes; endings.py says how a stop or a failure ends it.
 """
 
+import dataclasses
 import os
 import tempfile
 import time
 
-from . import build, busy, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson, rounds, \
-    storechoice, terminal, words
+from . import build, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson, rounds, terminal
+from .busy import Watch
 from .buildfacts import buildinfo
+from .earlierrun import earlierruns
 from .errors import RunError
 from .home import CORPUS, PROBETARGET, SHAPE
-from .ladder import SHAPES
+from .ladder import SHAPENAMES
 from .machinefacts import machineinfo
-from .medians import FLOOR_US, TESTED, summarise
-from .openfigures import lookat, looksof
+from .medians import summarise
+from .openfigures import Kind, lookat, looksof
 from .progress import progress
+from .records import TESTED, Against, Report, TimedRun
 from .runner import Runner, childsetup
-from .shapefigures import addshape, runshape
+from .shapefigures import runshape, withshapevalues
 from .stops import checkstop
+from .storechoice import chooseprograms
 from .storelist import knownstores
-from .text import shown
-from .verdicts import filewinners, measuredbefore, setagainst
-from .earlierrun import earlierruns
+from .verdicts import Befores, Rule, filewinners, measuredbefore, setagainst
+from .words import driftwarning
 
 
 class Run:
     """What a run has done so far, kept in results.json even when stopped or
-    failed."""
+    failed, and what it needs to go on."""
 
-    def __init__(self, args, argv):
-        self.args = args
-        cache = None if args.cache is None else {"bytes": args.cache[0], "level": args.cache[1],
-                                                 "from": "sysfs" if args.llc is None else "--llc"}
-        self.record = {"complete": False, "stopped_by": None, "failure": None,
-                       "command": ["linebench-compare"] + argv,
-                       "started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "machine": machineinfo(),
-                       "build": None, "settings": {
-                           "runs": args.runs, "time_limit": args.time_limit, "alpha": args.alpha,
-                           "threshold": args.threshold / 100,
-                           "floor_us": FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
-                           "quick": args.quick, "large": args.large, "shapes": args.shapes,
-                           "seed": None if args.files else args.seed, "llc": cache},
-                       "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
-                       "winners": [], "against": None, "busy": None}
-        self.reports = {}
-        self.laps = {}  # the round of each of reports' runs
-        # Per figure set against another, the alpha and the rounds of the look
-        # that last tested it, by ("fastest", file, key, store) or ("against",
-        # file, key, store); closed: those a look decided, which run no more.
+    def __init__(self, settings, inputs, argv):
+        self.settings, self.inputs = settings, inputs
+        self.command = ["linebench-compare"] + argv
+        self.started = time.strftime("%Y-%m-%dT%H:%M:%S%z")
+        self.machine = machineinfo()
+        self.build = None
+        self.files, self.stores, self.runs, self.roundsfinished = [], [], [], 0
+        self.complete, self.stoppedby, self.failure = False, None, None
+        # What the run concludes from its runs, when it ends or is stopped.
+        self.summaries, self.winners, self.against, self.large = [], {}, None, None
+        self.shapenote, self.incomplete = None, None
+        self.reports = {}  # the reports of the runs, per (file's path, store key)
+        self.laps = {}  # the round of each of them
+        # Per figure set against another, the look that last tested it; closed:
+        # those a look decided, which run no more.
         self.looks = {}
         self.closed = set()
+        self.earlierprograms = []  # the earlier run's programs that run beside this run's
         self.unchanged = set()  # stores whose program is the earlier run's, byte for byte
-        self.watch = busy.Watch(args.cpu)
+        self.watch = Watch(settings.cpu)
         self.saved = False  # whether results.json is this run's
-        self.corpora = None if args.files else owned.Owned(os.path.join(args.out, "corpora"))
+        self.corpora = None if settings.files else owned.Owned(os.path.join(settings.out, "corpora"))
         self.measuring = False  # whether the first timed run has begun
-        self.stamps = {}  # per file: its size and modification time when its digest was taken
-        self.befores = []  # the earlier run's programs that run beside this run's
 
-    def done(self, lap, path, store, report):
-        self.reports.setdefault((path, store["key"]), []).append(report)
-        self.laps.setdefault((path, store["key"]), []).append(lap + 1)
-        self.record["runs"].append({"round": lap + 1, "file": shown(os.path.basename(path)), "store": store["key"],
-                                    "report": report})
+    def rule(self, alpha=None):
+        """The rule of the verdicts, at alpha or the run's own."""
+        return Rule(self.settings.alpha if alpha is None else alpha, self.settings.threshold)
+
+    def beforesof(self, files):
+        """The earlier run's programs as this run ran them on files."""
+        return Befores(measuredbefore(files, self.earlierprograms, self.reports, self.laps), self.unchanged)
+
+    def done(self, lap, file, store, report):
+        self.reports.setdefault((file.path, store.key), []).append(report)
+        self.laps.setdefault((file.path, store.key), []).append(lap + 1)
+        self.runs.append(TimedRun(lap + 1, file.name, store.key, report))
         checkstop()
 
-    def checkfile(self, path):
-        """A file that changes during the run gives runs of two contents
-        under one digest: the run stops at the first run after the change."""
-        try:
-            now = measuredfiles.stamp(path)
-        except FileNotFoundError:
-            raise RunError(f"{path} was removed during the run") from None
-        if now != self.stamps[path]:
-            raise RunError(f"{path} changed during the run: its size or modification time is not what it was "
-                           "when its digest was taken, so its runs measured different contents")
+    def finishedround(self, lap):
+        self.roundsfinished = lap
+
+    def report(self):
+        """What the run has done and concluded so far."""
+        return Report(self.settings, self.command, self.started, self.machine, self.build, self.files, self.stores,
+                      self.runs, self.roundsfinished, self.summaries, self.winners, self.against,
+                      self.watch.summary(), self.large, self.complete, self.stoppedby, self.failure,
+                      time.strftime("%Y-%m-%d %H:%M"), self.shapenote, self.incomplete)
 
     def save(self):
-        self.record["busy"] = self.watch.summary()
-        resultsjson.writejson(os.path.join(self.args.out, "results.json"), self.record)
+        resultsjson.write(self.report(), self.settings.out)
         self.saved = True
 
 
-def buildtargets(stores, args):
+def checkfile(file):
+    """A file that changes during the run gives runs of two contents under
+    one digest: the run stops at the first run after the change."""
+    try:
+        now = measuredfiles.stamp(file.path)
+    except FileNotFoundError:
+        raise RunError(f"{file.path} was removed during the run") from None
+    if now != file.stamp:
+        raise RunError(f"{file.path} changed during the run: its size or modification time is not what it was "
+                       "when its digest was taken, so its runs measured different contents")
+
+
+def buildtargets(stores, settings):
     """What the build makes for this run: the build's programs it runs and
     the tools it uses, so that a store folder that does not build stops only
     a run that asks for its store."""
-    tools = [PROBETARGET, SHAPE] + ([] if args.files else [CORPUS])
-    return [store["program"] for store in stores if store["program"]] + tools
+    tools = [PROBETARGET, SHAPE] + ([] if settings.files else [CORPUS])
+    return [store.program for store in stores if store.program] + tools
 
 
 def prepare(run):
-    """The build folder and the stores, built where bindir is not given."""
-    args = run.args
-    if args.bindir is not None:
-        return args.bindir, args.stores
+    """The build folder and the stores, built where the command line did not
+    name a build folder and the tool is not installed."""
+    if run.inputs.bindir is not None:
+        return run.inputs.bindir, run.inputs.stores
     bindir = build.configure(progress)
-    stores = storechoice.chooseprograms(args.programs, knownstores(bindir), run.error, built=False)
-    build.build(buildtargets(stores, args), progress)
-    return bindir, storechoice.chooseprograms(args.programs, knownstores(bindir), run.error)
+    stores = chooseprograms(run.settings.programs, knownstores(bindir), built=False)
+    build.build(buildtargets(stores, run.settings), progress)
+    return bindir, chooseprograms(run.settings.programs, knownstores(bindir))
 
 
-def writeresults(run, files, shapes, shapenote, incomplete=None):
+def conclude(run, shapenote, incomplete=None):
     """Decides the verdicts and writes results.md and results.csv of the
-    files' runs, those of every store or, for a run that did not finish,
-    those that have runs; returns the summaries, the winners, the comparison
-    with the earlier run and the settings."""
-    args = run.args
-    stores = run.record["stores"]
-    summaries = summarise(files, stores, run.reports, run.laps)
-    if shapes is not None:
-        addshape(summaries, shapes)
-    alpha, threshold = args.alpha, args.threshold / 100
-    winners = filewinners(summaries, alpha, threshold, looksof(run, "fastest", run.looks))
-    against = None
-    if args.earlier is not None:
-        measured = measuredbefore(files, run.befores, run.reports, run.laps)
-        rows, differing = setagainst(summaries, args.earlier, alpha, threshold, measured, run.unchanged,
-                                     looksof(run, "against", run.looks))
-        against = dict(run.record["against"], rows=rows, differing=differing, runs=min(
-            (len(row[key]["before_runs"]) for row in rows for key in TESTED),
-            default=earlierruns(args.earlier)))
-        if not all(row["interleaved"] for row in rows):
-            against["drift"] = keptprograms.DRIFT
-    machine = run.record["machine"]
-    buildfacts = run.record["build"] or {}
-    machineline = (f"{machine['cpu']}, {machine['cores']} cores, Linux {machine['kernel']}, commit "
-                   f"{(buildfacts.get('commit') or 'unknown')[:12]}; timed runs on CPU "
-                   f"{'any' if args.cpu is None else args.cpu}, address-space randomisation {args.aslr}")
-    settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold,
-                    busy=run.watch.summary(), incomplete=incomplete)
-    run.record.update(summaries=summaries, against=against, winners=[
-        dict(decided, file=file, figure=key) for (file, key), decided in winners.items()])
-    sources = [(facts["file"], facts["source"]) for _, facts in files]
-    markdown.writemarkdown(os.path.join(args.out, "results.md"), summaries, sources, settings, shapenote, winners,
-                           against, machineline)
-    resultscsv.writecsv(os.path.join(args.out, "results.csv"), summaries, shapes is not None)
-    return summaries, winners, against, settings
+    runs so far: of every store or, for a run that did not finish (why:
+    incomplete), those that have runs.  Returns the report."""
+    earlier = run.inputs.earlier
+    summaries = summarise(run.files, run.stores, run.reports, run.laps)
+    run.summaries = summaries if shapenote else withshapevalues(summaries)
+    run.winners = filewinners(run.summaries, run.rule(), looksof(run, Kind.FASTEST, run.looks))
+    if earlier is not None and run.against is not None:
+        rows, differing = setagainst(run.summaries, earlier, run.rule(), run.beforesof(run.files),
+                                     looksof(run, Kind.AGAINST, run.looks))
+        runs = min((len(row.figures[figure].beforeruns) for row in rows for figure in TESTED),
+                   default=earlierruns(earlier))
+        drift = None if all(row.interleaved for row in rows) else keptprograms.DRIFT
+        run.against = dataclasses.replace(run.against, rows=rows, differing=differing, runs=runs, drift=drift)
+    run.shapenote, run.incomplete = shapenote, incomplete
+    report = run.report()
+    markdown.write(report, run.settings.out)
+    resultscsv.write(report, run.settings.out)
+    return report
 
 
 def execute(run):
-    args = run.args
+    settings = run.settings
     started = time.monotonic()
-    bindir, stores = prepare(run)
-    run.record["build"] = buildinfo(bindir)
-    run.record["stores"] = stores
-    run.befores = planagainst(run, stores, args.earlier)
+    bindir, run.stores = prepare(run)
+    run.build = buildinfo(bindir)
+    run.earlierprograms = planagainst(run)
     if run.corpora:
         run.corpora.make()
-    files = measuredfiles.describefiles(run, bindir)
-    run.record["files"] = [dict(facts) for _, facts in files]
-    paths = [path for path, _ in files]
-    checkcommon(args, files, stores)
-    setup = childsetup(args.cpu, args.aslr == "off")
+    run.files = measuredfiles.describefiles(settings, run.corpora, bindir)
+    checkcommon(run)
     # From here results.json is this run's: the programs it keeps replace an
     # earlier run's in OUT/programs.
-    keptprograms.keep(args.out, stores)
+    run.stores = keptprograms.keep(settings.out, run.stores)
     run.save()
     with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
-        def finished(lap, path, store, report):
-            run.checkfile(path)
-            run.done(lap, path, store, report)
-
-        runner = Runner(bindir, scratch, setup, finished, run.watch)
-
-        def measurefiles(paths):
-            plan = runplan(paths, files, stores, run.befores, args.earlier)
-            measured = [(path, facts) for path, facts in files if path in paths]
-            run.measuring = True
-            rounds.measure(runner, plan, args.runs, args.alpha, args.time_limit,
-                           lambda lap, alpha: lookat(run, measured, lap, alpha),
-                           lambda lap: run.record.update(rounds_finished=lap))
-        measurefiles(paths)
-        if args.large:
-            measuredfiles.growladders(run, bindir, files, measurefiles)
-            order = [name for name, _, _ in SHAPES]
-            files.sort(key=lambda file: (order.index(file[1]["shape"]), file[1]["size"]))
-            run.record["files"].sort(key=lambda facts: (order.index(facts["shape"]), facts["size"]))
-            paths = [path for path, _ in files]
-    shapes = runshape(bindir, paths, progress)
+        measure(run, bindir, scratch)
+    shaped = runshape(bindir, run.files)
     shapenote = None
-    if shapes is None:
+    if shaped is None:
         shapenote = f"No compares or nodes per lookup: {SHAPE} is not in {bindir}"
     else:
-        for facts in run.record["files"]:
-            facts["shape_figures"] = shapes[facts["path"]]
-    summaries, winners, against, settings = writeresults(run, files, shapes, shapenote)
-    note = plot.writeplot(args.out, summaries, stores, args.cache, winners=winners)
+        run.files = shaped
+    report = conclude(run, shapenote)
+    note = plot.write(report, settings.out)
     checkstop()
-    run.record["complete"] = True
+    run.complete = True
     run.save()
-    left = run.corpora.release() if run.corpora and not args.keep_corpora else []
-    terminal.printsummary(summaries, stores, settings, winners, against)
-    progress(f"compare: wrote {os.path.join(args.out, 'results.md')}, results.csv, results.json"
+    left = run.corpora.release() if run.corpora and not settings.keepcorpora else []
+    terminal.write(report, settings.out)
+    progress(f"compare: wrote {os.path.join(settings.out, 'results.md')}, results.csv, results.json"
              + (" and results.gp" if note else ", results.gp and results.png"))
     for message in [note, shapenote] + [f"could not remove {path}" for path in left]:
         if message:
@@ -204,53 +178,77 @@ def execute(run):
     return 0
 
 
-def checkcommon(args, files, stores):
+def measure(run, bindir, scratch):
+    """The timed rounds on every file, and under --large on the rungs that
+    grow each shape's ladder."""
+    settings = run.settings
+
+    def finished(lap, file, store, report):
+        checkfile(file)
+        run.done(lap, file, store, report)
+
+    runner = Runner(bindir, scratch, childsetup(settings.cpu, not settings.aslr), finished, run.watch)
+
+    def measurefiles(files):
+        schedule = rounds.Schedule(runplan(run, files), settings.auto, settings.runs, settings.alpha,
+                                   settings.timelimit)
+        run.measuring = True
+        rounds.measure(runner, schedule, lambda lap, alpha: lookat(run, files, lap, alpha), run.finishedround)
+
+    measurefiles(run.files)
+    if settings.large:
+        measuredfiles.growladders(run, bindir, measurefiles)
+        run.files.sort(key=lambda file: (SHAPENAMES.index(file.shape), file.size))
+
+
+def checkcommon(run):
     """With --against, before any run: a run that has no file and store in
     common with the earlier run stops, naming the files of its names whose
     contents differ."""
-    if args.earlier is None or any((facts["sha256"], store["key"]) in args.earlier
-                                   for _, facts in files for store in stores):
+    earlier = run.inputs.earlier
+    if earlier is None or any((file.sha256, store.key) in earlier.entries for file in run.files
+                              for store in run.stores):
         return
-    names = {entry["file"] for entry in args.earlier.values()}
-    differing = [facts["file"] for _, facts in files if facts["file"] in names]
+    names = {entry.file for entry in earlier.entries.values()}
+    differing = [file.name for file in run.files if file.name in names]
     said = ""
     if differing:
         said = (f"; {differing[0]} differs from its file of that name" if len(differing) == 1 else
                 f"; {', '.join(differing)} differ from its files of those names")
-    raise RunError(f"Nothing in common with the earlier run {args.against}: no file of this run has the content "
+    raise RunError(f"Nothing in common with the earlier run {earlier.path}: no file of this run has the content "
                    f"of one of its files with the same store{said}")
 
 
-def planagainst(run, stores, earlier):
+def planagainst(run):
     """With --against: the earlier run's kept programs that run beside this
     run's, each of a store both runs have; the others' verdicts take its
     recorded runs, which the terminal says at once."""
+    earlier = run.inputs.earlier
     if earlier is None:
         return []
-    args = run.args
-    keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
-    befores, why, trouble = keptprograms.earlierprograms(args.againstdir, run.record["machine"], keys,
-                                                         args.againstrecord)
-    clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
+    keys = [store.key for store in run.stores if any(key == store.key for _, key in earlier.entries)]
+    befores, why, trouble = keptprograms.earlierprograms(earlier.folder, run.machine, keys, earlier.recordpath)
+    clash = [before.key for before in befores if any(before.key == store.key for store in run.stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
                        f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
     recorded = {key: why for key in keys} if why else trouble
-    now = {store["key"]: store for store in stores}
-    run.unchanged = {before["adt"] for before in befores if keptprograms.sameprogram(now[before["adt"]], before)}
-    befores = [before for before in befores if before["adt"] not in run.unchanged]
+    now = {store.key: store for store in run.stores}
+    run.unchanged = {before.earlierof for before in befores if keptprograms.sameprogram(now[before.earlierof], before)}
+    befores = [before for before in befores if before.earlierof not in run.unchanged]
     if run.unchanged:
         progress(f"compare: --against: unchanged since that run, so not run again: {', '.join(sorted(run.unchanged))}")
-    run.record["against"] = {"path": args.against, "folder": args.againstdir, "programs": befores,
-                             "recorded": recorded, "recorded_why": why, "unchanged": sorted(run.unchanged)}
-    warning = words.driftwarning(run.record["against"])
+    run.against = Against(earlier.path, earlier.folder, befores, recorded, why, sorted(run.unchanged))
+    warning = driftwarning(run.against)
     if warning:
         progress(f"compare: --against: {warning}")
     return befores
 
 
-def runplan(paths, files, stores, befores, earlier):
-    """(file, its programs) for each path: this run's stores, and the earlier
-    run's programs of the stores that it ran on a file of the same bytes."""
-    sha = {path: facts["sha256"] for path, facts in files}
-    return [(path, stores + [b for b in befores if (sha[path], b["adt"]) in (earlier or {})]) for path in paths]
+def runplan(run, files):
+    """(file, its programs) for each of files: this run's stores, and the
+    earlier run's programs of the stores that it ran on a file of the same
+    bytes."""
+    entries = run.inputs.earlier.entries if run.inputs.earlier else {}
+    return [(file, run.stores + [before for before in run.earlierprograms
+                                 if (file.sha256, before.earlierof) in entries]) for file in files]

@@ -5,7 +5,9 @@ elsewhere.
 
 import os
 
+from .errors import CommandLineError
 from .home import ROOT
+from .records import Store
 from .storelist import defaultprograms
 from .text import shown
 
@@ -23,54 +25,61 @@ def expandall(items, known):
     return expanded
 
 
-def chooseprograms(text, known, error, built=True):
-    """The stores to run, in order: for each its key (the name its rows go
-    by), its path, its family, whether its ADT label must be that key, and
-    the build's program name (None for NAME=PATH).  Programs are known by
-    name from the build's list of stores; with known None, before there is
-    one, only what needs no list is checked.  built: the build's programs
-    must be there already."""
-    if text is None:
+def chooseprograms(items, known, built=True):
+    """The stores to run, in order: items, those of --programs, or None for
+    the build's default stores.  Programs are known by name from the build's
+    list of stores; with known None, before there is one, only what needs no
+    list is checked.  built: the build's programs must be there already."""
+    if items is None:
         items = defaultprograms(known.values()) if known is not None else []
-    else:
-        items = [item.strip() for item in text.split(",")]
     if known is not None:
         items = expandall(items, known)
     stores = []
     for item in items:
         name, equals, path = item.partition("=")
         if not item:
-            error("--programs: an empty item in the list")
+            raise CommandLineError("--programs: an empty item in the list")
         if known is None and not equals:
             if item != "all" and items.count(item) > 1:
-                error(f"--programs: {item} is named twice")
+                raise CommandLineError(f"--programs: {item} is named twice")
             continue
-        if equals:
-            if not name:
-                error(f"--programs: {item}: the NAME before '=' is empty")
-            if any(c in name for c in "\n\r\t") or not path:
-                error(f"--programs: {item}: " + ("no PATH after '='" if not path else "a control character in NAME"))
-            store = {"key": shown(name), "path": os.path.abspath(path), "family": "other", "checkadt": False,
-                     "program": None}
-        else:
-            if name not in known:
-                error(f"--programs: unknown program {name!r}; the build made {', '.join(known)}; or all for every "
-                      "one of them, or NAME=PATH for another" + leftout(name))
-            label = known[name]["label"]
-            store = {"key": label or name.removeprefix("linebench-").upper(), "path": known[name]["path"],
-                     "family": known[name]["family"], "checkadt": bool(label), "program": name}
+        store = givenstore(item, name, path) if equals else builtstore(name, known)
         if equals or built:
-            if not os.path.exists(store["path"]):
-                error(f"--programs: {item}: no such program {store['path']}"
-                      + ("" if equals else " (not built there?)"))
-            if os.path.isdir(store["path"]):
-                error(f"--programs: {item}: {store['path']} is a folder")
-            if not os.access(store["path"], os.X_OK):
-                error(f"--programs: {item}: {store['path']} is not executable")
-        if any(s["key"] == store["key"] for s in stores):
-            error(f"--programs: {store['key']} is named twice")
+            checkprogram(item, store.path, given=bool(equals))
+        if any(other.key == store.key for other in stores):
+            raise CommandLineError(f"--programs: {store.key} is named twice")
         stores.append(store)
     return stores
+
+
+def givenstore(item, name, path):
+    """The store of NAME=PATH, shown as NAME."""
+    if not name:
+        raise CommandLineError(f"--programs: {item}: the NAME before '=' is empty")
+    if any(c in name for c in "\n\r\t") or not path:
+        raise CommandLineError(f"--programs: {item}: "
+                               + ("no PATH after '='" if not path else "a control character in NAME"))
+    return Store(shown(name), os.path.abspath(path), "other", checkadt=False)
+
+
+def builtstore(name, known):
+    """The store of a program of the build, its key its ADT label."""
+    if name not in known:
+        raise CommandLineError(f"--programs: unknown program {name!r}; the build made {', '.join(known)}; or all "
+                               "for every one of them, or NAME=PATH for another" + leftout(name))
+    listed = known[name]
+    return Store(listed.label or name.removeprefix("linebench-").upper(), listed.path, listed.family,
+                 checkadt=bool(listed.label), program=name)
+
+
+def checkprogram(item, path, given):
+    """A store's program must be there and executable."""
+    if not os.path.exists(path):
+        raise CommandLineError(f"--programs: {item}: no such program {path}" + ("" if given else " (not built there?)"))
+    if os.path.isdir(path):
+        raise CommandLineError(f"--programs: {item}: {path} is a folder")
+    if not os.access(path, os.X_OK):
+        raise CommandLineError(f"--programs: {item}: {path} is not executable")
 
 
 def leftout(name):

@@ -2,6 +2,7 @@
 takes when --programs does not name them.
 """
 
+import dataclasses
 import os
 
 from .errors import RunError
@@ -21,9 +22,19 @@ FAMILIES = ["tree", "chained hash", "open addressing", "trie", "other"]
 NOTBYDEFAULT = ["linebench-boostflat"]
 
 
+@dataclasses.dataclass(frozen=True)
+class ListedStore:
+    """A store program of the build's list: its name, path, ADT label (empty
+    where the build could not read it) and family."""
+
+    program: str
+    path: str
+    label: str
+    family: str
+
+
 def readstores(bindir):
-    """Every store program of the build in bindir, in the build's order: for
-    each its program name, path, label and family."""
+    """Every store program of the build in bindir, in the build's order."""
     path = os.path.join(bindir, STORELIST)
     try:
         with open(path, encoding="utf-8", errors="replace") as listing:
@@ -38,16 +49,15 @@ def readstores(bindir):
     for number, row in enumerate(rows[1:], 2):
         if len(row) != len(STORELISTHEADER) or not row[0] or not row[1] or row[3] not in FAMILIES:
             raise RunError(f"{path}, line {number}: not a program, path, label and family")
-        store = dict(zip(STORELISTHEADER, row))
-        store["path"] = os.path.join(bindir, store["path"])
-        stores.append(store)
+        program, path, label, family = row
+        stores.append(ListedStore(program, os.path.join(bindir, path), label, family))
     return stores
 
 
 def knownstores(bindir):
     """The build's store programs by name, from its list of stores."""
-    return {store["program"]: store for store in readstores(bindir)}
+    return {store.program: store for store in readstores(bindir)}
 
 
 def defaultprograms(known):
-    return [store["program"] for store in known if store["program"] not in NOTBYDEFAULT]
+    return [store.program for store in known if store.program not in NOTBYDEFAULT]

@@ -10,11 +10,13 @@ reports' rounded ones, the interval must clear the threshold by what the
 rounding may have moved the ratio.
 """
 
+import dataclasses
 import math
 import statistics
 
 from . import ranktests
-from .medians import FLOOR_US, TESTED, passus, shortfigures, summarise
+from .medians import FLOOR_US, shortfigures, summarise
+from .records import TESTED, AgainstFigure, AgainstRow, Fastest, Test, Untested, Verdict
 
 ALPHA = 0.05
 # Ratios of medians within 3% of 1 are level.  In the A/A runs of docs/compare.md, the
@@ -26,10 +28,23 @@ THRESHOLD = 0.03
 # by half of that: 0.0205 and 0.0204 print as 0.021 and 0.020, 5% apart.
 ROUNDING_US = 0.0005
 
-FASTER, SLOWER, LEVEL, OPEN = "faster", "slower", "level", "open"
-AUTO = "auto"  # --runs auto: rounds until every figure is decided
-# Why a figure carries no verdict.
-TOOFEW, TOOSHORT = "too few runs", "too short"
+
+@dataclasses.dataclass(frozen=True)
+class Rule:
+    """What a test is made at: its significance level, and the threshold, a
+    fraction, within which a ratio is level."""
+
+    alpha: float = ALPHA
+    threshold: float = THRESHOLD
+
+
+@dataclasses.dataclass(frozen=True)
+class Look:
+    """The look that last tested a figure: the alpha it spent on it and the
+    last round it saw."""
+
+    alpha: float
+    last: int
 
 
 def scipytrouble():
@@ -75,12 +90,12 @@ def classify(low, high, threshold, slack=0.0):
     edge = math.log1p(threshold)
     loglow, loghigh = math.log(low), math.log(high)
     if loghigh < -edge - slack:
-        return FASTER
+        return Verdict.FASTER
     if loglow > edge + slack:
-        return SLOWER
+        return Verdict.SLOWER
     if -edge + slack <= loglow and loghigh <= edge - slack:
-        return LEVEL
-    return OPEN
+        return Verdict.LEVEL
+    return Verdict.OPEN
 
 
 def tells(low, high, threshold):
@@ -90,175 +105,186 @@ def tells(low, high, threshold):
     return math.expm1(math.log1p(threshold) + (math.log(high) - math.log(low)) / 2)
 
 
-def decide(now, before, alpha=ALPHA, threshold=THRESHOLD, paired=False, rounded=None):
-    """The verdict on runs now against runs before, lower being faster: the
-    ratio that the test estimates (Hodges-Lehmann; of medians where there is
-    no test), its interval, the test's p, the verdict, and the
-    smallest difference the runs can tell (tells).  paired: now[i] and
-    before[i] ran in the same round.  rounded: (median now, median before)
-    where either side's times are the reports' rounded ones.  No verdict,
-    with the reason, when the runs are too few for the test to ever reach
-    alpha or a pass was too short for the clock."""
+def decide(now, before, rule=Rule(), paired=False, rounded=None):
+    """The test of runs now against runs before, lower being faster: the
+    ratio that it estimates (Hodges-Lehmann; of medians where there is no
+    test), its interval, p, the verdict, and the smallest difference the
+    runs can tell (tells).  paired: now[i] and before[i] ran in the same
+    round.  rounded: (median now, median before) where either side's times
+    are the reports' rounded ones.  No verdict, with the reason, when the
+    runs are too few for the test to ever reach alpha or a pass was too
+    short for the clock."""
     ratio = quotient(statistics.median(now), statistics.median(before))
     if 0 in now or 0 in before:  # a pass the clock did not see, however long the others
-        return untested(ratio, TOOSHORT)
+        return Test(ratio, why=Untested.TOOSHORT)
     if paired:
         differences = [math.log(a) - math.log(b) for a, b in zip(now, before)]
-        shift = ranktests.pairedshift(differences, alpha)
+        shift = ranktests.pairedshift(differences, rule.alpha)
         if shift is None:
-            return untested(ratio, TOOFEW)
+            return Test(ratio, why=Untested.TOOFEW)
         p = ranktests.signedrankp(differences)
         estimate, (low, high) = shift
         ratio, low, high = math.exp(estimate), math.exp(low), math.exp(high)
     else:
-        if not ranktests.canreach(len(now), len(before), alpha):
-            return untested(ratio, TOOFEW)
+        if not ranktests.canreach(len(now), len(before), rule.alpha):
+            return Test(ratio, why=Untested.TOOFEW)
         p = ranktests.ranktest(now, before)
-        low, high = ranktests.ratiointerval(now, before, alpha)
+        low, high = ranktests.ratiointerval(now, before, rule.alpha)
         ratio = math.exp(ranktests.pooledestimate([math.log(a) for a in now], [math.log(b) for b in before]))
     slack = roundingslack(*rounded) if rounded else 0.0
-    return {"ratio": ratio, "low": low, "high": high, "p": p, "verdict": classify(low, high, threshold, slack),
-            "why": None, "tells": tells(low, high, threshold), "paired": paired, "alpha": alpha, "runs": len(now)}
+    return Test(ratio, low, high, p, classify(low, high, rule.threshold, slack), None, tells(low, high, rule.threshold),
+                paired, rule.alpha, len(now))
 
 
-def untested(ratio, why):
-    return {"ratio": ratio, "low": None, "high": None, "p": None, "verdict": None, "why": why, "tells": None}
-
-
-def upto(result, key, last):
-    """The runs of figure key of a result by round, of the rounds up to last
-    (None: all); None where the result does not carry its rounds."""
-    if not result.get("rounds"):
+def upto(side, figure, last):
+    """The runs of a figure of one side (a summary, or an earlier run's
+    entry) by round, of the rounds up to last (None: all); None where the
+    side does not carry its rounds."""
+    if not side.rounds:
         return None
-    return {lap: run for lap, run in zip(result["rounds"], result[key + "_runs"]) if last is None or lap <= last}
+    return {lap: run for lap, run in zip(side.rounds, side.figures[figure].runs) if last is None or lap <= last}
 
 
-def pairedruns(now, before, key, last=None):
-    """The runs of figure key that results now and before set against each
+def pairedruns(now, before, figure, last=None):
+    """The runs of a figure that sides now and before set against each
     other, up to round last, and whether they pair: where both carry the
     rounds of their runs, the runs of the rounds that both ran, in order;
     else all of each."""
-    nowruns, beforeruns = upto(now, key, last), upto(before, key, last)
+    nowruns, beforeruns = upto(now, figure, last), upto(before, figure, last)
     if nowruns is not None and beforeruns is not None:
         common = sorted(set(nowruns) & set(beforeruns))
         return [nowruns[lap] for lap in common], [beforeruns[lap] for lap in common], True
-    return (list(nowruns.values()) if nowruns is not None else now[key + "_runs"]), before[key + "_runs"], False
+    return (list(nowruns.values()) if nowruns is not None else now.figures[figure].runs), \
+        before.figures[figure].runs, False
 
 
-def versus(now, before, key, alpha, threshold, last=None):
-    """decide() on figure key of results now and before, paired where they
-    can be, on the rounds up to last, and allowing for the reports' rounding
+def versus(now, before, figure, rule, last=None):
+    """decide() on a figure of sides now and before, paired where they can
+    be, on the rounds up to last, and allowing for the reports' rounding
     where either side's times are the reports' own."""
-    nowruns, beforeruns, paired = pairedruns(now, before, key, last)
+    nowruns, beforeruns, paired = pairedruns(now, before, figure, last)
+    median, beforemedian = now.figures[figure].median, before.figures[figure].median
     if not nowruns:
-        return untested(quotient(now[key], before[key]), TOOFEW)
-    rounded = None if now.get("full_times") and before.get("full_times") else (now[key], before[key])
-    return decide(nowruns, beforeruns, alpha, threshold, paired, rounded)
+        return Test(quotient(median, beforemedian), why=Untested.TOOFEW)
+    rounded = None if now.fulltimes and before.fulltimes else (median, beforemedian)
+    return decide(nowruns, beforeruns, rule, paired, rounded)
 
 
-def winners(rows, key, alpha, threshold, short, looks=None):
+def winners(rows, figure, rule, short, looks=None):
     """The fastest store of one file on one figure and each other store's
-    verdict against it, at the alpha and on the rounds of the look that
-    looks gives the store (the one that decided it), or at alpha on all.  marked: the keys to mark, with clear
-    true when the fastest beats every other store; why: the reason nothing is
-    tested.  Nothing is marked while a store is open and none is level.
+    test against it, at the alpha and on the rounds of the look that looks
+    gives the store (the one that decided it), or by rule on all.  Nothing
+    is marked while a store is open and none is level.
 
     The fastest is first the store of the lowest median; but a store that a
     look decided ran no more, and the medians of other rounds do not compare
     where the machine drifts.  So where a store's test finds it faster than
     the fastest, it becomes the fastest, that most faster first, until no
     store is faster or each has been tried."""
-    fastest = min(rows, key=lambda r: r[key])
+    fastest = min(rows, key=lambda row: row.median(figure))
     for _ in rows:
-        verdicts, why = versusfastest(rows, fastest, key, alpha, threshold, short, looks)
-        faster = [store for store, v in verdicts.items() if v["verdict"] == FASTER]
+        tests, why = versusfastest(rows, fastest, figure, rule, short, looks)
+        faster = [store for store, test in tests.items() if test.verdict == Verdict.FASTER]
         if not faster:
             break
-        fastest = next(r for r in rows if r["store"] == min(faster, key=lambda store: verdicts[store]["ratio"]))
+        fastest = next(row for row in rows if row.store == min(faster, key=lambda store: tests[store].ratio))
     if why or len(rows) == 1:
-        return {"fastest": fastest["store"], "marked": [], "clear": False, "versus": verdicts, "why": why}
-    level = [store for store, v in verdicts.items() if v["verdict"] == LEVEL]
-    clear = all(v["verdict"] == SLOWER for v in verdicts.values())
-    return {"fastest": fastest["store"], "marked": [fastest["store"]] + level if clear or level else [],
-            "clear": clear, "versus": verdicts, "why": None}
+        return Fastest(fastest.store, [], False, tests, why)
+    level = [store for store, test in tests.items() if test.verdict == Verdict.LEVEL]
+    clear = all(test.verdict == Verdict.SLOWER for test in tests.values())
+    return Fastest(fastest.store, [fastest.store] + level if clear or level else [], clear, tests, None)
 
 
-def versusfastest(rows, fastest, key, alpha, threshold, short, looks):
-    """Each other store's verdict against fastest, and why none is tested."""
-    verdicts = {}
-    why = TOOSHORT if short else None
+def versusfastest(rows, fastest, figure, rule, short, looks):
+    """Each other store's test against fastest, and why none is tested."""
+    tests = {}
+    why = Untested.TOOSHORT if short else None
     for row in rows:
         if row is fastest:
             continue
         if short:
-            verdicts[row["store"]] = untested(quotient(row[key], fastest[key]), TOOSHORT)
+            tests[row.store] = Test(quotient(row.median(figure), fastest.median(figure)), why=Untested.TOOSHORT)
             continue
-        lookalpha, last = (looks or {}).get(row["store"], (alpha, None))
-        verdicts[row["store"]] = versus(row, fastest, key, lookalpha, threshold, last)
-        why = why or verdicts[row["store"]]["why"]
-    return verdicts, why
+        look = (looks or {}).get(row.store)
+        tests[row.store] = versus(row, fastest, figure, lookedrule(rule, look), look.last if look else None)
+        why = why or tests[row.store].why
+    return tests, why
 
 
-def filewinners(results, alpha, threshold, looks=None):
-    """winners() for every file and tested figure, by (file, key); looks,
-    per (file, key), the alpha and last round of each store's look."""
-    short = shortfigures(results, TESTED)
+def lookedrule(rule, look):
+    """The rule at the alpha of a figure's look, where it had one."""
+    return dataclasses.replace(rule, alpha=look.alpha) if look else rule
+
+
+def filewinners(summaries, rule, looks=None):
+    """winners() for every file and tested figure, by (file, figure); looks,
+    per (file, figure), the look of each store."""
+    short = shortfigures(summaries, TESTED)
     decided = {}
-    for file in dict.fromkeys(r["file"] for r in results):
-        rows = [r for r in results if r["file"] == file]
-        for key in TESTED:
-            decided[(file, key)] = winners(rows, key, alpha, threshold, (file, key) in short,
-                                           (looks or {}).get((file, key)))
+    for file in dict.fromkeys(summary.file.name for summary in summaries):
+        rows = [summary for summary in summaries if summary.file.name == file]
+        for figure in TESTED:
+            decided[(file, figure)] = winners(rows, figure, rule, (file, figure) in short,
+                                              (looks or {}).get((file, figure)))
     return decided
+
+
+@dataclasses.dataclass(frozen=True)
+class Befores:
+    """The earlier run's programs as this run ran them: their summaries, per
+    (SHA-256 of the file, store key), and the stores whose program is the
+    earlier one, which ran once, as this run's own."""
+
+    measured: dict
+    unchanged: set
 
 
 def measuredbefore(files, befores, reports, laps):
     """The earlier run's programs as they ran in this run, per (SHA-256 of
-    the file, store key): their results, as stats.summarise gives them."""
+    the file, store key): their summaries."""
     ran = summarise(files, befores, reports, laps)
-    adt = {before["key"]: before["adt"] for before in befores}
-    return {(result["sha256"], adt[result["store"]]): result for result in ran}
+    of = {before.key: before.earlierof for before in befores}
+    return {(summary.file.sha256, of[summary.store]): summary for summary in ran}
 
 
-# Why a store's row against the earlier run carries no verdict: the program
-# that ran now is the one that ran then, byte for byte and library for library.
-UNCHANGED = "unchanged (same program)"
-
-
-def setagainst(results, earlier, alpha, threshold, measured=None, unchanged=(), looks=None):
+def setagainst(summaries, earlier, rule, befores, looks=None):
     """For each file and store of both runs whose contents match: per tested
     figure, the earlier median, the median and runs the verdict sets this
-    run's against, this run's median and the verdict.  measured holds, per
-    (SHA-256, store), the earlier run's program as it ran in this run,
-    interleaved with this run's own; where it did not run, the verdict takes
-    the runs the earlier run recorded, and a store in unchanged, whose
-    program is the earlier one, takes none.  looks: per (file, store, key),
-    the alpha and last round of the look that decided it.  Returns the rows and the files of the same
-    name whose contents differ."""
+    run's against, this run's median and the test.  Where the earlier
+    program did not run in this run, the test takes the runs the earlier run
+    recorded, and an unchanged program's takes none.  looks: per (file,
+    store, figure), the look that decided it.  Returns the rows and the
+    files of the same name whose contents differ."""
     rows = []
-    names = {entry["file"] for entry in earlier.values()}
+    names = {entry.file for entry in earlier.entries.values()}
     matched = set()
-    for result in results:
-        recorded = earlier.get((result["sha256"], result["store"]))
+    for summary in summaries:
+        recorded = earlier.entries.get((summary.file.sha256, summary.store))
         if recorded is None:
             continue
-        matched.add(result["file"])
-        ran = (measured or {}).get((result["sha256"], result["store"]))
+        matched.add(summary.file.name)
+        ran = befores.measured.get((summary.file.sha256, summary.store))
         before = ran or recorded
-        row = {"file": result["file"], "store": result["store"], "interleaved": ran is not None,
-               "unchanged": result["store"] in unchanged}
-        for key in TESTED:
-            short = min(before[key] * before["lines"], passus(result, key)) < FLOOR_US
-            ratio = quotient(result[key], before[key])
-            if row["unchanged"]:
-                verdict = untested(ratio, UNCHANGED)
-            elif short:
-                verdict = untested(ratio, TOOSHORT)
-            else:
-                lookalpha, last = (looks or {}).get((result["file"], result["store"], key), (alpha, None))
-                verdict = versus(result, before, key, lookalpha, threshold, last)
-            row[key] = dict(verdict, before=before[key], now=result[key], before_runs=before[key + "_runs"],
-                            recorded=recorded[key])
-        rows.append(row)
-    differing = sorted({r["file"] for r in results if r["file"] in names and r["file"] not in matched})
+        unchanged = summary.store in befores.unchanged
+        figures = {}
+        for figure in TESTED:
+            look = (looks or {}).get((summary.file.name, summary.store, figure))
+            figures[figure] = AgainstFigure(againsttest(summary, before, figure, unchanged, lookedrule(rule, look),
+                                                        look.last if look else None),
+                                            before.median(figure), summary.median(figure), before.figures[figure].runs,
+                                            recorded.figures[figure].median)
+        rows.append(AgainstRow(summary.file.name, summary.store, ran is not None, unchanged, figures))
+    differing = sorted({summary.file.name for summary in summaries
+                        if summary.file.name in names and summary.file.name not in matched})
     return rows, differing
+
+
+def againsttest(summary, before, figure, unchanged, rule, last):
+    """The test of one figure against the earlier run's: none for an
+    unchanged program or a pass below the floor."""
+    ratio = quotient(summary.median(figure), before.median(figure))
+    if unchanged:
+        return Test(ratio, why=Untested.UNCHANGED)
+    if min(before.median(figure) * before.lines, summary.passus(figure)) < FLOOR_US:
+        return Test(ratio, why=Untested.TOOSHORT)
+    return versus(summary, before, figure, rule, last)
