@@ -5,8 +5,9 @@ Around every timed run it reads each CPU's busy time (user, nice, system,
 irq and softirq; guest time is counted within user), its total and its
 steal time, and the CPU time of this process and of its runs, which the
 kernel counts for the waited-for children.  With the runs pinned, this
-process keeps off their CPU meanwhile, so its time is the other CPUs'.  A
-run begins as a copy of this process beside it, and moves to its CPU before
+process keeps off their CPU meanwhile, so its time is the other CPUs';
+where their CPU is the only one it may use, it waits there, and its time is
+that CPU's.  A run begins as a copy of this process beside it, and moves to its CPU before
 it starts the program; the kernel does not say how much of its time was
 spent before, so its time is taken as spent on its CPU as far as that CPU's
 busy time holds it, and the rest on the others: every tick of this run's own
@@ -115,6 +116,11 @@ class Watch:
         self.counted = set()  # the CPUs whose busy time is others'
         self.steal = False
 
+    @property
+    def shared(self):
+        """Whether this process waits on the runs' CPU, the only one it may use."""
+        return self.cpu is not None and not self.away
+
     def mark(self):
         if self.cpu is not None and self.away:
             os.sched_setaffinity(0, self.away)
@@ -167,4 +173,4 @@ class Watch:
         return BusyFigures(figures, sorted(self.counted), self.cpu if self.cpu not in self.counted else None,
                            round(whole.seconds, 1), BUSY, STEAL,
                            max(figures.otherpct or 0, figures.pinnedpct or 0) > BUSY or (figures.stealpct or 0) > STEAL,
-                           [(lap, self.shares(sums)) for lap, sums in sorted(self.rounds.items())])
+                           [(lap, self.shares(sums)) for lap, sums in sorted(self.rounds.items())], self.shared)

@@ -335,8 +335,9 @@ class BusyShares:
 class BusyFigures:
     """How busy others kept the machine over all the timed runs and each
     round: the shares, the CPUs counted as others', the runs' CPU where it
-    was counted apart, the seconds timed, the thresholds that warn, and
-    whether they were passed."""
+    was counted apart, the seconds timed, the thresholds that warn, whether
+    they were passed, and whether linebench-compare waited on the runs' CPU,
+    the only one it could use."""
 
     shares: BusyShares
     cpus: list
@@ -346,6 +347,7 @@ class BusyFigures:
     stealthreshold: float
     busy: bool
     rounds: list  # (round, BusyShares)
+    shared: bool
 
 
 @dataclasses.dataclass(frozen=True)

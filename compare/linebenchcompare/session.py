@@ -153,6 +153,9 @@ def execute(run):
     # earlier run's in OUT/programs.
     run.stores = keptprograms.keep(settings.out, run.stores)
     run.save()
+    if run.watch.shared:
+        progress(f"compare: CPU {settings.cpu} is the only CPU this run may use: linebench-compare waits on it "
+                 "while the runs are timed")
     with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
         measure(run, bindir, scratch)
     shaped = runshape(bindir, run.files)

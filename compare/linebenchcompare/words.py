@@ -64,6 +64,16 @@ def busynote(busy):
             "runs do not.")
 
 
+def sharednote(busy):
+    """Where the runs' CPU was the only one this process could use: it waited
+    there, where elsewhere it keeps off it."""
+    if not busy or not busy.shared:
+        return None
+    return (f"One CPU: CPU {busy.pinned}, the runs' own, was the only one this run could use, so linebench-compare "
+            "waited on it while they were timed, where with another CPU it keeps off theirs; their times may be a "
+            "little slower for it.")
+
+
 def driftwarning(against):
     """What --against says when some of the earlier run's programs could not
     run here, so that their verdicts set this run's runs against that run's
@@ -84,10 +94,10 @@ def driftwarning(against):
 
 def notes(report):
     """The sentences said once: an incomplete run, too few runs, figures
-    left open, passes too short, a noisy or busy machine, files left out of
-    --against."""
+    left open, passes too short, a noisy, busy or shared machine, files left
+    out of --against."""
     said = [incompletenote(report), toofewnote(report), opennote(report), shortnote(report),
-            noisynote(report.summaries), busynote(report.busy), differingnote(report)]
+            noisynote(report.summaries), busynote(report.busy), sharednote(report.busy), differingnote(report)]
     return [sentence for sentence in said if sentence]
 
 

@@ -47,6 +47,7 @@ class shares(unittest.TestCase):
                 figures = watch.summary()
                 self.assertEqual((figures.shares.otherpct, figures.shares.pinnedpct), (other, pinned))
                 self.assertEqual((figures.shares.stealpct, figures.seconds, figures.busy), (0.0, 2.0, True))
+                self.assertEqual(figures.shared, allowed == {0})
                 self.assertEqual(figures.pinned, cpu)
 
     def test_stealisashareofeverycpustime(self):

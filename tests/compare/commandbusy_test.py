@@ -6,10 +6,11 @@ Usage: commandbusy_test.py [BUILD], the folder that holds the programs (build/re
 """
 
 import os
+import subprocess
 import sys
 import unittest
 
-from stubs import Folder, compare, readjson, statfile, stub, write
+from stubs import BUILD, COMPARE, Folder, compare, readjson, statfile, stub, write
 
 
 class busy(Folder):
@@ -59,6 +60,28 @@ class busy(Folder):
                 self.assertEqual((found["other_busy_pct"], found["pinned_busy_pct"], found["busy"]), figures)
                 self.assertEqual("Busy machine" in done.stdout, said is not None)
                 self.assertIn(said or "", done.stdout)
+
+    def test_aruninwhichtherunscpuistheonlyonesaysso(self):
+        """Kept to the runs' CPU, the comparison cannot keep off it while they
+        are timed, and says so once in the progress, results.md and the
+        terminal's notes."""
+        cpu = max(os.sched_getaffinity(0))
+        done = subprocess.run([COMPARE, "--build-dir", BUILD, "--programs", f"X={stub(self.dir, 'x', 0.3, 0.2)}",
+                               "--runs", "1", "--out", self.dir, self.text], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True, preexec_fn=lambda: os.sched_setaffinity(0, {cpu}))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(f"compare: CPU {cpu} is the only CPU this run may use: linebench-compare waits on it while "
+                      "the runs are timed\n", done.stderr)
+        note = (f"One CPU: CPU {cpu}, the runs' own, was the only one this run could use, so linebench-compare "
+                "waited on it while they were timed, where with another CPU it keeps off theirs; their times may "
+                "be a little slower for it.")
+        with open(os.path.join(self.dir, "results.md")) as md:
+            self.assertIn(f"\n> {note}\n", md.read())
+        self.assertIn(f"\n{note}\n", done.stdout)
+        if len(os.sched_getaffinity(0)) > 1:
+            done = compare("--programs", f"X={stub(self.dir, 'x', 0.3, 0.2)}", "--runs", "1", "--out", self.dir,
+                           self.text)
+            self.assertNotIn("One CPU", done.stdout + done.stderr)
 
 
 if __name__ == "__main__":
