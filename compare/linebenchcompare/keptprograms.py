@@ -17,6 +17,7 @@ import os
 import re
 import shutil
 import subprocess
+from typing import Optional
 
 from .digests import filesha
 from .errors import RunError
@@ -184,11 +185,20 @@ def programtrouble(folder, store):
     return None
 
 
+@dataclasses.dataclass(frozen=True)
+class EarlierPrograms:
+    """An earlier run's kept programs that can run here, as stores named
+    "KEY (before)" that run as KEY; why none can, or None; and per store key
+    why its program cannot."""
+
+    stores: list
+    why: Optional[str]
+    trouble: dict
+
+
 def earlierprograms(folder, machine, keys, recordpath=None):
-    """DIR's kept programs of the store keys given that can run here, as its
-    results.json (or the record at recordpath) records them, as stores named
-    "KEY (before)" that run as KEY: (stores, why none can run, or None,
-    {key: why its program cannot})."""
+    """DIR's kept programs of the store keys given, as its results.json (or
+    the record at recordpath) records them."""
     record, why = earlierrecord(recordpath or os.path.join(folder, "results.json"))
     if record is not None:
         why = machinetrouble(record, machine)
@@ -200,7 +210,7 @@ def earlierprograms(folder, machine, keys, recordpath=None):
         if not any("saved" in store for store in recorded.values()):
             why = "its results.json records no kept programs (an older linebench-compare made that run)"
     if why is not None:
-        return [], why, {}
+        return EarlierPrograms([], why, {})
     stores, trouble = [], {}
     for key in keys:
         store = recorded.get(key)
@@ -212,7 +222,7 @@ def earlierprograms(folder, machine, keys, recordpath=None):
                             bool(store.get("checkadt")), earlierof=key, sha256=store["sha256"],
                             libraries=[Library(entry.get("name"), entry.get("path"), entry.get("sha256"))
                                        for entry in store["libraries"] if isinstance(entry, dict)]))
-    return stores, None, trouble
+    return EarlierPrograms(stores, None, trouble)
 
 
 def sameprogram(store, before):

@@ -3,6 +3,7 @@ generated ladder, each with the facts that the results carry about it, and
 under --large the ladder grown a rung at a time past four times the cache.
 """
 
+import dataclasses
 import os
 import shutil
 import statistics
@@ -16,7 +17,7 @@ from .ladder import YOURFILES, corpus, corpusplan, nextrung
 from .machinefacts import cachename
 from .markdown import mdescape
 from .progress import progress, ticker
-from .records import Figure, LargeTarget, MeasuredFile
+from .records import Figure, LargeTarget, MeasuredFile, Stamp
 from .text import shown
 
 
@@ -86,13 +87,23 @@ def measured(path, shape, source):
     return MeasuredFile(shown(os.path.basename(path)), path, shape, size, sha, source or mdescape(shown(path)), taken)
 
 
+@dataclasses.dataclass(frozen=True)
+class Held:
+    """What a rung of the ladder held: its lines and distinct lines, and the
+    bytes of its hungriest store."""
+
+    lines: int
+    distinct: int
+    memory: float
+
+
 def largestmemory(reports, path):
-    """(lines, distinct lines, bytes that the hungriest store held) on the
-    file at path: its median bytes per distinct line times the distinct lines."""
+    """What the file at path held: the hungriest store's median bytes per
+    distinct line times the distinct lines."""
     stored = [runs for (where, _), runs in reports.items() if where == path]
     first = stored[0][0]
-    return first.lines, first.distinct, max(
-        statistics.median(r.figures[Figure.MEMORY] for r in runs) * runs[0].distinct for runs in stored)
+    return Held(first.lines, first.distinct, max(
+        statistics.median(r.figures[Figure.MEMORY] for r in runs) * runs[0].distinct for runs in stored))
 
 
 def growladders(run, bindir, measurefiles):
@@ -107,8 +118,9 @@ def growladders(run, bindir, measurefiles):
     for shape in dict.fromkeys(file.shape for file in run.files):
         while True:
             file = max((file for file in run.files if file.shape == shape),
-                       key=lambda file: largestmemory(run.reports, file.path)[1])
-            lines, distinct, memory = largestmemory(run.reports, file.path)
+                       key=lambda file: largestmemory(run.reports, file.path).distinct)
+            held = largestmemory(run.reports, file.path)
+            lines, distinct, memory = held.lines, held.distinct, held.memory
             if memory >= target:
                 progress(f"compare: --large: {shape} done: {memory / 2**20:.0f} MiB on {lines} lines, past "
                          f"4 x {name} of {cache.size / 2**20:g} MiB")
@@ -131,5 +143,6 @@ def growladders(run, bindir, measurefiles):
 
 
 def stamp(path):
+    """What tells a file changed: its size, modification time and identity."""
     status = os.stat(path)
-    return status.st_size, status.st_mtime_ns, status.st_ino, status.st_dev
+    return Stamp(status.st_size, status.st_mtime_ns, status.st_ino, status.st_dev)

@@ -2,6 +2,7 @@
 too short for the programs' clock.
 """
 
+import dataclasses
 import math
 import statistics
 
@@ -43,12 +44,22 @@ def linesneeded(summaries, file):
     return int(math.ceil(lines / scale) * scale)
 
 
+@dataclasses.dataclass(frozen=True, order=True)
+class Spread:
+    """A time figure's spread as a percentage of its median, with its store,
+    figure and file: ordered by the spread first."""
+
+    pct: float
+    store: str
+    word: str
+    file: str
+
+
 def noisyspreads(summaries):
     """The time figures above the floor whose spread is over NOISY percent of
-    their median, largest first, as (spread %, store, figure, file), and how
-    many figures are above the floor."""
+    their median, largest first, and how many figures are above the floor."""
     counted = [(summary, figure) for summary in summaries for figure in TIMES if summary.passus(figure) >= FLOOR_US]
-    noisy = sorted(((summary.figures[figure].spreadpct, summary.store, figure.word, summary.file.name)
+    noisy = sorted((Spread(summary.figures[figure].spreadpct, summary.store, figure.word, summary.file.name)
                     for summary, figure in counted if summary.figures[figure].spreadpct > NOISY), reverse=True)
     return noisy, len(counted)
 

@@ -157,6 +157,17 @@ class Inputs:
 
 
 @dataclasses.dataclass(frozen=True)
+class Stamp:
+    """What tells that a file changed: its size, modification time and
+    identity."""
+
+    size: int
+    mtime: int
+    inode: int
+    device: int
+
+
+@dataclasses.dataclass(frozen=True)
 class MeasuredFile:
     """A file that a run measures: its name as shown, path, shape, size and
     SHA-256, where it came from (as results.md lists it), its size and
@@ -169,7 +180,7 @@ class MeasuredFile:
     size: int
     sha256: str
     source: str
-    stamp: tuple
+    stamp: Stamp
     shapefigures: Optional[dict] = None
 
 

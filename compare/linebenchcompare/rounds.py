@@ -91,7 +91,8 @@ def measure(runner, schedule, evaluate, finished):
                 break
             for index, (file, store) in enumerate(queue):
                 elapsed = time.monotonic() - started
-                left = timeleft(runner, queue[index:], active, lap, looks[-1], limit, elapsed)
+                left = (f", at most {clock(max(limit - elapsed, 0))} left" if limit is not None else
+                        timeleft(runner, queue[index:], active, lap, looks[-1]))
                 progress(f"compare: round {lap + 1}{'' if limit is not None else f'/{looks[-1]}'}{status or ''}, "
                          f"{clock(elapsed)}{left}: {store.key} {os.path.basename(file.path)}", transient=True)
                 runner.run(lap, file, store)
@@ -113,12 +114,9 @@ def measure(runner, schedule, evaluate, finished):
     return lap
 
 
-def timeleft(runner, rest, active, lap, rounds, limit, elapsed):
-    """The progress line's word on the time left: with a limit, at most what
-    is left of it; else the rest of this round and the rounds after it, once
-    each run has been timed."""
-    if limit is not None:
-        return f", at most {clock(max(limit - elapsed, 0))} left"
+def timeleft(runner, rest, active, lap, rounds):
+    """The progress line's word on the time left without a limit: the rest of
+    this round and the rounds after it, once each run has been timed."""
     now, later = runner.estimate(rest), runner.estimate(runqueue(active, lap))
     if now is None or later is None:
         return ""

@@ -230,12 +230,13 @@ def planagainst(run):
     if earlier is None:
         return []
     keys = [store.key for store in run.stores if any(key == store.key for _, key in earlier.entries)]
-    befores, why, trouble = keptprograms.earlierprograms(earlier.folder, run.machine, keys, earlier.recordpath)
+    kept = keptprograms.earlierprograms(earlier.folder, run.machine, keys, earlier.recordpath)
+    befores, why = kept.stores, kept.why
     clash = [before.key for before in befores if any(before.key == store.key for store in run.stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
                        f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
-    recorded = {key: why for key in keys} if why else trouble
+    recorded = {key: why for key in keys} if why else kept.trouble
     now = {store.key: store for store in run.stores}
     run.unchanged = {before.earlierof for before in befores if keptprograms.sameprogram(now[before.earlierof], before)}
     befores = [before for before in befores if before.earlierof not in run.unchanged]

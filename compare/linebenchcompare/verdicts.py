@@ -145,29 +145,38 @@ def upto(side, figure, last):
     return {lap: run for lap, run in zip(side.rounds, side.figures[figure].runs) if last is None or lap <= last}
 
 
+@dataclasses.dataclass(frozen=True)
+class Pairing:
+    """The runs of a figure that two sides set against each other, and
+    whether they pair round by round."""
+
+    now: list
+    before: list
+    paired: bool
+
+
 def pairedruns(now, before, figure, last=None):
     """The runs of a figure that sides now and before set against each
-    other, up to round last, and whether they pair: where both carry the
-    rounds of their runs, the runs of the rounds that both ran, in order;
-    else all of each."""
+    other, up to round last: where both carry the rounds of their runs, the
+    runs of the rounds that both ran, in order, paired; else all of each."""
     nowruns, beforeruns = upto(now, figure, last), upto(before, figure, last)
     if nowruns is not None and beforeruns is not None:
         common = sorted(set(nowruns) & set(beforeruns))
-        return [nowruns[lap] for lap in common], [beforeruns[lap] for lap in common], True
-    return (list(nowruns.values()) if nowruns is not None else now.figures[figure].runs), \
-        before.figures[figure].runs, False
+        return Pairing([nowruns[lap] for lap in common], [beforeruns[lap] for lap in common], True)
+    return Pairing(list(nowruns.values()) if nowruns is not None else now.figures[figure].runs,
+                   before.figures[figure].runs, False)
 
 
 def versus(now, before, figure, rule, last=None):
     """decide() on a figure of sides now and before, paired where they can
     be, on the rounds up to last, and allowing for the reports' rounding
     where either side's times are the reports' own."""
-    nowruns, beforeruns, paired = pairedruns(now, before, figure, last)
-    median, beforemedian = now.figures[figure].median, before.figures[figure].median
-    if not nowruns:
+    pairing = pairedruns(now, before, figure, last)
+    median, beforemedian = now.median(figure), before.median(figure)
+    if not pairing.now:
         return Test(quotient(median, beforemedian), why=Untested.TOOFEW)
     rounded = None if now.fulltimes and before.fulltimes else (median, beforemedian)
-    return decide(nowruns, beforeruns, rule, paired, rounded)
+    return decide(pairing.now, pairing.before, rule, pairing.paired, rounded)
 
 
 def winners(rows, figure, rule, short, looks=None):
@@ -182,8 +191,12 @@ def winners(rows, figure, rule, short, looks=None):
     the fastest, it becomes the fastest, that most faster first, until no
     store is faster or each has been tried."""
     fastest = min(rows, key=lambda row: row.median(figure))
+    if short:
+        tests = {row.store: Test(quotient(row.median(figure), fastest.median(figure)), why=Untested.TOOSHORT)
+                 for row in rows if row is not fastest}
+        return Fastest(fastest.store, [], False, tests, Untested.TOOSHORT)
     for _ in rows:
-        tests, why = versusfastest(rows, fastest, figure, rule, short, looks)
+        tests, why = versusfastest(rows, fastest, figure, rule, looks)
         faster = [store for store, test in tests.items() if test.verdict == Verdict.FASTER]
         if not faster:
             break
@@ -195,15 +208,12 @@ def winners(rows, figure, rule, short, looks=None):
     return Fastest(fastest.store, [fastest.store] + level if clear or level else [], clear, tests, None)
 
 
-def versusfastest(rows, fastest, figure, rule, short, looks):
+def versusfastest(rows, fastest, figure, rule, looks):
     """Each other store's test against fastest, and why none is tested."""
     tests = {}
-    why = Untested.TOOSHORT if short else None
+    why = None
     for row in rows:
         if row is fastest:
-            continue
-        if short:
-            tests[row.store] = Test(quotient(row.median(figure), fastest.median(figure)), why=Untested.TOOSHORT)
             continue
         look = (looks or {}).get(row.store)
         tests[row.store] = versus(row, fastest, figure, lookedrule(rule, look), look.last if look else None)
@@ -268,23 +278,22 @@ def setagainst(summaries, earlier, rule, befores, looks=None):
         unchanged = summary.store in befores.unchanged
         figures = {}
         for figure in TESTED:
-            look = (looks or {}).get((summary.file.name, summary.store, figure))
-            figures[figure] = AgainstFigure(againsttest(summary, before, figure, unchanged, lookedrule(rule, look),
-                                                        look.last if look else None),
-                                            before.median(figure), summary.median(figure), before.figures[figure].runs,
-                                            recorded.figures[figure].median)
+            if unchanged:
+                test = Test(quotient(summary.median(figure), before.median(figure)), why=Untested.UNCHANGED)
+            else:
+                test = againsttest(summary, before, figure, rule, (looks or {}).get((summary.file.name, summary.store,
+                                                                                     figure)))
+            figures[figure] = AgainstFigure(test, before.median(figure), summary.median(figure),
+                                            before.figures[figure].runs, recorded.figures[figure].median)
         rows.append(AgainstRow(summary.file.name, summary.store, ran is not None, unchanged, figures))
     differing = sorted({summary.file.name for summary in summaries
                         if summary.file.name in names and summary.file.name not in matched})
     return rows, differing
 
 
-def againsttest(summary, before, figure, unchanged, rule, last):
-    """The test of one figure against the earlier run's: none for an
-    unchanged program or a pass below the floor."""
-    ratio = quotient(summary.median(figure), before.median(figure))
-    if unchanged:
-        return Test(ratio, why=Untested.UNCHANGED)
+def againsttest(summary, before, figure, rule, look):
+    """The test of one figure against the earlier run's, at its look: none
+    for a pass below the floor."""
     if min(before.median(figure) * before.lines, summary.passus(figure)) < FLOOR_US:
-        return Test(ratio, why=Untested.TOOSHORT)
-    return versus(summary, before, figure, rule, last)
+        return Test(quotient(summary.median(figure), before.median(figure)), why=Untested.TOOSHORT)
+    return versus(summary, before, figure, lookedrule(rule, look), look.last if look else None)

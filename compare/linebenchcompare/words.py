@@ -159,10 +159,10 @@ def noisynote(summaries):
     noisy, counted = noisyspreads(summaries)
     if not noisy:
         return None
-    share, store, word, file = noisy[0]
+    largest = noisy[0]
     return (f"Noisy machine: {len(noisy)} of the {counted} time figures above the floor spread over {NOISY:.0f}% of "
-            f"their median (the largest: {share:.0f}%, {store} {word} on {file}). Close figures may be level; rerun "
-            "on a quiet machine before acting on them.")
+            f"their median (the largest: {largest.pct:.0f}%, {largest.store} {largest.word} on {largest.file}). "
+            "Close figures may be level; rerun on a quiet machine before acting on them.")
 
 
 def differingnote(report):

@@ -194,12 +194,12 @@ class interleaved(unittest.TestCase):
         machine = Machine(**readjson(self.before)["machine"])
 
         def why():
-            stores, whole, each = earlierprograms(self.before, machine, ["X"])
-            self.assertEqual(stores, [])
-            return whole or each["X"]
+            kept = earlierprograms(self.before, machine, ["X"])
+            self.assertEqual(kept.stores, [])
+            return kept.why or kept.trouble["X"]
 
-        self.assertEqual(earlierprograms(self.before, machine, ["X"])[0][0].path, self.kept)
-        self.assertEqual(earlierprograms(self.before, dataclasses.replace(machine, kernel="2.6.11"), ["X"])[1],
+        self.assertEqual(earlierprograms(self.before, machine, ["X"]).stores[0].path, self.kept)
+        self.assertEqual(earlierprograms(self.before, dataclasses.replace(machine, kernel="2.6.11"), ["X"]).why,
                          f"that run was on another kernel (Linux {machine.kernel}; here 2.6.11)")
         os.chmod(self.kept, 0o755)
         write(self.kept, "#!/bin/sh\nexit 1\n")
