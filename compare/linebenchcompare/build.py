@@ -12,8 +12,9 @@ import subprocess
 import threading
 import time
 
-from .output import ticker
-from .run import ROOT, RunError
+from .errors import RunError
+from .home import ROOT
+from .progress import ticker
 
 BINDIR = os.path.join(ROOT, "build", "release") if ROOT else None
 # The whole output of the last step, kept for the lines a message leaves out.

@@ -5,8 +5,9 @@ Around every timed run it reads each CPU's busy time (user, nice, system,
 irq and softirq; guest time is counted within user), its total and its
 steal time, and the CPU time of this process and of its runs, which the
 kernel counts for the waited-for children.  With the runs pinned, this
-process keeps off their CPU meanwhile, so its time is the other CPUs'.  A
-run begins as a copy of this process beside it, and moves to its CPU before
+process keeps off their CPU meanwhile, so its time is the other CPUs';
+where their CPU is the only one it may use, it waits there, and its time is
+that CPU's.  A run begins as a copy of this process beside it, and moves to its CPU before
 it starts the program; the kernel does not say how much of its time was
 spent before, so its time is taken as spent on its CPU as far as that CPU's
 busy time holds it, and the rest on the others: every tick of this run's own
@@ -18,8 +19,12 @@ hypervisor gave the CPUs to other guests, is a share of every CPU's time,
 where the kernel counts it.
 """
 
+import dataclasses
 import os
 import time
+from typing import Optional
+
+from .records import BusyFigures, BusyShares
 
 # The counters, or a file that stands in for them in the tests.
 STAT = os.environ.get("COMPARE_PROC_STAT", "/proc/stat")
@@ -34,12 +39,12 @@ BUSY = 10.0
 STEAL = 2.0
 
 
-def readstat(path=None):
+def readstat(path):
     """Per CPU number: (busy, total, steal or None) in ticks; None where the
     counters cannot be read."""
     counters = {}
     try:
-        with open(path or STAT) as source:
+        with open(path) as source:
             for line in source:
                 name, *fields = line.split()
                 if not name.startswith("cpu") or name == "cpu" or len(fields) < 4:
@@ -54,79 +59,118 @@ def readstat(path=None):
     return counters or None
 
 
-def owntime():
-    """CPU seconds of this process and of its waited-for children."""
+@dataclasses.dataclass(frozen=True)
+class Reading:
+    """The counters at one moment: each CPU's, the CPU seconds of this
+    process and of its waited-for children, and the monotonic clock."""
+
+    counters: Optional[dict]
+    own: float
+    children: float
+    at: float
+
+
+def read(stat):
     times = os.times()
-    return times.user + times.system, times.children_user + times.children_system
+    return Reading(readstat(stat), times.user + times.system, times.children_user + times.children_system,
+                   time.monotonic())
+
+
+@dataclasses.dataclass
+class Sums:
+    """The ticks of the timed runs, summed over a round or over all: the busy
+    and whole time of the CPUs counted as others' (every CPU where the runs
+    are not pinned), the steal, every CPU's whole time, the seconds timed,
+    the busy and whole time of the runs' CPU, and the runs' own time.  This
+    process's time is off the busy time of the CPU it waited on."""
+
+    otherbusy: float = 0.0
+    othertotal: float = 0.0
+    steal: float = 0.0
+    total: float = 0.0
+    seconds: float = 0.0
+    pinnedbusy: float = 0.0
+    pinnedtotal: float = 0.0
+    runs: float = 0.0
+
+    def add(self, other):
+        for field in dataclasses.fields(self):
+            setattr(self, field.name, getattr(self, field.name) + getattr(other, field.name))
+
+
+def share(busy, total):
+    return round(100 * min(max(busy, 0) / total, 1), 1) if total > 0 else None
 
 
 class Watch:
     """The counters summed over the timed runs, per round."""
 
-    def __init__(self, cpu):
+    def __init__(self, cpu, stat=STAT, allowed=None):
         self.cpu = cpu
-        self.allowed = os.sched_getaffinity(0)
+        self.stat = stat
+        self.allowed = os.sched_getaffinity(0) if allowed is None else allowed
         # Where this process waits while a run is timed: off the runs' CPU.
         # Kept on it, it made the hash store's lookups a tenth slower.
         self.away = self.allowed - {cpu}
-        # round -> [others' busy, others' total, steal, every CPU's total,
-        # seconds, the runs' CPU's busy, its total, the runs' time]
-        self.rounds = {}
+        self.rounds = {}  # round (from 1) -> Sums
         self.counted = set()  # the CPUs whose busy time is others'
         self.steal = False
+
+    @property
+    def shared(self):
+        """Whether this process waits on the runs' CPU, the only one it may use."""
+        return self.cpu is not None and not self.away
 
     def mark(self):
         if self.cpu is not None and self.away:
             os.sched_setaffinity(0, self.away)
-        return readstat(), owntime(), time.monotonic()
+        return read(self.stat)
 
     def add(self, lap, mark):
         """Counts the time since mark, taken just before the run of round lap."""
-        before, (ownbefore, childbefore), started = mark
-        after = readstat()
-        ownafter, childafter = owntime()
-        os.sched_setaffinity(0, self.allowed)
-        if before is None or after is None or set(before) != set(after):
+        after = read(self.stat)
+        if self.cpu is not None and self.away:
+            os.sched_setaffinity(0, self.allowed)
+        self.count(lap, mark, after)
+
+    def count(self, lap, before, after):
+        """Counts the time between two readings, around the run of round lap."""
+        if before.counters is None or after.counters is None or set(before.counters) != set(after.counters):
             return  # no counters, or a CPU came or went: the run goes uncounted
-        delta = {cpu: [a - b if a is not None and b is not None else None for a, b in zip(after[cpu], before[cpu])]
-                 for cpu in after}
+        delta = {cpu: [a - b if a is not None and b is not None else None
+                       for a, b in zip(after.counters[cpu], before.counters[cpu])] for cpu in after.counters}
         pinned = self.cpu in delta
         others = [cpu for cpu in delta if cpu != self.cpu] if pinned else list(delta)
         self.counted.update(others)
-        own = (ownafter - ownbefore) * TICK
+        own = (after.own - before.own) * TICK
         there = own if pinned and not self.away else 0  # this process's time on the runs' CPU
         steals = [delta[cpu][2] for cpu in delta]
         steal = None if None in steals else sum(steals)
-        sums = self.rounds.setdefault(lap + 1, [0.0] * 8)
-        for index, value in enumerate((sum(delta[cpu][0] for cpu in others) - (own - there),
-                                       sum(delta[cpu][1] for cpu in others) - (0 if pinned else own),
-                                       steal or 0, sum(d[1] for d in delta.values()), time.monotonic() - started,
-                                       delta[self.cpu][0] - there if pinned else 0, delta[self.cpu][1] if pinned else 0,
-                                       (childafter - childbefore) * TICK)):
-            sums[index] += value
+        self.rounds.setdefault(lap + 1, Sums()).add(Sums(
+            otherbusy=sum(delta[cpu][0] for cpu in others) - (own - there),
+            othertotal=sum(delta[cpu][1] for cpu in others) - (0 if pinned else own),
+            steal=steal or 0, total=sum(d[1] for d in delta.values()), seconds=after.at - before.at,
+            pinnedbusy=delta[self.cpu][0] - there if pinned else 0, pinnedtotal=delta[self.cpu][1] if pinned else 0,
+            runs=(after.children - before.children) * TICK))
         self.steal = steal is not None
+
+    def shares(self, sums):
+        there = min(sums.runs, max(sums.pinnedbusy, 0))  # the runs' time on their CPU; none when not pinned
+        elsewhere = sums.runs - there
+        return BusyShares(share(sums.otherbusy - elsewhere, sums.othertotal - (0 if sums.pinnedtotal else elsewhere)),
+                          share(sums.pinnedbusy - there, sums.pinnedtotal),
+                          round(100 * sums.steal / sums.total, 1) if self.steal and sums.total > 0 else None)
 
     def summary(self):
         """The figures that results.json keeps, or None before any run was
         counted."""
         if not self.rounds:
             return None
-
-        def share(busy, total):
-            return round(100 * min(max(busy, 0) / total, 1), 1) if total > 0 else None
-
-        def shares(sums):
-            busy, total, steal, everything, _, pinnedbusy, pinnedtotal, runs = sums
-            there = min(runs, max(pinnedbusy, 0))  # the runs' time on their CPU; none when not pinned
-            elsewhere = runs - there
-            return {"other_busy_pct": share(busy - elsewhere, total - (0 if pinnedtotal else elsewhere)),
-                    "pinned_busy_pct": share(pinnedbusy - there, pinnedtotal),
-                    "steal_pct": round(100 * steal / everything, 1) if self.steal and everything > 0 else None}
-
-        whole = [sum(sums[index] for sums in self.rounds.values()) for index in range(8)]
-        figures = shares(whole)
-        return dict(figures, cpus=sorted(self.counted), pinned=self.cpu if self.cpu not in self.counted else None,
-                    seconds=round(whole[4], 1), busy_threshold_pct=BUSY, steal_threshold_pct=STEAL,
-                    busy=max(figures["other_busy_pct"] or 0, figures["pinned_busy_pct"] or 0) > BUSY
-                    or (figures["steal_pct"] or 0) > STEAL,
-                    rounds=[dict(shares(sums), round=lap) for lap, sums in sorted(self.rounds.items())])
+        whole = Sums()
+        for sums in self.rounds.values():
+            whole.add(sums)
+        figures = self.shares(whole)
+        return BusyFigures(figures, sorted(self.counted), self.cpu if self.cpu not in self.counted else None,
+                           round(whole.seconds, 1), BUSY, STEAL,
+                           max(figures.otherpct or 0, figures.pinnedpct or 0) > BUSY or (figures.stealpct or 0) > STEAL,
+                           [(lap, self.shares(sums)) for lap, sums in sorted(self.rounds.items())], self.shared)

@@ -14,24 +14,25 @@ three labelled ticks, no label leaves its panel or lies under what is drawn,
 and no band of the picture stays empty.
 """
 
+import dataclasses
 import math
 import os
 import shutil
 import subprocess
+from typing import Optional
 
-from . import stats
+from .ladder import YOURFILES
+from .records import Figure, Untested
 from .plotlayout import (CHARWIDTH, GRAPHHEIGHT, GRAPHWIDTH, LEFT, LINEHEIGHT, PANELTITLE, PANELWIDTH, RIGHT,
                          TITLEBAND, WIDTH, countlabel, keycolumns, logaxis, ticklabels, xaxis)
 from .plotstyle import drawingorder, faint, pointtype, quote, styles
-
-YOURFILES = "your files"
 
 # The columns of panels: the figure and its words.  The memory panels stop
 # at MEMORYTOP, so that the stores' figures stay apart: HASH's fixed table
 # alone puts it far above that on a few thousand distinct lines.  A figure
 # above it is drawn at the edge and written there.
-PANELS = [("store_us", "store µs per line"), ("lookup_us", "lookup µs per line"),
-          ("bytes_per_line", "bytes per distinct line")]
+PANELS = [(Figure.STORE, "store µs per line"), (Figure.LOOKUP, "lookup µs per line"),
+          (Figure.MEMORY, "bytes per distinct line")]
 MEMORYTOP = 1000
 # A data block holds a row of each store's points: x, store µs, lookup µs,
 # memory drawn, memory; then each panel's x of the point, as set apart from
@@ -44,7 +45,7 @@ SPAN = 0.8  # of the room of a file that its stores' points fill
 # pixels up the axis would hide each other, and are set POINTPX apart, or
 # closer where so many are that they would spread past SPREAD pixels.
 POINTPX, NEAR, SPREAD = 9, 3, 36
-NOVERDICT = (stats.TOOSHORT, stats.TOOFEW)  # why a figure carries no verdict, drawn faint
+NOVERDICT = (Untested.TOOSHORT, Untested.TOOFEW)  # why a figure carries no verdict, drawn faint
 
 
 def rowsof(results):
@@ -52,12 +53,12 @@ def rowsof(results):
     distinct lines, else (shape, [(tick label, file)]) for points grouped
     by file."""
     rows = []
-    for shape in dict.fromkeys(r["shape"] for r in results):
-        files = list(dict.fromkeys(r["file"] for r in results if r["shape"] == shape))
+    for shape in dict.fromkeys(r.file.shape for r in results):
+        files = list(dict.fromkeys(r.file.name for r in results if r.file.shape == shape))
         if shape == YOURFILES:
             rows.append((shape, [(file, file) for file in files]))
         elif len(files) == 1:
-            distinct = next(r["distinct"] for r in results if r["file"] == files[0])
+            distinct = next(r.distinct for r in results if r.file.name == files[0])
             rows.append((shape, [(f"{countlabel(distinct)} distinct lines", files[0])]))
         else:
             rows.append((shape, None))
@@ -74,21 +75,21 @@ def slotx(groups, present, result):
     stores present."""
     files = [file for _, file in groups]
     width = SPAN / len(present)
-    return files.index(result["file"]) + 1 - SPAN / 2 + (present.index(result["store"]) + 0.5) * width
+    return files.index(result.file.name) + 1 - SPAN / 2 + (present.index(result.store) + 0.5) * width
 
 
-def noverdict(winners, result, key):
-    """Why the figure key of result carries no verdict, where it is one of
+def noverdict(winners, result, figure):
+    """Why a figure of result carries no verdict, where it is one of
     NOVERDICT; else None."""
-    why = (winners or {}).get((result["file"], key), {}).get("why")
-    return why if why in NOVERDICT else None
+    decided = (winners or {}).get((result.file.name, figure))
+    return decided.why if decided and decided.why in NOVERDICT else None
 
 
-def yaxis(found, key):
+def yaxis(found, figure):
     """(lowest, highest, ticks, cut) of a panel's axis of figures: the memory
     cut at MEMORYTOP where a figure passes it."""
-    cut = key == "bytes_per_line" and any(r[key] > MEMORYTOP for r in found)
-    drawn = [min(r[key], MEMORYTOP) if key == "bytes_per_line" else r[key] for r in found]
+    cut = figure == Figure.MEMORY and any(r.median(figure) > MEMORYTOP for r in found)
+    drawn = [min(r.median(figure), MEMORYTOP) if figure == Figure.MEMORY else r.median(figure) for r in found]
     return logaxis(drawn, MEMORYTOP if cut else None) + (cut,)
 
 
@@ -96,17 +97,17 @@ def places(found, groups, order, xlow, xhigh, axes):
     """Each result's x in each panel, by (file, store): on curves its
     distinct lines, moved across the rung where it would hide another point
     or be hidden; else its place in its file's room."""
-    present = [key for key in order if any(r["store"] == key for r in found)]
+    present = [key for key in order if any(r.store == key for r in found)]
     if groups is not None:
-        return {(r["file"], r["store"]): [slotx(groups, present, r)] * len(PANELS) for r in found}
-    chosen = {(r["file"], r["store"]): [float(r["distinct"])] * len(PANELS) for r in found}
+        return {(r.file.name, r.store): [slotx(groups, present, r)] * len(PANELS) for r in found}
+    chosen = {(r.file.name, r.store): [float(r.distinct)] * len(PANELS) for r in found}
     perpixel = (xhigh / xlow) ** (1 / GRAPHWIDTH)
-    for column, (key, _) in enumerate(PANELS):
+    for column, (figure, _) in enumerate(PANELS):
         low, high = axes[column][:2]
-        for distinct in {r["distinct"] for r in found}:
-            points = sorted(((GRAPHHEIGHT * math.log(min(r[key], high) / low) / math.log(high / low),
-                              present.index(r["store"]), r) for r in found if r["distinct"] == distinct and r[key] > 0),
-                            key=lambda point: point[:2])
+        for distinct in {r.distinct for r in found}:
+            points = sorted(((GRAPHHEIGHT * math.log(min(r.median(figure), high) / low) / math.log(high / low),
+                              present.index(r.store), r) for r in found
+                             if r.distinct == distinct and r.median(figure) > 0), key=lambda point: point[:2])
             clusters = []
             for point in points:
                 if clusters and point[0] - clusters[-1][-1][0] < NEAR:
@@ -116,7 +117,7 @@ def places(found, groups, order, xlow, xhigh, axes):
             for cluster in clusters:
                 step = min(POINTPX, SPREAD / max(len(cluster) - 1, 1))
                 for number, (_, _, r) in enumerate(sorted(cluster, key=lambda point: point[1])):
-                    chosen[(r["file"], r["store"])][column] *= perpixel ** ((number - (len(cluster) - 1) / 2) * step)
+                    chosen[(r.file.name, r.store)][column] *= perpixel ** ((number - (len(cluster) - 1) / 2) * step)
     return chosen
 
 
@@ -124,13 +125,13 @@ def datablocks(row, found, keys, where, winners):
     """The data of each store in a row, as results.gp's data blocks (see
     XCOLUMN)."""
     lines = []
-    for key in [k for k in keys if any(r["store"] == k for r in found)]:
+    for key in [k for k in keys if any(r.store == k for r in found)]:
         lines.append(f"$data{row}_{keys.index(key)} << EOD")
-        for r in sorted((r for r in found if r["store"] == key), key=lambda r: where[(r["file"], key)][0]):
-            fields = [r["distinct"], r["store_us"], r["lookup_us"], min(r["bytes_per_line"], MEMORYTOP),
-                      r["bytes_per_line"]]
-            decided = [0 if noverdict(winners, r, figurekey) else r[figurekey] for figurekey, _ in PANELS[:2]]
-            lines.append(" ".join(figure(value) for value in fields + where[(r["file"], key)] + decided))
+        for r in sorted((r for r in found if r.store == key), key=lambda r: where[(r.file.name, key)][0]):
+            memory = r.median(Figure.MEMORY)
+            fields = [r.distinct, r.median(Figure.STORE), r.median(Figure.LOOKUP), min(memory, MEMORYTOP), memory]
+            decided = [0 if noverdict(winners, r, panel) else r.median(panel) for panel, _ in PANELS[:2]]
+            lines.append(" ".join(figure(value) for value in fields + where[(r.file.name, key)] + decided))
         lines.append("EOD")
     return lines
 
@@ -139,8 +140,8 @@ def cachemark(results, shape, cache):
     """The distinct lines at which the hungriest store's memory fills the
     cache: on the first rung where it holds more than the cache, the cache's
     bytes over its bytes per line.  None where no rung fills it."""
-    for distinct in sorted({r["distinct"] for r in results if r["shape"] == shape}):
-        perline = max(r["bytes_per_line"] for r in results if r["shape"] == shape and r["distinct"] == distinct)
+    for distinct in sorted({r.distinct for r in results if r.file.shape == shape}):
+        perline = max(r.median(Figure.MEMORY) for r in results if r.file.shape == shape and r.distinct == distinct)
         if perline * distinct >= cache:
             return cache / perline
     return None
@@ -163,20 +164,44 @@ def markcache(mark, label, xlow, curves):
             "distinct lines; dotted: " + where)
 
 
+@dataclasses.dataclass(frozen=True)
+class Drawing:
+    """What every panel draws by: each store's style, the order they are
+    drawn in, the keys in the order of the data blocks, and the verdicts."""
+
+    style: dict
+    order: list
+    keys: list
+    winners: Optional[dict]
+
+
+@dataclasses.dataclass(frozen=True)
+class Row:
+    """A row of panels: its number, shape, the files' groups (None: curves),
+    its results, each one's x, the x axis's range and the points' size."""
+
+    number: int
+    shape: str
+    groups: Optional[list]
+    found: list
+    where: dict
+    xlow: float
+    xhigh: float
+    pointsize: float
+
+
 def gnuplotscript(results, stores, png, cache=None, winners=None):
     """A gnuplot script with the data inline: a row of panels per shape (store
     time, lookup time, memory), the project's stores drawn last, one key
-    below, and a dotted mark where the last-level cache, (bytes, level),
-    fills.  winners, stats.filewinners's, says which figures carry no
-    verdict."""
-    style = styles(stores)
-    keys = [s["key"] for s in stores if any(r["store"] == s["key"] for r in results)]
-    order = [key for key in drawingorder(stores) if key in keys]
+    below, and a dotted mark where the last-level cache fills.  winners, the
+    fastest of each file and figure, says which figures carry no verdict."""
+    keys = [s.key for s in stores if any(r.store == s.key for r in results)]
+    drawing = Drawing(styles(stores), [key for key in drawingorder(stores) if key in keys], keys, winners)
     rows = rowsof(results)
-    marks = [cachemark(results, shape, cache[0]) if cache and shape != YOURFILES else None for shape, _ in rows]
+    marks = [cachemark(results, shape, cache.size) if cache and shape != YOURFILES else None for shape, _ in rows]
     unders = [ticklabels(groups, mark is not None) for (_, groups), mark in zip(rows, marks)]
-    reasons = [why for why in NOVERDICT if any(noverdict(winners, r, key) == why for r in results
-                                               for key, _ in PANELS[:2])]
+    reasons = [why.value for why in NOVERDICT if any(noverdict(winners, r, figure) == why for r in results
+                                                     for figure, _ in PANELS[:2])]
     hollow = f"hollow, faint: no verdict, {' or '.join(reasons)}" if reasons else None
     columns, keyrows = keycolumns(keys or [""])
     keyband = (keyrows + bool(hollow)) * LINEHEIGHT + 14
@@ -189,49 +214,62 @@ def gnuplotscript(results, stores, png, cache=None, winners=None):
         "set multiplot title 'linebench: the stores compared'",
     ]
     top = TITLEBAND
-    for row, (shape, groups) in enumerate(rows):
+    for number, (shape, groups) in enumerate(rows):
         graphtop = top + PANELTITLE
         graphbottom = graphtop + GRAPHHEIGHT
-        labels, upright, under = unders[row]
+        labels, upright, under = unders[number]
         top = graphbottom + under
-        found = [r for r in results if r["shape"] == shape]
+        found = [r for r in results if r.file.shape == shape]
         lines += [f"set tmargin at screen {1 - graphtop / height:.5f}",
                   f"set bmargin at screen {1 - graphbottom / height:.5f}"]
         xlow, xhigh, axis = xaxis(found, labels, upright)
         arrow, words = [], "distinct lines" if groups is None else ""
-        if marks[row] is not None:
-            arrow, words = markcache(marks[row], cachelabel(cache[1]), xlow, groups is None)
+        if marks[number] is not None:
+            arrow, words = markcache(marks[number], cachelabel(cache.level), xlow, groups is None)
         lines += axis + arrow + [f"set xlabel {quote(words)} offset 0,0.4"]
-        axes = [yaxis(found, key) for key, _ in PANELS]
-        where = places(found, groups, order, xlow, xhigh, axes)
-        blocks += datablocks(row, found, keys, where, winners)
-        size = 1.1
-        if groups is not None:
-            # a point about as wide as its place, if not too small to tell
-            room = SPAN * GRAPHWIDTH / len(groups) / len({r["store"] for r in found})
-            size = min(1.2, max(0.5, room / 8))
-        for column, (figurekey, label) in enumerate(PANELS):
-            ylow, yhigh, yticks, cut = axes[column]
-            lines += [f"set lmargin at screen {(column * PANELWIDTH + LEFT) / WIDTH:.5f}",
-                      f"set rmargin at screen {((column + 1) * PANELWIDTH - RIGHT) / WIDTH:.5f}",
-                      f"set yrange [{ylow:g}:{yhigh:g}]",
-                      "set ytics (" + ", ".join(f"{quote(f'{t:g}')} {t:g}" for t in yticks) + ")",
-                      f"set title {quote(f'{shape}: {label}' + (f', cut at {MEMORYTOP}' if cut else ''))}",
-                      "unset label"]
-            if cut:
-                lines += cutlabels(found, groups, where, style, xlow, xhigh)
-            plots = []
-            for key in order:
-                mine = [r for r in found if r["store"] == key]
-                if mine:
-                    pale = any(noverdict(winners, r, figurekey) for r in mine)
-                    plain = not all(noverdict(winners, r, figurekey) for r in mine)
-                    plots += plotitems(f"$data{row}_{keys.index(key)}", column, style[key], groups is None, size,
-                                       pale, plain)
-            lines.append("plot " + ", \\\n     ".join(plots))
-    lines += keypanel(keys, style, columns, keyband / height, hollow and (hollow, LINEHEIGHT / height))
+        axes = [yaxis(found, figure) for figure, _ in PANELS]
+        row = Row(number, shape, groups, found, places(found, groups, drawing.order, xlow, xhigh, axes), xlow, xhigh,
+                  pointsize(groups, found))
+        blocks += datablocks(number, found, keys, row.where, winners)
+        for column in range(len(PANELS)):
+            lines += panellines(drawing, row, column, axes[column])
+    lines += keypanel(keys, drawing.style, columns, keyband / height, hollow and (hollow, LINEHEIGHT / height))
     lines.append("unset multiplot")
     return "\n".join(blocks + lines) + "\n"
+
+
+def pointsize(groups, found):
+    """On curves, 1.1; among the files' points, a point about as wide as its
+    place, if not too small to tell."""
+    if groups is None:
+        return 1.1
+    room = SPAN * GRAPHWIDTH / len(groups) / len({r.store for r in found})
+    return min(1.2, max(0.5, room / 8))
+
+
+def panellines(drawing, row, column, axis):
+    """The lines that draw one panel of a row: its margins, its axis of
+    figures, its title, the figures cut at its top, and every store's
+    items."""
+    figure, label = PANELS[column]
+    ylow, yhigh, yticks, cut = axis
+    lines = [f"set lmargin at screen {(column * PANELWIDTH + LEFT) / WIDTH:.5f}",
+             f"set rmargin at screen {((column + 1) * PANELWIDTH - RIGHT) / WIDTH:.5f}",
+             f"set yrange [{ylow:g}:{yhigh:g}]",
+             "set ytics (" + ", ".join(f"{quote(f'{t:g}')} {t:g}" for t in yticks) + ")",
+             f"set title {quote(f'{row.shape}: {label}' + (f', cut at {MEMORYTOP}' if cut else ''))}",
+             "unset label"]
+    if cut:
+        lines += cutlabels(row.found, row.groups, row.where, drawing.style, row.xlow, row.xhigh)
+    plots = []
+    for key in drawing.order:
+        mine = [r for r in row.found if r.store == key]
+        if mine:
+            pale = any(noverdict(drawing.winners, r, figure) for r in mine)
+            plain = not all(noverdict(drawing.winners, r, figure) for r in mine)
+            plots += plotitems(f"$data{row.number}_{drawing.keys.index(key)}", column, drawing.style[key],
+                               row.groups is None, row.pointsize, pale, plain)
+    return lines + ["plot " + ", \\\n     ".join(plots)]
 
 
 def plotitems(data, column, style, curve, pointsize, pale, plain):
@@ -280,35 +318,35 @@ def cutlabels(found, groups, where, style, xlow, xhigh):
     rung's other points, one under another where several are cut at one
     rung; upright down from the top beside a file's point."""
     labels = []
-    cut = [r for r in found if r["bytes_per_line"] > MEMORYTOP]
+    cut = [r for r in found if r.median(Figure.MEMORY) > MEMORYTOP]
     for number, r in enumerate(cut, 2):
-        colour = style[r["store"]][0]
-        words = f"set label {number} '{r['bytes_per_line']:.0f}' at"
+        colour = style[r.store][0]
+        words = f"set label {number} '{r.median(Figure.MEMORY):.0f}' at"
         if groups is None:
-            rung = [c for c in cut if c["distinct"] == r["distinct"]]
+            rung = [c for c in cut if c.distinct == r.distinct]
             aside = 1.2 + 0.8 * (len(rung) - 1)
-            side = "right" if math.log(r["distinct"] / xlow) / math.log(xhigh / xlow) > 0.5 else "left"
+            side = "right" if math.log(r.distinct / xlow) / math.log(xhigh / xlow) > 0.5 else "left"
             shift = -aside if side == "right" else aside
-            labels.append(f"{words} {r['distinct']:g}, {MEMORYTOP} {side} offset {shift:g},"
+            labels.append(f"{words} {r.distinct:g}, {MEMORYTOP} {side} offset {shift:g},"
                           f"{-0.6 - 1.1 * rung.index(r):g} font ',8' tc rgb '{colour}' front")
         else:
-            labels.append(f"{words} {where[(r['file'], r['store'])][2]:g}, {MEMORYTOP} right rotate by 90 "
+            labels.append(f"{words} {where[(r.file.name, r.store)][2]:g}, {MEMORYTOP} right rotate by 90 "
                           f"offset 0.5,-1 font ',8' tc rgb '{colour}' front")
     return labels
 
 
-def writeplot(folder, results, stores, cache=None, draw=True, winners=None):
-    """Writes results.gp and, with draw, renders results.png with gnuplot;
-    returns a note when there is no results.png.  An earlier run's
-    results.png goes, as it would not show these results."""
+def write(report, folder):
+    """Writes folder/results.gp and, for a run that finished, renders
+    results.png with gnuplot; returns a note when there is no results.png.
+    An earlier run's results.png goes, as it would not show these results."""
     png = os.path.join(folder, "results.png")
     if os.path.exists(png):
         os.remove(png)
     script = os.path.join(folder, "results.gp")
     # gnuplot gets the names' own bytes, so results.png lands in the folder asked for.
     with open(script, "w", errors="surrogateescape") as gp:
-        gp.write(gnuplotscript(results, stores, png, cache, winners))
-    if not draw:
+        gp.write(gnuplotscript(report.summaries, report.stores, png, report.settings.cache, report.winners))
+    if report.incomplete is not None:
         return f"no results.png: gnuplot {script} draws it"
     gnuplot = shutil.which("gnuplot")
     if gnuplot is None:

@@ -94,7 +94,7 @@ def xaxis(found, labels, upright):
     a log scale under curves; under the files' points, a file's room each,
     its tick at the middle with its name, and a line between the rooms."""
     if labels is None:
-        low, high, ticks = logaxis([r["distinct"] for r in found])
+        low, high, ticks = logaxis([r.distinct for r in found])
         return low, high, ["set logscale x", f"set xrange [{low:g}:{high:g}]",
                            "set xtics (" + ", ".join(f"{quote(countlabel(t))} {t:g}" for t in ticks)
                            + ") scale 1 norotate", "set grid xtics ytics", "unset arrow"]

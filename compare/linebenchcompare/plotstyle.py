@@ -46,8 +46,7 @@ def drawingorder(stores):
     NAME=PATH, whose thin dashes over a thick curve of the same figures leave
     both in sight."""
     families = list(SHADES)
-    return [s["key"] for s in sorted(stores, key=lambda s: (not s["checkadt"], s["key"] in STRONG,
-                                                            families.index(s["family"])))]
+    return [s.key for s in sorted(stores, key=lambda s: (not s.checkadt, s.key in STRONG, families.index(s.family)))]
 
 
 def shade(family, number):
@@ -71,11 +70,11 @@ def styles(stores):
     taken = dict.fromkeys(SHADES, 0)
     points = iter(POINTS * (1 + len(stores) // len(POINTS)))
     for store in stores:
-        key, family = store["key"], store["family"]
-        if key in STRONG and store["checkadt"]:
+        key, family = store.key, store.family
+        if key in STRONG and store.checkadt:
             chosen[key] = (STRONG[key][0], 3.0, STRONG[key][1], 1)
             continue
-        chosen[key] = (shade(family, taken[family]), 1.5, next(points), 1 if store["checkadt"] else OWNDASH)
+        chosen[key] = (shade(family, taken[family]), 1.5, next(points), 1 if store.checkadt else OWNDASH)
         taken[family] += 1
     return chosen
 

@@ -7,6 +7,7 @@ was given, so a path with a line feed in it spreads the comment over more
 lines.
 """
 
+import dataclasses
 import re
 import subprocess
 
@@ -24,9 +25,25 @@ FIGURE = r"(\d+(?:\.\d+)?)"
 ROW = re.compile(rf"^\s*(\d+)\s+{FIGURE} byts\s+{FIGURE} uS\s+(\d+)\s+{FIGURE} byts\s+{FIGURE} uS\s+{FIGURE} uS (\S+)$")
 
 
+@dataclasses.dataclass(frozen=True)
+class ReportRow:
+    """A report's row: lines, average line length, getline, stored lines,
+    memory per line, store and lookup time per line, ADT, and the row as
+    printed."""
+
+    lines: int
+    avglinelen: float
+    getline: float
+    distinct: int
+    memory: float
+    store: float
+    lookup: float
+    adt: str
+    row: str
+
+
 def parsereport(text):
-    """The row of a complete report as a dict of its figures and the row
-    itself, or None if text is not one."""
+    """The row of a complete report, or None if text is not one."""
     lines = text.removesuffix("\n").split("\n")
     if len(lines) < 3 or not text.startswith("# ") or lines[-2] != HEADER:
         return None
@@ -34,9 +51,8 @@ def parsereport(text):
     if match is None:
         return None
     fields = match.groups()
-    return {"lines": int(fields[0]), "avg_linelen": float(fields[1]), "getline_us": float(fields[2]),
-            "distinct": int(fields[3]), "bytes_per_line": float(fields[4]), "store_us": float(fields[5]),
-            "lookup_us": float(fields[6]), "adt": fields[7], "row": lines[-1]}
+    return ReportRow(int(fields[0]), float(fields[1]), float(fields[2]), int(fields[3]), float(fields[4]),
+                     float(fields[5]), float(fields[6]), fields[7], lines[-1])
 
 
 class ReportError(Exception):

@@ -19,12 +19,13 @@ figure still needs on each file.  When the time limit would pass within the
 next round, the last look is taken at once.
 """
 
+import dataclasses
 import os
 import time
+from typing import Optional
 
-from .output import progress
-from .run import runqueue
-from .stats import AUTO
+from .progress import progress
+from .runner import runqueue
 
 # The rounds after which auto looks, each half as many again as the one
 # before; the last is as far as a long time limit reaches on short files.
@@ -46,16 +47,39 @@ def clock(seconds):
     return f"{seconds // 60} min" + (f" {seconds % 60} s" if seconds % 60 else "")
 
 
-def measure(runner, plan, runs, alpha, limit, evaluate, finished):
-    """Runs the rounds of plan, a list of (file, its programs): runs of them,
-    or with auto up to each of LOOKS, where evaluate(rounds, alpha) decides
-    the figures at the look's alpha and returns the keys of the programs
-    each file still needs and how many figures are open of how many;
+@dataclasses.dataclass(frozen=True)
+class Schedule:
+    """What the rounds run: the plan, a list of (file, its programs); with
+    auto, up to each of LOOKS, else a fixed number of runs; the alpha that
+    each figure's looks spend in all, and the time limit in seconds (None:
+    none)."""
+
+    plan: list
+    auto: bool
+    runs: Optional[int]
+    alpha: float
+    limit: Optional[float]
+
+
+@dataclasses.dataclass(frozen=True)
+class Opened:
+    """What a look leaves open: the keys of the programs each file still
+    needs, by path, and how many figures are open of how many tested."""
+
+    needed: dict
+    opened: int
+    figures: int
+
+
+def measure(runner, schedule, evaluate, finished):
+    """Runs the rounds of schedule, where evaluate(rounds, alpha) decides the
+    figures at each look's alpha and returns what it leaves Opened;
     finished(rounds) hears of each round done.  Stops when no file needs a
-    program, after the last look, or when limit (seconds, or None) would pass
-    within the next round.  Returns the rounds run."""
+    program, after the last look, or when the time limit would pass within
+    the next round.  Returns the rounds run."""
     started = time.monotonic()
-    looks = LOOKS if runs == AUTO else [runs]
+    plan, alpha, limit = schedule.plan, schedule.alpha, schedule.limit
+    looks = LOOKS if schedule.auto else [schedule.runs]
     active, lap, looked, spent, status = plan, 0, 0, 0.0, None
     for number, look in enumerate(looks):
         timeup = False
@@ -65,12 +89,13 @@ def measure(runner, plan, runs, alpha, limit, evaluate, finished):
             if limit is not None and lap > 0 and elapsed + (runner.estimate(queue) or 0) > limit:
                 timeup = True
                 break
-            for index, (path, store) in enumerate(queue):
+            for index, (file, store) in enumerate(queue):
                 elapsed = time.monotonic() - started
-                left = timeleft(runner, queue[index:], active, lap, looks[-1], limit, elapsed)
+                left = (f", at most {clock(max(limit - elapsed, 0))} left" if limit is not None else
+                        timeleft(runner, queue[index:], active, lap, looks[-1]))
                 progress(f"compare: round {lap + 1}{'' if limit is not None else f'/{looks[-1]}'}{status or ''}, "
-                         f"{clock(elapsed)}{left}: {store['key']} {os.path.basename(path)}", transient=True)
-                runner.run(lap, path, store)
+                         f"{clock(elapsed)}{left}: {store.key} {os.path.basename(file.path)}", transient=True)
+                runner.run(lap, file, store)
             lap += 1
             finished(lap)
         if lap == looked:
@@ -78,22 +103,20 @@ def measure(runner, plan, runs, alpha, limit, evaluate, finished):
         last = timeup or number == len(looks) - 1
         lookalpha = alpha - spent if last else alpha * (FIRSTSHARE if number == 0 else SHARE)
         spent += lookalpha
-        needed, opened, figures = evaluate(lap, lookalpha)
+        opened = evaluate(lap, lookalpha)
         looked = lap
-        status = f", {opened} of {figures} figures open"
-        active = [(path, [store for store in stores if store["key"] in needed.get(path, ())]) for path, stores in plan]
-        active = [(path, stores) for path, stores in active if stores]
+        status = f", {opened.opened} of {opened.figures} figures open"
+        active = [(file, [store for store in stores if store.key in opened.needed.get(file.path, ())])
+                  for file, stores in plan]
+        active = [(file, stores) for file, stores in active if stores]
         if not active or last:
             break
     return lap
 
 
-def timeleft(runner, rest, active, lap, rounds, limit, elapsed):
-    """The progress line's word on the time left: with a limit, at most what
-    is left of it; else the rest of this round and the rounds after it, once
-    each run has been timed."""
-    if limit is not None:
-        return f", at most {clock(max(limit - elapsed, 0))} left"
+def timeleft(runner, rest, active, lap, rounds):
+    """The progress line's word on the time left without a limit: the rest of
+    this round and the rounds after it, once each run has been timed."""
     now, later = runner.estimate(rest), runner.estimate(runqueue(active, lap))
     if now is None or later is None:
         return ""

@@ -1,224 +1,177 @@
 """A run of linebench-compare from its build to its end: the record of what
-it has done, the build, the files and the timed rounds, the results it
-writes, and, on SIGINT or SIGTERM or a failure, what it keeps of the rounds
-already finished.
+it has done, the build, the files and the timed rounds, and the results it
+writes; endings.py says how a stop or a failure ends it.
 """
 
+import dataclasses
 import os
-import signal
-import sys
 import tempfile
 import time
 
-from . import build, busy, files as corpora, output, owned, plot, programs, results, rounds, stats
-from . import stores as choose
-from . import run as runs
-from .output import progress
-from .run import Interrupted, RunError
-from .text import shown
+from . import build, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson, rounds, terminal
+from .busy import Watch
+from .buildfacts import buildinfo
+from .earlierrun import earlierruns
+from .errors import RunError
+from .home import CORPUS, PROBETARGET, SHAPE
+from .ladder import SHAPENAMES
+from .machinefacts import machineinfo
+from .medians import summarise
+from .openfigures import Kind, lookat, looksof
+from .progress import progress
+from .records import TESTED, Against, Report, TimedRun
+from .runner import Runner, childsetup
+from .shapefigures import runshape, withshapevalues
+from .stops import checkstop
+from .storechoice import chooseprograms
+from .storelist import knownstores
+from .verdicts import Befores, Rule, filewinners, measuredbefore, setagainst
+from .words import driftwarning
 
 
 class Run:
     """What a run has done so far, kept in results.json even when stopped or
-    failed."""
+    failed, and what it needs to go on."""
 
-    def __init__(self, args, argv):
-        self.args = args
-        cache = None if args.cache is None else {"bytes": args.cache[0], "level": args.cache[1],
-                                                 "from": "sysfs" if args.llc is None else "--llc"}
-        self.record = {"complete": False, "stopped_by": None, "failure": None,
-                       "command": ["linebench-compare"] + argv,
-                       "started": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "machine": runs.machineinfo(),
-                       "build": None, "settings": {
-                           "runs": args.runs, "time_limit": args.time_limit, "alpha": args.alpha,
-                           "threshold": args.threshold / 100,
-                           "floor_us": stats.FLOOR_US, "cpu": args.cpu, "aslr": args.aslr == "on",
-                           "quick": args.quick, "large": args.large, "shapes": args.shapes,
-                           "seed": None if args.files else args.seed, "llc": cache},
-                       "files": [], "stores": [], "runs": [], "rounds_finished": 0, "summaries": [],
-                       "winners": [], "against": None, "busy": None}
-        self.reports = {}
-        self.laps = {}  # the round of each of reports' runs
-        # Per figure set against another, the alpha and the rounds of the look
-        # that last tested it, by ("fastest", file, key, store) or ("against",
-        # file, key, store); closed: those a look decided, which run no more.
+    def __init__(self, settings, inputs, argv):
+        self.settings, self.inputs = settings, inputs
+        self.command = ["linebench-compare"] + argv
+        self.started = time.strftime("%Y-%m-%dT%H:%M:%S%z")
+        self.machine = machineinfo()
+        self.build = None
+        self.files, self.stores, self.runs, self.roundsfinished = [], [], [], 0
+        self.complete, self.stoppedby, self.failure = False, None, None
+        # What the run concludes from its runs, when it ends or is stopped.
+        self.summaries, self.winners, self.against, self.large = [], {}, None, None
+        self.shapenote, self.incomplete = None, None
+        self.reports = {}  # the reports of the runs, per (file's path, store key)
+        self.laps = {}  # the round of each of them
+        # Per figure set against another, the look that last tested it; closed:
+        # those a look decided, which run no more.
         self.looks = {}
         self.closed = set()
+        self.earlierprograms = []  # the earlier run's programs that run beside this run's
         self.unchanged = set()  # stores whose program is the earlier run's, byte for byte
-        self.watch = busy.Watch(args.cpu)
+        self.watch = Watch(settings.cpu)
         self.saved = False  # whether results.json is this run's
-        self.corpora = None if args.files else owned.Owned(os.path.join(args.out, "corpora"))
+        self.corpora = None if settings.files else owned.Owned(os.path.join(settings.out, "corpora"))
         self.measuring = False  # whether the first timed run has begun
-        self.stamps = {}  # per file: its size and modification time when its digest was taken
-        self.befores = []  # the earlier run's programs that run beside this run's
 
-    def done(self, lap, path, store, report):
-        self.reports.setdefault((path, store["key"]), []).append(report)
-        self.laps.setdefault((path, store["key"]), []).append(lap + 1)
-        self.record["runs"].append({"round": lap + 1, "file": shown(os.path.basename(path)), "store": store["key"],
-                                    "report": report})
+    def rule(self, alpha=None):
+        """The rule of the verdicts, at alpha or the run's own."""
+        return Rule(self.settings.alpha if alpha is None else alpha, self.settings.threshold)
+
+    def beforesof(self, files):
+        """The earlier run's programs as this run ran them on files."""
+        return Befores(measuredbefore(files, self.earlierprograms, self.reports, self.laps), self.unchanged)
+
+    def done(self, lap, file, store, report):
+        self.reports.setdefault((file.path, store.key), []).append(report)
+        self.laps.setdefault((file.path, store.key), []).append(lap + 1)
+        self.runs.append(TimedRun(lap + 1, file.name, store.key, report))
         checkstop()
 
-    def checkfile(self, path):
-        """A file that changes during the run gives runs of two contents
-        under one digest: the run stops at the first run after the change."""
-        try:
-            now = corpora.stamp(path)
-        except FileNotFoundError:
-            raise RunError(f"{path} was removed during the run") from None
-        if now != self.stamps[path]:
-            raise RunError(f"{path} changed during the run: its size or modification time is not what it was "
-                           "when its digest was taken, so its runs measured different contents")
+    def finishedround(self, lap):
+        self.roundsfinished = lap
+
+    def report(self):
+        """What the run has done and concluded so far."""
+        return Report(self.settings, self.command, self.started, self.machine, self.build, self.files, self.stores,
+                      self.runs, self.roundsfinished, self.summaries, self.winners, self.against,
+                      self.watch.summary(), self.large, self.complete, self.stoppedby, self.failure,
+                      time.strftime("%Y-%m-%d %H:%M"), self.shapenote, self.incomplete)
 
     def save(self):
-        self.record["busy"] = self.watch.summary()
-        results.writejson(os.path.join(self.args.out, "results.json"), self.record)
+        resultsjson.write(self.report(), self.settings.out)
         self.saved = True
 
 
-# The signal that stopped the run.  Python drops the exception that stopon
-# raises where the signal lands in a finaliser or a fork hook, as when a run's
-# child is started, so the run also looks here after every run and before it
-# calls itself complete.
-caught = None
-passunraisable = sys.unraisablehook
+def checkfile(file):
+    """A file that changes during the run gives runs of two contents under
+    one digest: the run stops at the first run after the change."""
+    try:
+        now = measuredfiles.stamp(file.path)
+    except FileNotFoundError:
+        raise RunError(f"{file.path} was removed during the run") from None
+    if now != file.stamp:
+        raise RunError(f"{file.path} changed during the run: its size or modification time is not what it was "
+                       "when its digest was taken, so its runs measured different contents")
 
 
-def stopon(signum, frame):
-    global caught
-    caught = signum
-    ignorestops()
-    raise Interrupted(signum)
-
-
-def ignorestops():
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-    signal.signal(signal.SIGTERM, signal.SIG_IGN)
-
-
-def quietstops(unraisable):
-    """Python prints a dropped exception with its traceback; a dropped stop is
-    no fault, as checkstop raises it again, so it goes unprinted."""
-    if not isinstance(unraisable.exc_value, Interrupted):
-        passunraisable(unraisable)
-
-
-def checkstop():
-    if caught is not None:
-        raise Interrupted(caught)
-
-
-def buildtargets(stores, args):
+def buildtargets(stores, settings):
     """What the build makes for this run: the build's programs it runs and
     the tools it uses, so that a store folder that does not build stops only
     a run that asks for its store."""
-    tools = [runs.PROBETARGET, runs.SHAPE] + ([] if args.files else [runs.CORPUS])
-    return [store["program"] for store in stores if store["program"]] + tools
+    tools = [PROBETARGET, SHAPE] + ([] if settings.files else [CORPUS])
+    return [store.program for store in stores if store.program] + tools
 
 
 def prepare(run):
-    """The build folder and the stores, built where bindir is not given."""
-    args = run.args
-    if args.bindir is not None:
-        return args.bindir, args.stores
+    """The build folder and the stores, built where the command line did not
+    name a build folder and the tool is not installed."""
+    if run.inputs.bindir is not None:
+        return run.inputs.bindir, run.inputs.stores
     bindir = build.configure(progress)
-    stores = choose.chooseprograms(args.programs, choose.knownstores(bindir), run.error, built=False)
-    build.build(buildtargets(stores, args), progress)
-    return bindir, choose.chooseprograms(args.programs, choose.knownstores(bindir), run.error)
+    stores = chooseprograms(run.settings.programs, knownstores(bindir), built=False)
+    build.build(buildtargets(stores, run.settings), progress)
+    return bindir, chooseprograms(run.settings.programs, knownstores(bindir))
 
 
-def writeresults(run, files, shapes, shapenote, incomplete=None):
+def conclude(run, shapenote, incomplete=None):
     """Decides the verdicts and writes results.md and results.csv of the
-    files' runs, those of every store or, for a run that did not finish,
-    those that have runs; returns the summaries, the winners, the comparison
-    with the earlier run and the settings."""
-    args = run.args
-    stores = run.record["stores"]
-    summaries = stats.summarise(files, stores, run.reports, run.laps)
-    if shapes is not None:
-        results.addshape(summaries, shapes)
-    alpha, threshold = args.alpha, args.threshold / 100
-    winners = stats.filewinners(summaries, alpha, threshold, looksof(run, "fastest", run.looks))
-    against = None
-    if args.earlier is not None:
-        measured = results.measuredbefore(files, run.befores, run.reports, run.laps)
-        rows, differing = results.setagainst(summaries, args.earlier, alpha, threshold, measured, run.unchanged,
-                                             looksof(run, "against", run.looks))
-        against = dict(run.record["against"], rows=rows, differing=differing, runs=min(
-            (len(row[key]["before_runs"]) for row in rows for key in stats.TESTED),
-            default=results.earlierruns(args.earlier)))
-        if not all(row["interleaved"] for row in rows):
-            against["drift"] = programs.DRIFT
-    machine = run.record["machine"]
-    buildfacts = run.record["build"] or {}
-    machineline = (f"{machine['cpu']}, {machine['cores']} cores, Linux {machine['kernel']}, commit "
-                   f"{(buildfacts.get('commit') or 'unknown')[:12]}; timed runs on CPU "
-                   f"{'any' if args.cpu is None else args.cpu}, address-space randomisation {args.aslr}")
-    settings = dict(run.record["settings"], started=time.strftime("%Y-%m-%d %H:%M"), threshold=threshold,
-                    busy=run.watch.summary(), incomplete=incomplete)
-    run.record.update(summaries=summaries, against=against, winners=[
-        dict(decided, file=file, figure=key) for (file, key), decided in winners.items()])
-    sources = [(facts["file"], facts["source"]) for _, facts in files]
-    output.writemarkdown(os.path.join(args.out, "results.md"), summaries, sources, settings, shapenote, winners,
-                         against, machineline)
-    results.writecsv(os.path.join(args.out, "results.csv"), summaries, shapes is not None)
-    return summaries, winners, against, settings
+    runs so far: of every store or, for a run that did not finish (why:
+    incomplete), those that have runs.  Returns the report."""
+    earlier = run.inputs.earlier
+    summaries = summarise(run.files, run.stores, run.reports, run.laps)
+    run.summaries = summaries if shapenote else withshapevalues(summaries)
+    run.winners = filewinners(run.summaries, run.rule(), looksof(run, Kind.FASTEST, run.looks))
+    if earlier is not None and run.against is not None:
+        rows, differing = setagainst(run.summaries, earlier, run.rule(), run.beforesof(run.files),
+                                     looksof(run, Kind.AGAINST, run.looks))
+        runs = min((len(row.figures[figure].beforeruns) for row in rows for figure in TESTED),
+                   default=earlierruns(earlier))
+        drift = None if all(row.interleaved for row in rows) else keptprograms.DRIFT
+        run.against = dataclasses.replace(run.against, rows=rows, differing=differing, runs=runs, drift=drift)
+    run.shapenote, run.incomplete = shapenote, incomplete
+    report = run.report()
+    markdown.write(report, run.settings.out)
+    resultscsv.write(report, run.settings.out)
+    return report
 
 
 def execute(run):
-    args = run.args
+    settings = run.settings
     started = time.monotonic()
-    bindir, stores = prepare(run)
-    run.record["build"] = runs.buildinfo(bindir)
-    run.record["stores"] = stores
-    run.befores = planagainst(run, stores, args.earlier)
+    bindir, run.stores = prepare(run)
+    run.build = buildinfo(bindir)
+    run.earlierprograms = planagainst(run)
     if run.corpora:
         run.corpora.make()
-    files = corpora.describefiles(run, bindir)
-    run.record["files"] = [dict(facts) for _, facts in files]
-    paths = [path for path, _ in files]
-    checkcommon(args, files, stores)
-    setup = runs.childsetup(args.cpu, args.aslr == "off")
+    run.files = measuredfiles.describefiles(settings, run.corpora, bindir)
+    checkcommon(run)
     # From here results.json is this run's: the programs it keeps replace an
     # earlier run's in OUT/programs.
-    programs.keep(args.out, stores)
+    run.stores = keptprograms.keep(settings.out, run.stores)
     run.save()
+    if run.watch.shared:
+        progress(f"compare: CPU {settings.cpu} is the only CPU this run may use: linebench-compare waits on it "
+                 "while the runs are timed")
     with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
-        def finished(lap, path, store, report):
-            run.checkfile(path)
-            run.done(lap, path, store, report)
-
-        runner = runs.Runner(bindir, scratch, setup, finished, run.watch)
-
-        def measurefiles(paths):
-            plan = runplan(paths, files, stores, run.befores, args.earlier)
-            measured = [(path, facts) for path, facts in files if path in paths]
-            run.measuring = True
-            rounds.measure(runner, plan, args.runs, args.alpha, args.time_limit,
-                           lambda lap, alpha: lookat(run, measured, lap, alpha),
-                           lambda lap: run.record.update(rounds_finished=lap))
-        measurefiles(paths)
-        if args.large:
-            corpora.growladders(run, bindir, files, measurefiles)
-            order = [name for name, _, _ in runs.SHAPES]
-            files.sort(key=lambda file: (order.index(file[1]["shape"]), file[1]["size"]))
-            run.record["files"].sort(key=lambda facts: (order.index(facts["shape"]), facts["size"]))
-            paths = [path for path, _ in files]
-    shapes = runs.runshape(bindir, paths, progress)
+        measure(run, bindir, scratch)
+    shaped = runshape(bindir, run.files)
     shapenote = None
-    if shapes is None:
-        shapenote = f"No compares or nodes per lookup: {runs.SHAPE} is not in {bindir}"
+    if shaped is None:
+        shapenote = f"No compares or nodes per lookup: {SHAPE} is not in {bindir}"
     else:
-        for facts in run.record["files"]:
-            facts["shape_figures"] = shapes[facts["path"]]
-    summaries, winners, against, settings = writeresults(run, files, shapes, shapenote)
-    note = plot.writeplot(args.out, summaries, stores, args.cache, winners=winners)
+        run.files = shaped
+    report = conclude(run, shapenote)
+    note = plot.write(report, settings.out)
     checkstop()
-    run.record["complete"] = True
+    run.complete = True
     run.save()
-    left = run.corpora.release() if run.corpora and not args.keep_corpora else []
-    output.printsummary(summaries, stores, settings, winners, against)
-    progress(f"compare: wrote {os.path.join(args.out, 'results.md')}, results.csv, results.json"
+    left = run.corpora.release() if run.corpora and not settings.keepcorpora else []
+    terminal.write(report, settings.out)
+    progress(f"compare: wrote {os.path.join(settings.out, 'results.md')}, results.csv, results.json"
              + (" and results.gp" if note else ", results.gp and results.png"))
     for message in [note, shapenote] + [f"could not remove {path}" for path in left]:
         if message:
@@ -228,185 +181,78 @@ def execute(run):
     return 0
 
 
-def checkcommon(args, files, stores):
+def measure(run, bindir, scratch):
+    """The timed rounds on every file, and under --large on the rungs that
+    grow each shape's ladder."""
+    settings = run.settings
+
+    def finished(lap, file, store, report):
+        checkfile(file)
+        run.done(lap, file, store, report)
+
+    runner = Runner(bindir, scratch, childsetup(settings.cpu, not settings.aslr), finished, run.watch)
+
+    def measurefiles(files):
+        schedule = rounds.Schedule(runplan(run, files), settings.auto, settings.runs, settings.alpha,
+                                   settings.timelimit)
+        run.measuring = True
+        rounds.measure(runner, schedule, lambda lap, alpha: lookat(run, files, lap, alpha), run.finishedround)
+
+    measurefiles(run.files)
+    if settings.large:
+        measuredfiles.growladders(run, bindir, measurefiles)
+        run.files.sort(key=lambda file: (SHAPENAMES.index(file.shape), file.size))
+
+
+def checkcommon(run):
     """With --against, before any run: a run that has no file and store in
     common with the earlier run stops, naming the files of its names whose
     contents differ."""
-    if args.earlier is None or any((facts["sha256"], store["key"]) in args.earlier
-                                   for _, facts in files for store in stores):
+    earlier = run.inputs.earlier
+    if earlier is None or any((file.sha256, store.key) in earlier.entries for file in run.files
+                              for store in run.stores):
         return
-    names = {entry["file"] for entry in args.earlier.values()}
-    differing = [facts["file"] for _, facts in files if facts["file"] in names]
+    names = {entry.file for entry in earlier.entries.values()}
+    differing = [file.name for file in run.files if file.name in names]
     said = ""
     if differing:
         said = (f"; {differing[0]} differs from its file of that name" if len(differing) == 1 else
                 f"; {', '.join(differing)} differ from its files of those names")
-    raise RunError(f"Nothing in common with the earlier run {args.against}: no file of this run has the content "
+    raise RunError(f"Nothing in common with the earlier run {earlier.path}: no file of this run has the content "
                    f"of one of its files with the same store{said}")
 
 
-def lookat(run, files, lap, alpha):
-    """A look at the figures of files after lap rounds, each tested at alpha
-    unless an earlier look closed it: records the look of every figure it
-    tests and closes those it decides.  Returns the programs that the open
-    figures still need on each file, by path, and how many figures are open
-    of how many.  With --against, the figures set against the earlier run
-    are the ones that rounds go on for."""
-    args = run.args
-    summaries = stats.summarise(files, run.record["stores"], run.reports, run.laps)
-    threshold = args.threshold / 100
-    paths = {facts["file"]: path for path, facts in files}
-    tested = {}  # (kind, file, key, store) -> (verdict, the programs it needs)
-    if args.earlier is None:
-        looks = looksof(run, "fastest", run.closed)
-        for (file, key), decided in stats.filewinners(summaries, alpha, threshold, looks).items():
-            for store, verdict in decided["versus"].items():
-                tested[("fastest", file, key, store)] = (verdict, {store, decided["fastest"]})
-    else:
-        measured = results.measuredbefore(files, run.befores, run.reports, run.laps)
-        rows, _ = results.setagainst(summaries, args.earlier, alpha, threshold, measured, run.unchanged,
-                                     looksof(run, "against", run.closed))
-        for row in rows:
-            for key in stats.TESTED:
-                before = {programs.BEFORE.format(row["store"])} if row["interleaved"] else set()
-                tested[("against", row["file"], key, row["store"])] = (row[key], {row["store"]} | before)
-    needed, opened, figures = {}, 0, 0
-    for figure, (verdict, wanted) in tested.items():
-        if verdict["verdict"] is None:
-            continue  # too short or unchanged: no look decides it
-        figures += 1
-        # faster than the fastest: the fastest is not, and the figure waits
-        # for rounds that tell which is
-        undecided = verdict["verdict"] == stats.OPEN or figure[0] == "fastest" and verdict["verdict"] == stats.FASTER
-        if figure in run.closed and not undecided:
-            continue
-        run.looks[figure] = (alpha, lap)
-        if undecided:
-            run.closed.discard(figure)
-            opened += 1
-            needed.setdefault(paths[figure[1]], set()).update(wanted)
-        else:
-            run.closed.add(figure)
-    return needed, opened, figures
-
-
-def looksof(run, kind, figures):
-    """The looks of those of figures of one kind, by (file, key) and store
-    for the fastest, by (file, store, key) against the earlier run: the
-    alpha and the last round of each one's look."""
-    looks = {}
-    for figure in figures:
-        if figure[0] == kind:
-            _, file, key, store = figure
-            if kind == "fastest":
-                looks.setdefault((file, key), {})[store] = run.looks[figure]
-            else:
-                looks[(file, store, key)] = run.looks[figure]
-    return looks
-
-
-def planagainst(run, stores, earlier):
+def planagainst(run):
     """With --against: the earlier run's kept programs that run beside this
     run's, each of a store both runs have; the others' verdicts take its
     recorded runs, which the terminal says at once."""
+    earlier = run.inputs.earlier
     if earlier is None:
         return []
-    args = run.args
-    keys = [store["key"] for store in stores if any(key == store["key"] for _, key in earlier)]
-    befores, why, trouble = programs.earlierprograms(args.againstdir, run.record["machine"], keys,
-                                                     args.againstrecord)
-    clash = [b["key"] for b in befores if any(b["key"] == store["key"] for store in stores)]
+    keys = [store.key for store in run.stores if any(key == store.key for _, key in earlier.entries)]
+    kept = keptprograms.earlierprograms(earlier.folder, run.machine, keys, earlier.recordpath)
+    befores, why = kept.stores, kept.why
+    clash = [before.key for before in befores if any(before.key == store.key for store in run.stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
                        f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
-    recorded = {key: why for key in keys} if why else trouble
-    now = {store["key"]: store for store in stores}
-    run.unchanged = {before["adt"] for before in befores if programs.sameprogram(now[before["adt"]], before)}
-    befores = [before for before in befores if before["adt"] not in run.unchanged]
+    recorded = {key: why for key in keys} if why else kept.trouble
+    now = {store.key: store for store in run.stores}
+    run.unchanged = {before.earlierof for before in befores if keptprograms.sameprogram(now[before.earlierof], before)}
+    befores = [before for before in befores if before.earlierof not in run.unchanged]
     if run.unchanged:
         progress(f"compare: --against: unchanged since that run, so not run again: {', '.join(sorted(run.unchanged))}")
-    run.record["against"] = {"path": args.against, "folder": args.againstdir, "programs": befores,
-                             "recorded": recorded, "recorded_why": why, "unchanged": sorted(run.unchanged)}
-    warning = output.driftwarning(run.record["against"])
+    run.against = Against(earlier.path, earlier.folder, befores, recorded, why, sorted(run.unchanged))
+    warning = driftwarning(run.against)
     if warning:
         progress(f"compare: --against: {warning}")
     return befores
 
 
-def runplan(paths, files, stores, befores, earlier):
-    """(file, its programs) for each path: this run's stores, and the earlier
-    run's programs of the stores that it ran on a file of the same bytes."""
-    sha = {path: facts["sha256"] for path, facts in files}
-    return [(path, stores + [b for b in befores if (sha[path], b["adt"]) in (earlier or {})]) for path in paths]
-
-
-def keep(run, why):
-    """Writes what a run that stopped or failed did: results.json with every
-    run that finished, and results.md, results.csv and results.gp of the
-    figures that have runs.  Returns where they are, in words."""
-    folder = run.args.out
-    json = os.path.join(folder, "results.json")
-    try:
-        run.save()
-    except OSError as error:
-        return f"results.json could not be written: {error.strerror}"
-    try:
-        files = [(facts["path"], facts) for facts in run.record["files"]]
-        summaries, winners, _, _ = writeresults(run, files, None,
-                                                "No compares or nodes per lookup: the run did not finish", why)
-        plot.writeplot(folder, summaries, run.record["stores"], run.args.cache, draw=False, winners=winners)
-        run.save()
-    except (OSError, stats.Disagreement):
-        return f"what it did is in {json}"
-    return f"what it did is in {json}, with the figures of the runs that finished in results.md and results.csv"
-
-
-def saved(run):
-    """Saves the record of a run that has kept its programs but finished no
-    run; says where it is."""
-    try:
-        run.save()
-    except OSError as error:
-        return f"results.json could not be written: {error.strerror}"
-    return f"what it did is in {os.path.join(run.args.out, 'results.json')}"
-
-
-def stopped(run, signum):
-    """What a stop says, and the rounds it keeps."""
-    name = signal.Signals(signum).name
-    record = run.record
-    record["stopped_by"] = name
-    finished = len(record["runs"])
-    if run.measuring:
-        where = f"after {finished} run{'s' if finished != 1 else ''}, {record['rounds_finished']} rounds finished"
-    else:
-        where = "before the first run"
-    left = run.corpora.release() if run.corpora and not run.args.keep_corpora else []
-    if finished:
-        kept = keep(run, f"stopped by {name}")
-    elif run.saved:
-        kept = saved(run)
-    else:
-        kept = f"nothing to keep, {run.args.out} left as it was"
-    progress(f"compare: stopped by {name} {where}; {kept}")
-    for path in left:
-        progress(f"compare: could not remove {path}")
-    return 128 + signum
-
-
-def failed(run, reason):
-    """What a failure says; a run with runs that finished keeps them."""
-    ignorestops()
-    left = []
-    if run is not None and run.record["runs"]:
-        run.record.update(complete=False, failure=reason)
-        reason += "; " + keep(run, reason)
-    elif run is not None and run.saved:
-        run.record.update(complete=False, failure=reason)
-        reason += "; " + saved(run)
-    if run is not None and run.corpora and not run.args.keep_corpora:
-        left = run.corpora.release()
-    progress(f"compare: {reason}")
-    for path in left:
-        progress(f"compare: could not remove {path}")
-    return 1
+def runplan(run, files):
+    """(file, its programs) for each of files: this run's stores, and the
+    earlier run's programs of the stores that it ran on a file of the same
+    bytes."""
+    entries = run.inputs.earlier.entries if run.inputs.earlier else {}
+    return [(file, run.stores + [before for before in run.earlierprograms
+                                 if (file.sha256, before.earlierof) in entries]) for file in files]

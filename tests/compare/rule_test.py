@@ -1,9 +1,9 @@
 """linebench-compare's rule: the rank test and the threshold on runs drawn from a
-noise model fitted to this machine's runs, and the marks of a file's winners."""
+noise model fitted to this machine's runs, the rounds and their looks, and
+the marks of a file's winners."""
 
 import itertools
 import math
-import os
 import sys
 import unittest
 import unittest.mock
@@ -11,9 +11,10 @@ import unittest.mock
 import numpy
 import scipy.stats
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "compare"))
-from linebenchcompare import cli, ranktests, rounds, stats  # noqa: E402
+from samples import measuredfile, store, summary  # (puts the package on the path)
+from linebenchcompare import medians, options, ranktests, rounds, runner, verdicts
+from linebenchcompare.records import Figure, Untested, Verdict
+from linebenchcompare.verdicts import Look, Rule
 
 # The noise of one run around its figure's median: the log of a run's time
 # over the median of its runs, fitted (scipy.stats.t.fit, centred) to the 320
@@ -36,9 +37,9 @@ class Runner:
         self.generator, self.ratio, self.clock = generator, ratio, clock
         self.runs = {"A": [], "B": []}
 
-    def run(self, lap, path, store):
+    def run(self, lap, file, store):
         self.clock[0] += 1.0
-        self.runs[store["key"]].append(draw(self.generator, self.ratio if store["key"] == "A" else 1.0, 1)[0])
+        self.runs[store.key].append(draw(self.generator, self.ratio if store.key == "A" else 1.0, 1)[0])
 
     def estimate(self, queue):
         return float(len(queue))
@@ -46,10 +47,11 @@ class Runner:
 
 def sequential(ratio, seed, runs, pairs=200, limit=None):
     """The verdicts on pairs of programs ratio apart, each pair's rounds run
-    by the rounds of a comparison (--runs runs) until decided."""
+    by the rounds of a comparison (--runs runs, None for auto) until
+    decided."""
     generator = numpy.random.default_rng(seed)
     clock = [0.0]
-    verdicts, looks = [], []
+    said, looks = [], []
     with unittest.mock.patch.object(rounds.time, "monotonic", lambda: clock[0]), \
             unittest.mock.patch.object(rounds, "progress", lambda *words, **how: None):
         for _ in range(pairs):
@@ -57,36 +59,40 @@ def sequential(ratio, seed, runs, pairs=200, limit=None):
 
             def evaluate(lap, alpha):
                 seen.append((lap, alpha))
-                verdict = stats.decide(runner.runs["A"], runner.runs["B"], alpha, paired=True)["verdict"]
+                verdict = verdicts.decide(runner.runs["A"], runner.runs["B"], Rule(alpha), paired=True).verdict
                 seen.append(verdict)
-                return ({"f": {"A", "B"}} if verdict == stats.OPEN else {}), int(verdict == stats.OPEN), 1
-            rounds.measure(runner, [("f", [{"key": "A"}, {"key": "B"}])], runs, 0.05, limit, evaluate,
-                           lambda lap: None)
-            verdicts.append(seen[-1])
+                return rounds.Opened({"f": {"A", "B"}} if verdict == Verdict.OPEN else {},
+                                     int(verdict == Verdict.OPEN), 1)
+            plan = [(measuredfile("f"), [store("A"), store("B")])]
+            rounds.measure(runner, rounds.Schedule(plan, runs is None, runs, 0.05, limit), evaluate, lambda lap: None)
+            said.append(seen[-1])
             looks.append(seen[:-1:2])
-    return verdicts, looks
+    return said, looks
 
 
 class equalandunequal(unittest.TestCase):
     def test_equalprogramsaresaidtodifferatmostonetimeintwenty(self):
-        for runs in (cli.RUNS, stats.AUTO):
-            verdicts, _ = sequential(1.0, 1, runs)
-            self.assertLessEqual(sum(v in (stats.FASTER, stats.SLOWER) for v in verdicts), len(verdicts) * 0.05)
+        for runs in (options.LARGE_RUNS, None):
+            said, _ = sequential(1.0, 1, runs)
+            self.assertLessEqual(sum(v in (Verdict.FASTER, Verdict.SLOWER) for v in said), len(said) * 0.05)
 
     def test_autotellsprogramstenpercentapartfourtimesinfive(self):
-        self.assertGreaterEqual(sequential(0.9, 2, stats.AUTO)[0].count(stats.FASTER), 200 * 0.8)
-        self.assertGreaterEqual(sequential(1 / 0.9, 3, stats.AUTO)[0].count(stats.SLOWER), 200 * 0.8)
+        self.assertGreaterEqual(sequential(0.9, 2, None)[0].count(Verdict.FASTER), 200 * 0.8)
+        self.assertGreaterEqual(sequential(1 / 0.9, 3, None)[0].count(Verdict.SLOWER), 200 * 0.8)
 
     def test_autospendsnomorethanalphaandstopsatthetimelimit(self):
-        verdicts, looks = sequential(1.0, 4, stats.AUTO, pairs=20, limit=60.0)
+        """At α = 0.05 the first look, after 8 rounds, spends a fifth of it,
+        0.01; the next ones, after 12, 18 and 27 rounds, a fortieth each,
+        0.00125; the last, here the one the time limit forces after 30
+        rounds, what is left: 0.05 - 0.01 - 3 × 0.00125 = 0.03625."""
+        _, looks = sequential(1.0, 4, None, pairs=20, limit=60.0)
+        spent = [(8, 0.01), (12, 0.00125), (18, 0.00125), (27, 0.00125)]
         for seen in looks:
-            laps = [lap for lap, _ in seen]
-            self.assertEqual(laps, rounds.LOOKS[:len(laps) - 1] + laps[-1:])
-            self.assertLessEqual(sum(alpha for _, alpha in seen), 0.05 + 1e-12)
+            self.assertTrue(all(math.isclose(alpha, each) for (_, alpha), (_, each) in zip(seen[:-1], spent)), seen)
+            self.assertEqual([lap for lap, _ in seen[:-1]], [lap for lap, _ in spent[:len(seen) - 1]])
             # a run is a second of the clock, two a round: the rounds stop within the minute
-            self.assertLessEqual(laps[-1] * 2, 60)
-        rest = 0.05 * (1 - rounds.FIRSTSHARE - 3 * rounds.SHARE)
-        self.assertTrue(any(seen[-1][0] == 30 and math.isclose(seen[-1][1], rest) for seen in looks))
+            self.assertLessEqual(seen[-1][0] * 2, 60)
+        self.assertTrue(any(seen[-1][0] == 30 and math.isclose(seen[-1][1], 0.03625) for seen in looks))
 
 
 def exactu(n1, n2):
@@ -115,16 +121,18 @@ def cutoff(cdf, alpha):
 
 class rule(unittest.TestCase):
     def test_anintervalsverdictcomesfromthethreshold(self):
-        for low, high, verdict in ((0.98, 1.02, stats.LEVEL), (0.90, 0.96, stats.FASTER), (1.04, 1.2, stats.SLOWER),
-                                   (0.96, 1.05, stats.OPEN), (0.95, 0.98, stats.OPEN), (0.5, 1.5, stats.OPEN)):
-            self.assertEqual(stats.classify(low, high, 0.03), verdict, (low, high))
+        for low, high, verdict in ((0.98, 1.02, Verdict.LEVEL), (0.90, 0.96, Verdict.FASTER),
+                                   (1.04, 1.2, Verdict.SLOWER), (0.96, 1.05, Verdict.OPEN),
+                                   (0.95, 0.98, Verdict.OPEN), (0.5, 1.5, Verdict.OPEN)):
+            self.assertEqual(verdicts.classify(low, high, 0.03), verdict, (low, high))
         # 0.0205 against 0.0200, rounded by the reports to 0.021 and 0.020:
         # the ratio may have been 1.0, so it is not slower; 0.022 is
-        self.assertEqual(stats.decide([0.021] * 5, [0.020] * 5, rounded=(0.021, 0.020))["verdict"], stats.OPEN)
-        self.assertEqual(stats.decide([0.022] * 5, [0.020] * 5, rounded=(0.022, 0.020))["verdict"], stats.SLOWER)
-        self.assertEqual(stats.decide([0.021] * 5, [0.020] * 5)["verdict"], stats.SLOWER)
-        # an interval of 0.97 to 1.09 tells differences beyond 3% and 6% of half its width: 9.3%
-        self.assertAlmostEqual(stats.tells(0.97, 1.09, 0.03), 1.03 * math.sqrt(1.09 / 0.97) - 1)
+        self.assertEqual(verdicts.decide([0.021] * 5, [0.020] * 5, rounded=(0.021, 0.020)).verdict, Verdict.OPEN)
+        self.assertEqual(verdicts.decide([0.022] * 5, [0.020] * 5, rounded=(0.022, 0.020)).verdict, Verdict.SLOWER)
+        self.assertEqual(verdicts.decide([0.021] * 5, [0.020] * 5).verdict, Verdict.SLOWER)
+        # an interval of 1.00 to 1.21 is a factor of 1.1 either side of its
+        # middle, 1.1: past the threshold's 1.03 that makes 1.1 × 1.03 = 1.133
+        self.assertAlmostEqual(verdicts.tells(1.00, 1.21, 0.03), 0.133)
 
     def test_theexactutestwhereitsdistributionisexact(self):
         # 8 runs a side and U = 13: exactly 0.0499, where the normal
@@ -157,54 +165,61 @@ class rule(unittest.TestCase):
 
     def test_runstoofewtoreachalphagivenoverdict(self):
         # paired, the smallest p is 2 / 2^rounds: six rounds reach 0.05
-        self.assertEqual((stats.fewestruns(0.05), stats.fewestruns(0.05, paired=False)), (6, 4))
-        decided = stats.decide([1, 1.01, 1.02, 1.03, 1.04], [2, 2.01, 2.02, 2.03, 2.04], paired=True)
-        self.assertEqual((decided["verdict"], decided["why"]), (None, stats.TOOFEW))
-        self.assertEqual(stats.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03])["verdict"], stats.FASTER)
+        self.assertEqual((verdicts.fewestruns(0.05), verdicts.fewestruns(0.05, paired=False)), (6, 4))
+        decided = verdicts.decide([1, 1.01, 1.02, 1.03, 1.04], [2, 2.01, 2.02, 2.03, 2.04], paired=True)
+        self.assertEqual((decided.verdict, decided.why), (None, Untested.TOOFEW))
+        self.assertEqual(verdicts.decide([1, 1.01, 1.02, 1.03], [2, 2.01, 2.02, 2.03]).verdict, Verdict.FASTER)
 
     def test_arunof0isapassthattheclockdidnotsee(self):
         for now, before in (([0, 2, 2, 2, 2], [2] * 5), ([2] * 5, [2, 2, 0, 2, 2])):
-            self.assertEqual(stats.decide(now, before)["why"], stats.TOOSHORT)
+            self.assertEqual(verdicts.decide(now, before).why, Untested.TOOSHORT)
 
 
-def row(store, times, lines=10**6):
-    result = {"file": "f", "store": store, "lines": lines, "store_us": sorted(times)[len(times) // 2],
-              "store_us_runs": times}
-    result["lookup_us"], result["lookup_us_runs"] = result["store_us"], times
-    return result
+def row(key, times, lines=10**6, rounds=None):
+    """A store's summary on file f whose store and lookup runs are times."""
+    return summary("f", key, lines=lines, runs={Figure.STORE: times, Figure.LOOKUP: times}, rounds=rounds)
 
 
 class winners(unittest.TestCase):
     def test_everystorelevelwiththefastestismarked(self):
         rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.01, 1.00, 1.02, 0.99, 1.01]),
                 row("C", [1.00, 1.02, 1.01, 0.99, 1.00]), row("D", [1.5, 1.51, 1.49, 1.5, 1.52])]
-        decided = stats.winners(rows, "store_us", 0.05, 0.03, False)
-        self.assertEqual(sorted(decided["marked"]), ["A", "B", "C"])
-        self.assertFalse(decided["clear"])
-        self.assertEqual(decided["versus"]["D"]["verdict"], stats.SLOWER)
+        decided = verdicts.winners(rows, Figure.STORE, Rule(), False)
+        self.assertEqual(sorted(decided.marked), ["A", "B", "C"])
+        self.assertFalse(decided.clear)
+        self.assertEqual(decided.versus["D"].verdict, Verdict.SLOWER)
 
     def test_aclearwinnerisaloneandashortpassmarksnothing(self):
         rows = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01]), row("B", [1.5, 1.51, 1.49, 1.5, 1.52])]
-        decided = stats.winners(rows, "store_us", 0.05, 0.03, False)
-        self.assertEqual((decided["marked"], decided["clear"]), (["A"], True))
+        decided = verdicts.winners(rows, Figure.STORE, Rule(), False)
+        self.assertEqual((decided.marked, decided.clear), (["A"], True))
         # 100 lines at 1 µs: a pass of 100 µs, half the floor
         short = [row("A", [1.00, 1.01, 0.99, 1.00, 1.01], 100), row("B", [1.5, 1.51, 1.49, 1.5, 1.52], 100)]
-        self.assertEqual(stats.shortfigures(short, ["store_us"]), {("f", "store_us")})
-        decided = stats.filewinners(short, 0.05, 0.03)[("f", "store_us")]
-        self.assertEqual((decided["marked"], decided["why"]), ([], stats.TOOSHORT))
-        self.assertEqual(stats.linesneeded(short, "f"), 200)
+        self.assertEqual(medians.shortfigures(short, [Figure.STORE]), {("f", Figure.STORE)})
+        decided = verdicts.filewinners(short, Rule())[("f", Figure.STORE)]
+        self.assertEqual((decided.marked, decided.why), ([], Untested.TOOSHORT))
+        self.assertEqual(medians.linesneeded(short, "f"), 200)
 
     def test_astorethatitstestfindsfasterthanthelowestmedianisthefastest(self):
         # B, decided after 8 rounds, ran no more; A's later rounds ran on a
         # faster machine, so A's median is the lower, but round by round B
         # took 0.8 of A's time
-        a = dict(row("A", [1.0] * 8 + [0.5] * 12), rounds=list(range(1, 21)))
-        b = dict(row("B", [0.8] * 8), rounds=list(range(1, 9)))
-        decided = stats.winners([a, b], "store_us", 0.05, 0.03, False, {"B": (0.01, 8)})
-        self.assertEqual((decided["fastest"], decided["marked"], decided["versus"]["A"]["verdict"]),
-                         ("B", ["B"], stats.SLOWER))
-        self.assertAlmostEqual(decided["versus"]["A"]["ratio"], 1.25)
+        a = row("A", [1.0] * 8 + [0.5] * 12, rounds=list(range(1, 21)))
+        b = row("B", [0.8] * 8, rounds=list(range(1, 9)))
+        decided = verdicts.winners([a, b], Figure.STORE, Rule(), False, {"B": Look(0.01, 8)})
+        self.assertEqual((decided.fastest, decided.marked, decided.versus["A"].verdict), ("B", ["B"], Verdict.SLOWER))
+        self.assertAlmostEqual(decided.versus["A"].ratio, 1.25)
+
+
+class queue(unittest.TestCase):
+    def test_everyfilerunsitsownprogramsturnedroundeachround(self):
+        a, b, c = (store(key) for key in "abc")
+        f, g = measuredfile("f"), measuredfile("g")
+        order = [(lap, file.name, each.key) for lap in range(2) for file, each in
+                 runner.runqueue([(f, [a, b, c]), (g, [a, b])], lap)]
+        self.assertEqual(order, [(0, "f", "a"), (0, "f", "b"), (0, "f", "c"), (0, "g", "a"), (0, "g", "b"),
+                                 (1, "f", "b"), (1, "f", "c"), (1, "f", "a"), (1, "g", "b"), (1, "g", "a")])
 
 
 if __name__ == "__main__":
-    unittest.main()
+    unittest.main(argv=sys.argv[:1])

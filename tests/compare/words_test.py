@@ -3,6 +3,7 @@ terminal (the bold winner, the ≈ of stores level with the fastest, the
 notes), Markdown escaping; and results.csv read back."""
 
 import contextlib
+import dataclasses
 import io
 import os
 import re
@@ -10,18 +11,16 @@ import sys
 import tempfile
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "compare"))
-from linebenchcompare import output, results, stats  # noqa: E402
-
-
-def store(key, family="other", checkadt=True):
-    return {"key": key, "family": family, "checkadt": checkadt}
+from samples import SETTINGS, measuredfile, report, reportof, store  # (puts the package on the path)
+from linebenchcompare import earlierrun, markdown, medians, terminal, verdicts
+from linebenchcompare.errors import DamagedResults
+from linebenchcompare.markdown import mdescape
+from linebenchcompare.records import Figure
 
 
 class words(unittest.TestCase):
     def test_markdownescapesbarsandmarks(self):
-        self.assertEqual(output.mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
+        self.assertEqual(mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
 
 
 def measured(file, store, storeus, lookupus, lines=10**6):
@@ -37,28 +36,22 @@ def shown(measurements, runs=13):
     def runsof(figure):
         return figure if isinstance(figure, list) else [figure] * runs
 
-    files = list(dict.fromkeys(m["file"] for m in measurements))
-    keys = list(dict.fromkeys(m["store"] for m in measurements))
+    files = [measuredfile(name) for name in dict.fromkeys(m["file"] for m in measurements)]
+    stores = [store(key) for key in dict.fromkeys(m["store"] for m in measurements)]
     reports = {}
     for m in measurements:
-        reports[(m["file"], m["store"])] = [
-            {"lines": m["lines"], "distinct": 1000, "adt": m["store"], "avg_linelen": 10.0,
-             "report_bytes_per_line": 80.0, "getline_us": 0.05, "store_us": storeus, "lookup_us": lookupus,
-             "bytes_per_line": 80.0} for storeus, lookupus in zip(runsof(m["store_us"]), runsof(m["lookup_us"]))]
-    stores = [dict(store(key), path="/bin/" + key) for key in keys]
-    results = stats.summarise([(f, {"file": f, "path": f, "shape": "your files"}) for f in files], stores,
-                              reports)
-    settings = {"runs": runs, "alpha": 0.05, "threshold": 0.03, "started": "2025-01-01 00:00"}
-    winners = stats.filewinners(results, 0.05, 0.03)
+        reports[(m["file"], m["store"])] = [report(m["lines"], 1000, storeus, lookupus)
+                                            for storeus, lookupus in zip(runsof(m["store_us"]), runsof(m["lookup_us"]))]
+    summaries = medians.summarise(files, stores, reports)
+    made = reportof(summaries, stores, verdicts.filewinners(summaries, verdicts.Rule()),
+                    dataclasses.replace(SETTINGS, runs=runs))
     with tempfile.TemporaryDirectory() as folder:
-        path = os.path.join(folder, "results.md")
-        output.writemarkdown(path, results, [(f, "given") for f in files], settings, "No shape figures",
-                             winners, None, "a machine")
-        with open(path) as md:
-            markdown = md.read()
-    with contextlib.redirect_stdout(io.StringIO()) as terminal:
-        output.printsummary(results, stores, settings, winners, None)
-    return markdown, terminal.getvalue()
+        markdown.write(made, folder)
+        with open(os.path.join(folder, "results.md")) as md:
+            written = md.read()
+    with contextlib.redirect_stdout(io.StringIO()) as said:
+        terminal.write(made, "")
+    return written, said.getvalue()
 
 
 def tablecells(markdown):
@@ -163,7 +156,7 @@ class whatauserreads(unittest.TestCase):
 
 class earlier(unittest.TestCase):
     def test_arowwithmoreorfewerfieldsthantheheaderisnamed(self):
-        header = ",".join(results.NEEDED)
+        header = ",".join(earlierrun.NEEDED)
         good = "a.txt," + "0" * 64 + ",X,10,5,0.2,0.1,0.2 0.2,0.1 0.1"
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "results.csv")
@@ -175,15 +168,16 @@ class earlier(unittest.TestCase):
                 with open(path, "w") as out:
                     out.write(f"{header}\n{row}\n")
                 if words is None:
-                    self.assertEqual(results.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"], [0.1, 0.1])
+                    self.assertEqual(earlierrun.readearlier(path)[("0" * 64, "X")].figures[Figure.LOOKUP].runs,
+                                     [0.1, 0.1])
                     continue
-                with self.assertRaises(results.DamagedResults) as caught:
-                    results.readearlier(path)
+                with self.assertRaises(DamagedResults) as caught:
+                    earlierrun.readearlier(path)
                 self.assertIn(words, str(caught.exception))
             with open(path, "w") as out:  # a run column longer than csv's default field limit
                 out.write(f"{header}\n" + good.replace("0.1 0.1", " ".join(["0.1"] * 40000)) + "\n")
-            self.assertEqual(len(results.readearlier(path)[("0" * 64, "X")]["lookup_us_runs"]), 40000)
+            self.assertEqual(len(earlierrun.readearlier(path)[("0" * 64, "X")].figures[Figure.LOOKUP].runs), 40000)
 
 
 if __name__ == "__main__":
-    unittest.main()
+    unittest.main(argv=sys.argv[:1])

@@ -11,13 +11,17 @@ file with the same bytes.  Otherwise its figures can only be the ones DIR
 recorded, taken at another time.
 """
 
+import dataclasses
 import json
 import os
 import re
 import shutil
 import subprocess
+from typing import Optional
 
-from .run import RunError, digest
+from .digests import filesha
+from .errors import RunError
+from .records import Library, Store
 
 PROGRAMS = "programs"
 # How this run names an earlier run's program beside its own of the same key.
@@ -49,8 +53,8 @@ def libraries(path, depth=0):
         if not words:
             return []
         interpreter = os.fsdecode(words[0])
-        entry = {"name": "#!", "path": interpreter, "sha256": filesha(interpreter)}
-        return [entry] + (libraries(interpreter, depth + 1) if entry["sha256"] and depth < 4 else [])
+        entry = Library("#!", interpreter, filesha(interpreter))
+        return [entry] + (libraries(interpreter, depth + 1) if entry.sha256 and depth < 4 else [])
     # The heap probe, or the user's own preloads, are no part of the program.
     environment = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
     environment["LC_ALL"] = "C"
@@ -67,23 +71,8 @@ def libraries(path, depth=0):
             if not name.startswith("/"):
                 continue  # the vDSO, or ldd's word for a static program
         where = None if where.startswith("not found") else where.split(" (")[0]
-        found.append({"name": name, "path": where, "sha256": filesha(where) if where else None})
+        found.append(Library(name, where, filesha(where) if where else None))
     return found
-
-
-SHAS = {}  # SHA-256 by the file's identity and time of change: the programs share most libraries
-
-
-def filesha(path):
-    """The SHA-256 of the file at path, or None where it cannot be read."""
-    try:
-        status = os.stat(path)
-        identity = (path, status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns, status.st_ctime_ns)
-        if identity not in SHAS:
-            SHAS[identity] = digest(path)[1]
-        return SHAS[identity]
-    except OSError:
-        return None
 
 
 def recordedsaved(out):
@@ -114,26 +103,29 @@ def outtrouble(out):
 
 
 def keep(out, stores):
-    """Copies every store program to out/programs and adds to its store its
-    copy (relative to out), SHA-256 and libraries.  The copies of the run
-    that out/results.json records go first, each only while it holds the
-    bytes that run wrote; any other file there is left, and a copy takes a
-    free name beside it."""
+    """Copies every store program to out/programs; returns the stores with
+    their copies (relative to out), SHA-256s and libraries.  The copies of
+    the run that out/results.json records go first, each only while it
+    holds the bytes that run wrote; any other file there is left, and a copy
+    takes a free name beside it."""
     for path, sha in recordedsaved(out):
         if os.path.isfile(path) and not os.path.islink(path) and filesha(path) == sha:
             os.remove(path)
     folder = os.path.join(out, PROGRAMS)
     os.makedirs(folder, exist_ok=True)
+    kept = []
     for store in stores:
-        base = savedname(store["key"])
+        base = savedname(store.key)
         name, number = base, 1
         while os.path.lexists(os.path.join(folder, name)):
             number += 1
             name = f"{base}.{number}"
         copy = os.path.join(folder, name)
-        shutil.copyfile(store["path"], copy)
+        shutil.copyfile(store.path, copy)
         os.chmod(copy, 0o555)
-        store.update(saved=os.path.join(PROGRAMS, name), sha256=filesha(copy), libraries=libraries(copy))
+        kept.append(dataclasses.replace(store, saved=os.path.join(PROGRAMS, name), sha256=filesha(copy),
+                                        libraries=libraries(copy)))
+    return kept
 
 
 def earlierrecord(path):
@@ -154,10 +146,10 @@ def machinetrouble(record, machine):
     """Why programs that ran on the machine that record names cannot be set
     beside this machine's, or None."""
     then = record.get("machine") if isinstance(record.get("machine"), dict) else {}
-    if then.get("cpu") != machine["cpu"]:
-        return f"that run was on another CPU ({then.get('cpu')}; here {machine['cpu']})"
-    if then.get("kernel") != machine["kernel"]:
-        return f"that run was on another kernel (Linux {then.get('kernel')}; here {machine['kernel']})"
+    if then.get("cpu") != machine.cpu:
+        return f"that run was on another CPU ({then.get('cpu')}; here {machine.cpu})"
+    if then.get("kernel") != machine.kernel:
+        return f"that run was on another kernel (Linux {then.get('kernel')}; here {machine.kernel})"
     return None
 
 
@@ -180,24 +172,33 @@ def programtrouble(folder, store):
         return str(error)
     recorded = {entry.get("name"): entry for entry in store["libraries"] if isinstance(entry, dict)}
     for entry in now:
-        before = recorded.pop(entry["name"], None)
-        if entry["path"] is None:
-            return f"it loads {entry['name']}, which is not found here"
+        before = recorded.pop(entry.name, None)
+        if entry.path is None:
+            return f"it loads {entry.name}, which is not found here"
         if before is None:
-            return f"it now loads {entry['name']} ({entry['path']}), which it did not load then"
-        if (before.get("path"), before.get("sha256")) != (entry["path"], entry["sha256"]):
-            return f"it loads {entry['name']} from {entry['path']}, not the one it loaded then"
+            return f"it now loads {entry.name} ({entry.path}), which it did not load then"
+        if (before.get("path"), before.get("sha256")) != (entry.path, entry.sha256):
+            return f"it loads {entry.name} from {entry.path}, not the one it loaded then"
     if recorded:
         name = next(iter(recorded))
         return f"it no longer loads {name}"
     return None
 
 
+@dataclasses.dataclass(frozen=True)
+class EarlierPrograms:
+    """An earlier run's kept programs that can run here, as stores named
+    "KEY (before)" that run as KEY; why none can, or None; and per store key
+    why its program cannot."""
+
+    stores: list
+    why: Optional[str]
+    trouble: dict
+
+
 def earlierprograms(folder, machine, keys, recordpath=None):
-    """DIR's kept programs of the store keys given that can run here, as its
-    results.json (or the record at recordpath) records them, as stores named
-    "KEY (before)" whose ADT is KEY: (stores, why none can run, or None,
-    {key: why its program cannot})."""
+    """DIR's kept programs of the store keys given, as its results.json (or
+    the record at recordpath) records them."""
     record, why = earlierrecord(recordpath or os.path.join(folder, "results.json"))
     if record is not None:
         why = machinetrouble(record, machine)
@@ -209,7 +210,7 @@ def earlierprograms(folder, machine, keys, recordpath=None):
         if not any("saved" in store for store in recorded.values()):
             why = "its results.json records no kept programs (an older linebench-compare made that run)"
     if why is not None:
-        return [], why, {}
+        return EarlierPrograms([], why, {})
     stores, trouble = [], {}
     for key in keys:
         store = recorded.get(key)
@@ -217,19 +218,20 @@ def earlierprograms(folder, machine, keys, recordpath=None):
         if problem is not None:
             trouble[key] = problem
             continue
-        stores.append({"key": BEFORE.format(key), "adt": key, "path": os.path.join(folder, store["saved"]),
-                       "family": store.get("family", "other"), "checkadt": bool(store.get("checkadt")),
-                       "sha256": store["sha256"], "libraries": store["libraries"]})
-    return stores, None, trouble
+        stores.append(Store(BEFORE.format(key), os.path.join(folder, store["saved"]), store.get("family", "other"),
+                            bool(store.get("checkadt")), earlierof=key, sha256=store["sha256"],
+                            libraries=[Library(entry.get("name"), entry.get("path"), entry.get("sha256"))
+                                       for entry in store["libraries"] if isinstance(entry, dict)]))
+    return EarlierPrograms(stores, None, trouble)
 
 
 def sameprogram(store, before):
     """Whether this run's program of a store is the earlier run's kept one,
     before: the same bytes, loading the same libraries from the same places
     with the same bytes; then it needs no run as KEY (before)."""
-    if filesha(store["path"]) != before["sha256"]:
+    if filesha(store.path) != before.sha256:
         return False
     try:
-        return libraries(store["path"]) == before["libraries"]
+        return libraries(store.path) == before.libraries
     except (OSError, RunError):
         return False

@@ -1,0 +1,172 @@
+"""The words that results.md and the terminal share: a verdict's, the notes
+said once below the figures, and the warnings of drift and of a busy
+machine.
+"""
+
+from . import ranktests
+from .keptprograms import DRIFT
+from .medians import FLOOR_US, NOISY, linesneeded, noisyspreads
+from .records import TESTED, Untested, Verdict
+from .verdicts import fewestruns
+
+
+def ratiotext(test):
+    """x0.89 [0.86, 0.92] faster; x1.02 [0.97, 1.08] open: its runs tell 9%
+    or more; x1.20 (not tested: too short); unchanged (same program)."""
+    if test.why == Untested.UNCHANGED:
+        return test.why.value
+    if test.verdict is None:
+        return f"x{test.ratio:.2f} (not tested: {test.why.value})"
+    text = f"x{test.ratio:.2f} [{test.low:.2f}, {test.high:.2f}] {test.verdict.value}"
+    if test.verdict == Verdict.OPEN:
+        text += f": its runs tell {test.tells:.0%} or more"
+    return text
+
+
+def againstverdict(row, figure):
+    """The ratio and verdict of one figure against the earlier run, marked
+    where it rests on that run's recorded runs; an unchanged program's says
+    so alone."""
+    return ratiotext(row.figures[figure].test) + ("" if row.interleaved or row.unchanged else " (recorded runs)")
+
+
+def filesof(summaries):
+    """The names of the files that summaries are of, in order."""
+    return list(dict.fromkeys(summary.file.name for summary in summaries))
+
+
+def busynote(busy):
+    """The warning of a machine that other processes kept busy during the
+    timed runs, or None."""
+    if not busy or not busy.busy:
+        return None
+    cpus, shares = busy.cpus, busy.shares
+    if busy.pinned is None:
+        where = "of the machine, beyond the runs' own time"
+    elif len(cpus) == 1:
+        where = f"of CPU {cpus[0]}, beside the runs' CPU {busy.pinned}"
+    else:
+        where = f"of the {len(cpus)} CPUs beside the runs' CPU {busy.pinned}"
+    # The runs' own CPU comes first where others took more of it than the
+    # threshold allows: a load there takes its time from the runs.
+    threshold = busy.busythreshold
+    used = []
+    if (shares.pinnedpct or 0) > threshold:
+        used.append(f"{shares.pinnedpct:g}% of CPU {busy.pinned}, the runs' own CPU,")
+    if shares.otherpct is not None and (not used or shares.otherpct > threshold):
+        used.append(f"{shares.otherpct:g}% {where}")
+    said = [f"other processes used {' and '.join(used)} while the runs were timed"] if used else []
+    if shares.stealpct:
+        said.append(f"the hypervisor gave {shares.stealpct:g}% of the time to other guests (steal)")
+    return (f"Busy machine: {', and '.join(said)} (warned above {threshold:g}% busy or "
+            f"{busy.stealthreshold:g}% steal). The times are slower than a quiet machine gives; "
+            "verdicts among the programs of this run share the load, verdicts against an earlier run's recorded "
+            "runs do not.")
+
+
+def sharednote(busy):
+    """Where the runs' CPU was the only one this process could use: it waited
+    there, where elsewhere it keeps off it."""
+    if not busy or not busy.shared:
+        return None
+    return (f"One CPU: CPU {busy.pinned}, the runs' own, was the only one this run could use, so linebench-compare "
+            "waited on it while they were timed, where with another CPU it keeps off theirs; their times may be a "
+            "little slower for it.")
+
+
+def driftwarning(against):
+    """What --against says when some of the earlier run's programs could not
+    run here, so that their verdicts set this run's runs against that run's
+    recorded ones; None when all ran."""
+    recorded = against.recorded
+    if not recorded:
+        return None
+    if against.recordedwhy:
+        head = f"the programs kept in {against.folder} cannot run here: {against.recordedwhy}. The verdicts"
+    else:
+        head = "; ".join(f"the program of {key} kept in {against.folder} cannot run here: {why}"
+                         for key, why in recorded.items())
+        head += f". {'Their' if len(recorded) > 1 else 'Its'} verdicts (marked \"recorded runs\")"
+    return (f"Drift not controlled: {head} set this run's runs against the runs recorded then, so the "
+            f"machine's drift between the two runs is in them: two runs minutes apart have differed by up to "
+            f"{DRIFT:.0%}, and a change of that size cannot be told from drift.")
+
+
+def notes(report):
+    """The sentences said once: an incomplete run, too few runs, figures
+    left open, passes too short, a noisy, busy or shared machine, files left
+    out of --against."""
+    said = [incompletenote(report), toofewnote(report), opennote(report), shortnote(report),
+            noisynote(report.summaries), busynote(report.busy), sharednote(report.busy), differingnote(report)]
+    return [sentence for sentence in said if sentence]
+
+
+def incompletenote(report):
+    if report.incomplete:
+        return (f"Incomplete: {report.incomplete}. These are the figures of the runs that finished; a store that "
+                "had none on a file has no row there.")
+    return None
+
+
+def againstrows(report):
+    return (report.against.rows or []) if report.against else []
+
+
+def toofewnote(report):
+    settings, against = report.settings, report.against
+    if settings.auto or ranktests.pairedcanreach(settings.runs, settings.alpha):
+        if not any(row.figures[figure].test.why == Untested.TOOFEW for row in againstrows(report)
+                   for figure in TESTED):
+            return None
+    return (f"Too few runs to tell: the rank test needs {fewestruns(settings.alpha)} rounds to ever reach "
+            f"α = {settings.alpha:g}; this run has {'auto' if settings.auto else settings.runs}"
+            + (f" and the earlier one {against.runs}" if against else "") + ", so no store is marked and no "
+            "verdict given.")
+
+
+def openfigures(report):
+    """How many figures are open, vs the fastest and against the earlier run."""
+    tests = [test for decided in report.winners.values() for test in decided.versus.values()]
+    tests += [row.figures[figure].test for row in againstrows(report) for figure in TESTED]
+    return sum(test.verdict == Verdict.OPEN for test in tests)
+
+
+def opennote(report):
+    opened = openfigures(report)
+    if not opened:
+        return None
+    return (f"Open: {opened} of the figures {'are' if opened > 1 else 'is'} not decided: the interval reaches "
+            f"across the threshold of {report.settings.threshold * 100:g}%; "
+            + ("more time would decide them (a longer --time-limit)." if report.settings.auto else
+               "more runs would decide them (--runs auto)."))
+
+
+def tooshortfiles(report):
+    return [file for file in filesof(report.summaries)
+            if any(report.winners[(file, figure)].why == Untested.TOOSHORT for figure in TESTED)]
+
+
+def shortnote(report):
+    short = tooshortfiles(report)
+    if not short:
+        return None
+    needs = ", ".join(f"{file} ({linesneeded(report.summaries, file):,} lines)" for file in short)
+    return (f"Too short to time: a pass of under {FLOOR_US / 1000:g} ms on the programs' microsecond clock carries "
+            f"no mark and no verdict. Files with such a pass, and about the lines each would need: {needs}.")
+
+
+def noisynote(summaries):
+    noisy, counted = noisyspreads(summaries)
+    if not noisy:
+        return None
+    largest = noisy[0]
+    return (f"Noisy machine: {len(noisy)} of the {counted} time figures above the floor spread over {NOISY:.0f}% of "
+            f"their median (the largest: {largest.pct:.0f}%, {largest.store} {largest.word} on {largest.file}). "
+            "Close figures may be level; rerun on a quiet machine before acting on them.")
+
+
+def differingnote(report):
+    if report.against and report.against.differing:
+        return (f"Left out of the comparison with the earlier run, as their contents differ from its files of the "
+                f"same name: {', '.join(report.against.differing)}.")
+    return None

@@ -1,0 +1,42 @@
+"""What linebench-compare keeps of a program: the libraries that ldd names,
+with the digests of their bytes, a script's interpreter, and a copy's name.
+
+Usage: keptprograms_test.py [BUILD], the folder that holds the programs."""
+
+import hashlib
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from stubs import BUILD, stub  # (puts the package on the path)
+from linebenchcompare.keptprograms import libraries, savedname
+
+
+class keptprograms(unittest.TestCase):
+    def test_thelibrariesarethoseldddnamesandtheirdigestsarethefilesbytes(self):
+        program = os.path.join(BUILD, "linebench-hash")
+        found = libraries(program)
+        listed = subprocess.run(["ldd", program], stdout=subprocess.PIPE, text=True, check=True).stdout
+        names = [line.split()[0] for line in listed.splitlines() if line.split() and "vdso" not in line]
+        self.assertIn("libc.so.6", names)
+        self.assertEqual([library.name for library in found], names)
+        for library in found:
+            with open(library.path, "rb") as source:
+                self.assertEqual(library.sha256, hashlib.sha256(source.read()).hexdigest())
+
+    def test_ascriptisrunbyitsinterpreter(self):
+        with tempfile.TemporaryDirectory() as folder:
+            found = libraries(stub(folder, "x", 0.3, 0.2))
+        self.assertEqual(found[0].name, "#!")
+        self.assertEqual(found[0].path, "/bin/sh")
+        self.assertIn("libc.so.6", [library.name for library in found[1:]])
+
+    def test_acopysnameisneverhiddennoraparentfolder(self):
+        for key, name in (("HASH", "HASH"), ("..", "__"), ("a/b c", "a_b_c"), (".x", "_x"), ("", "_")):
+            self.assertEqual(savedname(key), name)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
