@@ -14,13 +14,14 @@
 // "clock N" with the count of calls, then a line "t SECONDS MICROSECONDS" for
 // each of the first readings it kept.
 //
-// linebench-compare (readprobe and fulltimes in linebenchcompare/run.py) takes
-// the store pass's break growth and heap growth from the two sbrk lines, and
-// from the six readings, in the driver's order, each pass's microseconds per
-// line, unrounded, computed as the driver computes DeltaUSec and checked
+// linebench-compare (readprobe and fulltimes in linebenchcompare/heapprobe.py)
+// takes the store pass's break growth and heap growth from the two sbrk lines,
+// and from the six readings, in the driver's order, each pass's microseconds
+// per line, unrounded, computed as the driver computes DeltaUSec and checked
 // against the report's rounding.  A run that made other than two sbrk calls
 // fails; one that read the clock other than six times keeps the report's
-// rounded times.
+// rounded times.  Its counts per pass (passcounts.py) are cut at the same six
+// readings, below.
 //
 // Without HEAPPROBE_FILE it only passes the calls on.  It allocates nothing
 // itself and links only libc.

@@ -14,7 +14,8 @@
 // after each pass in turn, and its two sbrk(0) calls, right before and right
 // after the store pass.  From the readings it takes each pass's time per
 // line, unrounded, with DeltaUSec's arithmetic (which it checks against the
-// report's rounding), and from the two breaks the store pass's heap growth.
+// report's rounding), and from the two breaks the store pass's heap growth;
+// its counts per pass, under callgrind, are cut at the same six readings.
 // So no call of either may be added, dropped or moved; a test counts them.
 //
 // Output, on standard output:

@@ -33,9 +33,12 @@ import shutil
 import subprocess
 import tempfile
 
-from .programs import filesha, libraries
+from .buildfacts import firstline
+from .digests import digest, filesha
+from .errors import RunError
+from .keptprograms import libraries
 from .report import parsereport
-from .run import RunError, childsetup, digest, firstline
+from .runner import childsetup
 
 SYSFS = "/sys/devices/system/cpu/cpu0/cache"
 COUNTSFILE = "counts.json"
@@ -312,7 +315,7 @@ def runcounts(program, path, geometry, probe):
                            "pass): its passes cannot be told apart")
         parts = readparts(os.path.join(scratch, "callgrind.out"), program)
     seconds = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
-    return PassCounts(report["lines"], report["distinct"], report["adt"], parts, seconds)
+    return PassCounts(report.lines, report.distinct, report.adt, parts, seconds)
 
 
 def valgrindsaid(scratch):
@@ -340,7 +343,7 @@ class CountKey:
 
 
 def countkey(program, path, geometry, probe):
-    loaded = tuple((entry["name"], entry["path"], entry["sha256"]) for entry in libraries(program))
+    loaded = tuple((entry.name, entry.path, entry.sha256) for entry in libraries(program))
     version = firstline([valgrind(), "--version"]) or "unknown"
     return CountKey(filesha(program), digest(path)[1], filesha(probe), loaded,
                     tuple(geometry.options()), version)

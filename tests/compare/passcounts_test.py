@@ -18,7 +18,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "compare"))
 from linebenchcompare import passcounts  # noqa: E402
 from linebenchcompare.passcounts import Cache, Events, Pass, Source  # noqa: E402
-from linebenchcompare.run import RunError  # noqa: E402
+from linebenchcompare.errors import RunError  # noqa: E402
 
 MANYNOPS, FEWNOPS, PROBE = sys.argv[1:4]
 # Bytes of no-ops in the two builds' insert and lookup, one-byte ones less
