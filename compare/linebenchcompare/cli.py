@@ -14,9 +14,9 @@ from .filechecks import filetrouble, outtrouble
 from .home import CORPUS, HOME, INSTALLED, PROBE
 from .ladder import SHAPENAMES
 from .machinefacts import lastlevelcache
-from .options import AUTO, LARGE_RUNS, LARGE_SHAPES, QUICK_RUNS, RUNS, TIMELIMIT, parser
+from .options import AGAINSTCOUNTS, AUTO, LARGE_RUNS, LARGE_SHAPES, QUICK_RUNS, RUNS, TIMELIMIT, parser
 from .progress import progress
-from .records import Cache, EarlierRun, Inputs, Settings
+from .records import Cache, CountScope, EarlierRun, Inputs, Settings
 from .storechoice import chooseprograms
 from .storelist import knownstores
 from .text import SHOWBYTES, shown
@@ -79,6 +79,7 @@ def parsecommandline(argv):
     bindir = checkbuilddir(args.build_dir, args.files)
     out = os.path.abspath(args.out)
     earlier = checkagainst(args.against, out)
+    scope = checkcounts(args)
     checkout(out, args.files)
     programs = None if args.programs is None else [item.strip() for item in args.programs.split(",")]
     # The build's programs are known by name once its list of stores is at
@@ -88,7 +89,8 @@ def parsecommandline(argv):
     if trouble:
         raise RunError(trouble)
     settings = Settings(args.files, out, auto, runs, timelimit, args.alpha, args.threshold / 100, cpu,
-                        args.aslr == "on", args.quick, args.large, shapes, seed, args.keep_corpora, cache, programs)
+                        args.aslr == "on", args.quick, args.large, shapes, seed, args.keep_corpora, cache, programs,
+                        scope, args.fail_on, args.count_threshold / 100)
     return settings, Inputs(bindir, stores, earlier)
 
 
@@ -116,6 +118,17 @@ def checktimelimit(given, auto):
     if seconds is None:
         raise CommandLineError("--time-limit: not a time such as 90s, 10m or 1h")
     return seconds
+
+
+def checkcounts(args):
+    """What the run counts, and the gate's options, which need --against."""
+    if args.fail_on and args.against is None:
+        raise CommandLineError(f"--fail-on {args.fail_on} sets this run against an earlier one: give --against DIR")
+    if not 0 <= args.count_threshold < math.inf:
+        raise CommandLineError("--count-threshold must be 0 or more, and finite")
+    if args.counts is not None:
+        return CountScope.ALL if args.counts else CountScope.NONE
+    return AGAINSTCOUNTS if args.against else CountScope.NONE
 
 
 def checkcpu(given):

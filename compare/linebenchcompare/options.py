@@ -8,8 +8,10 @@ import textwrap
 
 from . import rounds
 from .errors import CommandLineError
+from .gate import COUNTTHRESHOLD, FAILED, FAILON
 from .home import ROOT
 from .ladder import SHAPENAMES
+from .records import CountScope
 from .storelist import NOTBYDEFAULT
 from .verdicts import ALPHA, THRESHOLD, fewestruns
 
@@ -35,6 +37,13 @@ LARGE_SHAPES = ["unique", "ascending"]
 # Address-space randomisation stays on: turning it off narrowed the spreads
 # too seldom to tell from chance (docs/compare.md).
 ASLR = "on"
+# What a run counts under valgrind without --counts or --no-counts.  A counted
+# run takes a core for some 50 to 100 times a timed run's own time, so none
+# without --against; with it, the programs whose figures are set against the
+# earlier run, a changed store and its earlier program, whose counts tell a
+# change of a percent that the times cannot; an unchanged program's are the
+# earlier run's own.
+AGAINSTCOUNTS = CountScope.CHANGED
 # --runs auto: the most time its rounds may take, so that a default run of the
 # ladder, corpora and all, takes at most five minutes.
 TIMELIMIT = 240.0
@@ -92,7 +101,9 @@ def parser():
         epilog="Without FILEs, the corpora are generated under OUT/corpora, which must be absent or empty; the run "
         "removes the files it generated when it ends, also when it stops or fails (keep them with --keep-corpora), "
         "and OUT/corpora if it made it.  It keeps its results and the copies of its programs, which replace those "
-        "of the run before it in OUT, and removes nothing else.")
+        "of the run before it in OUT, and removes nothing else.  Exit status: 0 for a complete run, 1 for a failure, 2 "
+        f"for a command line that cannot work, {FAILED} for a run that --fail-on fails, 128+N when stopped by "
+        "signal N.")
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
     result.add_argument("--out", default=os.path.join(ROOT or "", "out", "compare"),
                         help="output folder (default: out/compare, in the checkout where run from one)")
@@ -111,6 +122,18 @@ def parser():
                         help="set this run's figures beside those of DIR, an earlier run (or its results file, a "
                         ".csv or .json of any name), for the files of the same content: DIR's kept programs run "
                         "beside this run's as KEY (before), or where they cannot run here, its recorded runs")
+    result.add_argument("--counts", action=argparse.BooleanOptionalAction,
+                        help="count every program once on every file under valgrind, after the timed rounds: "
+                        "instructions, data reads and writes, and the simulated L1d and last-level misses of each "
+                        "pass, exact; or, --no-counts, none (default: with --against, "
+                        f"{AGAINSTCOUNTS.value}, else none; counts kept in OUT/counts.json are not made again)")
+    result.add_argument("--fail-on", choices=FAILON, metavar="slower",
+                        help=f"with --against, exit with status {FAILED} when a figure is decided slower than the "
+                        "earlier run's, by its time or by its counts; open figures do not fail the run, but the "
+                        "closing line names them")
+    result.add_argument("--count-threshold", type=float, default=COUNTTHRESHOLD * 100, metavar="PERCENT",
+                        help="with --fail-on, the growth of a pass's instructions a line over the earlier program's "
+                        f"that fails the run (default {COUNTTHRESHOLD * 100:g})")
     result.add_argument("--large", action="store_true",
                         help="extend each shape's ladder until the largest store's memory passes four times the "
                         f"last-level cache (default shapes {','.join(LARGE_SHAPES)}, runs {LARGE_RUNS})")

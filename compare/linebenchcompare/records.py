@@ -50,6 +50,14 @@ class Untested(enum.Enum):
     UNCHANGED = "unchanged (same program)"  # the program that ran now is the one that ran then
 
 
+class CountScope(enum.Enum):
+    """The programs a run counts under valgrind, on every file they ran on."""
+
+    ALL = "every program"
+    CHANGED = "the programs set against the earlier run"  # a changed store and its earlier program
+    NONE = "none"
+
+
 @dataclasses.dataclass(frozen=True)
 class Cache:
     """The last-level cache: its bytes and level (None where given by hand),
@@ -80,6 +88,9 @@ class Settings:
     keepcorpora: bool
     cache: Optional[Cache]
     programs: Optional[list]  # the items of --programs; None: the build's default stores
+    counts: CountScope = CountScope.NONE  # --counts, --no-counts, or by default
+    failon: Optional[str] = None  # --fail-on: what fails the run against the earlier one
+    countthreshold: float = 0.01  # a fraction: instructions a line that grew by more fail --fail-on
 
 
 @dataclasses.dataclass(frozen=True)
@@ -418,3 +429,4 @@ class Report:
     written: str
     shapenote: Optional[str]
     incomplete: Optional[str]
+    counts: Optional[object] = None  # countfigures.Counting: the counts per pass, where any were asked for

@@ -5,6 +5,7 @@ figures, which a later run reads back with --against.
 import csv
 import os
 
+from .countfigures import COLUMNS, Event, Part
 from .records import TESTED, Figure
 from .shapefigures import SHAPEFIGURES
 from .text import SHOWBYTES
@@ -19,14 +20,29 @@ RUNFIELDS = [figure.runscolumn for figure in TESTED]
 
 def write(report, folder):
     """Writes folder/results.csv: a row of every summary, and the shape
-    figures' columns where the run has them."""
+    figures' and the counts' columns where the run has them, the counts a
+    line, empty for a program and file not counted."""
     withshape = report.shapenote is None
-    fields = SUMMARYFIELDS + RUNFIELDS + ([figure.column for figure in SHAPEFIGURES] if withshape else [])
+    counted = report.counts.runs if report.counts else []
+    fields = SUMMARYFIELDS + RUNFIELDS + ([figure.column for figure in SHAPEFIGURES] if withshape else []) + (
+        COLUMNS if counted else [])
     with open(os.path.join(folder, "results.csv"), "w", newline="", errors=SHOWBYTES) as out:
         writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
         writer.writeheader()
         for summary in report.summaries:
-            writer.writerow(csvrow(summary, withshape))
+            row = csvrow(summary, withshape)
+            if counted:
+                row.update(countcells(report.counts.of(summary.file.name, summary.store)))
+            writer.writerow(row)
+
+
+def countcells(counts):
+    """The counts a line of each part and event, written whole; empty where
+    not counted."""
+    if counts is None:
+        return {}
+    return {f"{part.column}_{event.column}": repr(float(event.of(counts.perline(part)))) for part in Part
+            for event in Event}
 
 
 def csvrow(summary, withshape):

@@ -2,9 +2,12 @@
 concluded, written whole or not at all.
 """
 
+import dataclasses
 import json
 import os
 
+
+from .countfigures import Event, Part
 from .medians import FLOOR_US
 from .records import TESTED, Figure
 from .shapefigures import SHAPEFIGURES
@@ -50,6 +53,8 @@ def recordof(report):
               "winners": [dict(fastestof(fastest), file=file, figure=figure.column)
                           for (file, figure), fastest in report.winners.items()],
               "against": againstof(report.against), "busy": busyof(report.busy)}
+    if report.counts is not None:
+        record.update(countingof(report.counts))
     if report.large is not None:
         record["large"] = {"cache_level": report.large.cachelevel, "cache_bytes": report.large.cachebytes,
                            "target_bytes": report.large.targetbytes}
@@ -169,3 +174,31 @@ def busyof(busy):
     return dict(sharesof(busy.shares), cpus=busy.cpus, pinned=busy.pinned, seconds=busy.seconds,
                 busy_threshold_pct=busy.busythreshold, steal_threshold_pct=busy.stealthreshold, busy=busy.busy,
                 rounds=[dict(sharesof(shares), round=number) for number, shares in busy.rounds])
+
+
+def cacheof(cache):
+    return {"bytes": cache.size, "ways": cache.ways, "line_bytes": cache.line, "from": cache.source.value,
+            "ways_read": cache.waysread}
+
+
+def countsof(counts):
+    """A program's counts on a file: each part's whole and a line, by event."""
+    return {"file": counts.file, "store": counts.store, "counted": counts.counted, "cpu_seconds": counts.counts.seconds,
+            "lines": counts.counts.lines, "distinct": counts.counts.distinct, "adt": counts.counts.adt,
+            "parts": {part.column: {event.column: event.of(counts.total(part)) for event in Event} for part in Part},
+            "per_line": {part.column: {event.column: event.of(counts.perline(part)) for event in Event}
+                         for part in Part},
+            "run_parts": [dataclasses.astuple(part) for part in counts.counts.parts]}
+
+
+def countingof(counting):
+    """What the run counted under valgrind: the caches simulated and where
+    each came from, the CPU seconds counted, the counts, those not counted."""
+    geometry = counting.geometry
+    return {"counting": {"scope": counting.scope.value, "why_none": counting.why, "valgrind": counting.valgrind,
+                         "cpu_seconds": counting.seconds,
+                         "caches": None if geometry is None else {
+                             name: cacheof(cache) for name, cache in (("I1", geometry.i1), ("D1", geometry.d1),
+                                                                      ("LL", geometry.ll))},
+                         "not_counted": [vars(skipped) for skipped in counting.skipped]},
+            "counts": [countsof(counts) for counts in counting.runs]}

@@ -8,11 +8,14 @@ import os
 import tempfile
 import time
 
-from . import build, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson, rounds, terminal
+from . import (build, counting, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson, rounds,
+               terminal)
 from .busy import Watch
 from .buildfacts import buildinfo
+from .countfigures import Counting
 from .earlierrun import earlierruns
 from .errors import RunError
+from .gate import gate
 from .home import CORPUS, PROBETARGET, SHAPE
 from .ladder import SHAPENAMES
 from .machinefacts import machineinfo
@@ -56,6 +59,8 @@ class Run:
         self.saved = False  # whether results.json is this run's
         self.corpora = None if settings.files else owned.Owned(os.path.join(settings.out, "corpora"))
         self.measuring = False  # whether the first timed run has begun
+        self.took = {}  # the seconds of each file and store's last timed run, by (path, store key)
+        self.counting = None  # what the run counted under valgrind (counting.py)
 
     def rule(self, alpha=None):
         """The rule of the verdicts, at alpha or the run's own."""
@@ -79,7 +84,7 @@ class Run:
         return Report(self.settings, self.command, self.started, self.machine, self.build, self.files, self.stores,
                       self.runs, self.roundsfinished, self.summaries, self.winners, self.against,
                       self.watch.summary(), self.large, self.complete, self.stoppedby, self.failure,
-                      time.strftime("%Y-%m-%d %H:%M"), self.shapenote, self.incomplete)
+                      time.strftime("%Y-%m-%d %H:%M"), self.shapenote, self.incomplete, self.counting)
 
     def save(self):
         resultsjson.write(self.report(), self.settings.out)
@@ -152,12 +157,18 @@ def execute(run):
     # From here results.json is this run's: the programs it keeps replace an
     # earlier run's in OUT/programs.
     run.stores = keptprograms.keep(settings.out, run.stores)
+    counter = counting.ready(settings, run.inputs, bindir, run.stores + run.earlierprograms)
+    if isinstance(counter, Counting):
+        run.counting, counter = counter, None
     run.save()
     if run.watch.shared:
         progress(f"compare: CPU {settings.cpu} is the only CPU this run may use: linebench-compare waits on it "
                  "while the runs are timed")
     with tempfile.TemporaryDirectory(prefix="compare-") as scratch:
         measure(run, bindir, scratch)
+    if counter is not None:
+        run.counting = counting.count(counter, settings, counting.planned(settings.counts, runplan(run, run.files)),
+                                      run.took, lambda counted: setattr(run, "counting", counted))
     shaped = runshape(bindir, run.files)
     shapenote = None
     if shaped is None:
@@ -178,7 +189,12 @@ def execute(run):
             progress(f"compare: {message}")
     elapsed = time.monotonic() - started
     progress(f"compare: took {int(elapsed // 60)} min {elapsed % 60:.0f} s")
-    return 0
+    gated = gate(report)
+    if gated is None:
+        return 0
+    status, line = gated
+    progress(line)
+    return status
 
 
 def measure(run, bindir, scratch):
@@ -191,6 +207,7 @@ def measure(run, bindir, scratch):
         run.done(lap, file, store, report)
 
     runner = Runner(bindir, scratch, childsetup(settings.cpu, not settings.aslr), finished, run.watch)
+    run.took = runner.took
 
     def measurefiles(files):
         schedule = rounds.Schedule(runplan(run, files), settings.auto, settings.runs, settings.alpha,
