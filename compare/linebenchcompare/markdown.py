@@ -5,6 +5,8 @@ verdicts, the notes, the comparison with an earlier run, and the files.
 import os
 import re
 
+from .countfigures import Event, Part, instructionratio
+from .countwords import changewords, geometrywords, ratiowords
 from .medians import FLOOR_US
 from .records import TESTED, TIMES, Figure
 from .report import HASHSIZE
@@ -84,7 +86,9 @@ def write(report, folder):
             for note in notes(report)]
     out += introduction(report) + table(report)
     if report.against is not None:
-        out += againstsection(report.against)
+        out += againstsection(report.against, report.counts)
+    if report.counts is not None:
+        out += countsection(report)
     out += ["", "## Files", ""]
     for file in report.files:
         out.append(f"- {mdescape(file.name)}: {file.source}")
@@ -127,12 +131,22 @@ def table(report):
             head = f"| {mdescape(file)} | {row.lines} | {row.distinct} |" if number == 0 else "| | | |"
             out.append(f"{head} {mdescape(row.store)} | {withspread(row, Figure.GETLINE, 3)} | "
                        f"{timecell(row, Figure.STORE, store)} | {timecell(row, Figure.LOOKUP, lookup)} | "
-                       f"{versuscell(row, store)} | {versuscell(row, lookup)} | {row.median(Figure.MEMORY):.1f} |"
+                       f"{versuscell(row, store)}{instructioncell(report, row, store, Figure.STORE)} | "
+                       f"{versuscell(row, lookup)}{instructioncell(report, row, lookup, Figure.LOOKUP)} | "
+                       f"{row.median(Figure.MEMORY):.1f} |"
                        + "".join(f" {value} |" for value in (row.shapevalues if withshape else ())))
     return out
 
 
-def againstsection(against):
+def instructioncell(report, row, decided, figure):
+    """The instructions a line against the fastest store's, where both were
+    counted."""
+    if row.store == decided.fastest:
+        return ""
+    return ratiowords(instructionratio(report.counts, row.file.name, row.store, decided.fastest, figure))
+
+
+def againstsection(against, counts=None):
     """results.md's lines on the earlier run: the warning when drift is not
     controlled, what the table holds, and the table."""
     out = ["", "## Against an earlier run", ""]
@@ -144,12 +158,40 @@ def againstsection(against):
             f"against: of its program kept in {mdescape(os.path.join(against.folder, 'programs'))}, run in "
             "this run's rounds as KEY (before), or the recorded median again where that program could not run "
             "here (marked \"recorded runs\") or is this run's own (unchanged); this run's median (now); their "
-            "ratio (now / before) with its 95% confidence interval; and the verdict.", ""]
+            "ratio (now / before) with its 95% confidence interval; and the verdict"
+            + ("; where both programs were counted, the pass's counts a line now less before, exact, the misses "
+               "where they differ by more than two runs of one program do" if counts and counts.runs else "")
+            + ".", ""]
     if against.rows:
         out += ["| file | store | store µs recorded | before | now | ratio and verdict | lookup µs recorded | "
                 "before | now | ratio and verdict |", "|---|---|---:|---:|---:|---|---:|---:|---:|---|"]
     for row in against.rows:
         cells = "".join(f" {row.figures[figure].recorded:.3f} | {row.figures[figure].before:.3f} | "
-                        f"{row.figures[figure].now:.3f} | {againstverdict(row, figure)} |" for figure in TESTED)
+                        f"{row.figures[figure].now:.3f} | {againstverdict(row, figure)}"
+                        f"{mdescape(changewords(counts, row, figure))} |" for figure in TESTED)
         out.append(f"| {mdescape(row.file)} | {mdescape(row.store)} |{cells}")
+    return out
+
+
+COUNTHEADINGS = " | ".join(f"{event.words}{' (simulated)' if event.simulated else ''}" for event in Event)
+
+
+def countsection(report):
+    """results.md's table of the counts a line: per file and store, each
+    pass and the store's own."""
+    counting = report.counts
+    out = ["", "## Counts per line", "", mdescape(geometrywords(counting)) + "."]
+    if not counting.runs:
+        return out
+    out += ["Each program ran once on each file under valgrind, its passes told apart at the driver's clock "
+            "readings; the counts are exact and repeat from run to run, the misses those of the simulated caches, "
+            "which may move by a few. Per line of the file; own: the pass less the count pass, which scans alone.", "",
+            f"| file | store | pass | {COUNTHEADINGS} |", "|---|---|---|" + "---:|" * len(Event)]
+    for counts in counting.runs:
+        for number, part in enumerate(Part):
+            head = f"| {mdescape(counts.file)} | {mdescape(counts.store)} |" if number == 0 else "| | |"
+            figures = [f"{event.of(counts.perline(part)):.2f}" for event in Event]
+            out.append(f"{head} {part.words} | " + " | ".join(figures) + " |")
+    for skipped in counting.skipped:
+        out.append(f"- not counted: {mdescape(skipped.store)} on {mdescape(skipped.file)}: {mdescape(skipped.why)}")
     return out

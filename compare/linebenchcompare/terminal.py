@@ -2,6 +2,7 @@
 store's memory per line, the verdicts against an earlier run and the notes.
 """
 
+from .countwords import countsparagraph
 from .records import TESTED, Figure, Verdict
 from .words import againstverdict, driftwarning, filesof, notes, ratiotext
 
@@ -47,6 +48,9 @@ def write(report, folder):
     lines += table(rows)
     if report.against is not None:
         lines += againstlines(report.against)
+    counted = countsparagraph(report)
+    if counted:
+        lines += ["", counted]
     said = notes(report)
     if said:
         lines += [""] + said
