@@ -130,9 +130,9 @@ def count(counter, settings, plan, took, report):
                 progress(f"compare: {store.key} on {file.name} not counted: {error}")
                 continue
             tally.seconds += kept[key].seconds
-        tally.save[key] = kept[key]
         tally.runs.append(StoreCounts(file.name, store.key, kept[key], counted))
-        if counted:
+        if key not in tally.save:  # counted now, or the earlier run's: OUT keeps all it used
+            tally.save[key] = kept[key]
             passcounts.savecounts(settings.out, tally.save)
         report(counting(counter, settings, tally))
     if tocount:

@@ -13,9 +13,7 @@ def cachewords(cache):
 
 
 def geometrywords(counting):
-    """The caches simulated, or why nothing was counted."""
-    if counting.why:
-        return f"No counts: {counting.why}"
+    """The caches simulated."""
     geometry = counting.geometry
     return (f"Counted once under {counting.valgrind}'s callgrind, simulating an L1d of {cachewords(geometry.d1)} "
             f"and a last level of {cachewords(geometry.ll)}")
@@ -67,10 +65,9 @@ def countsparagraph(report):
     for: what was counted, where the counts order the stores otherwise than
     the times, and the counts against the earlier run."""
     counting = report.counts
-    if counting is None or (not counting.runs and not counting.skipped and counting.scope == CountScope.CHANGED):
-        return None
-    if counting.why:
-        return f"Counts: none: {counting.why}."
+    if counting is None or counting.why or (not counting.runs and not counting.skipped and
+                                            counting.scope == CountScope.CHANGED):
+        return None  # nothing asked for, or none made, which the progress said in a line
     made = sum(counts.counted for counts in counting.runs)
     files = len({counts.file for counts in counting.runs})
     kept = len(counting.runs) - made

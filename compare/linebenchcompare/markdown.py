@@ -87,7 +87,7 @@ def write(report, folder):
     out += introduction(report) + table(report)
     if report.against is not None:
         out += againstsection(report.against, report.counts)
-    if report.counts is not None:
+    if report.counts is not None and report.counts.why is None:
         out += countsection(report)
     out += ["", "## Files", ""]
     for file in report.files:
