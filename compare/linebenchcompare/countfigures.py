@@ -153,11 +153,12 @@ class CountChange:
 
 
 def signed(figure):
-    """+38, -0.4, +1,204: a difference a line to about three figures."""
+    """+38, -0.4, +0.004, +1,204: a difference a line to about three figures."""
     if abs(figure) >= 100:
         return f"{figure:+,.0f}"
-    text = f"{figure:+.{1 if abs(figure) >= 10 else 2}f}".rstrip("0").rstrip(".")
-    return text if text not in ("+", "-") else "0"
+    if abs(figure) >= 1:
+        return f"{figure:+.{1 if abs(figure) >= 10 else 2}f}".rstrip("0").rstrip(".")
+    return f"{figure:+.2g}"
 
 
 def againstchange(counting, row, figure):

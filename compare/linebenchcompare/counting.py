@@ -55,7 +55,7 @@ def ready(settings, inputs, bindir, stores):
     than costing a run's time and then its counts."""
     if settings.counts == CountScope.CHANGED:
         stores = stores if any(store.earlierof for store in stores) else []
-    if settings.counts == CountScope.NONE or all(isscript(programpath(settings.out, store)) for store in stores):
+    if settings.counts == CountScope.NONE or all(isscript(store.path) for store in stores):
         return None
     try:
         valgrind = passcounts.valgrind()

@@ -154,12 +154,12 @@ def execute(run):
         run.corpora.make()
     run.files = measuredfiles.describefiles(settings, run.corpora, bindir)
     checkcommon(run)
-    # From here results.json is this run's: the programs it keeps replace an
-    # earlier run's in OUT/programs.
-    run.stores = keptprograms.keep(settings.out, run.stores)
     counter = counting.ready(settings, run.inputs, bindir, run.stores + run.earlierprograms)
     if isinstance(counter, Counting):
         run.counting, counter = counter, None
+    # From here results.json is this run's: the programs it keeps replace an
+    # earlier run's in OUT/programs.
+    run.stores = keptprograms.keep(settings.out, run.stores)
     run.save()
     if run.watch.shared:
         progress(f"compare: CPU {settings.cpu} is the only CPU this run may use: linebench-compare waits on it "

@@ -11,9 +11,14 @@ import csv
 import os
 import shutil
 import sys
+import types
 import unittest
 
-from stubs import Folder, compare, laststderr, readjson, reportrow, stub, write
+from stubs import Folder, compare, laststderr, readjson, reportrow, stub, write  # (puts the package on the path)
+from linebenchcompare.countfigures import CountChange, Counting, Event, Part, StoreCounts
+from linebenchcompare.gate import gatefigures
+from linebenchcompare.passcounts import Events, Pass, PassCounts
+from linebenchcompare.records import TESTED, AgainstRow, Test, Verdict
 
 MANYNOPS, FEWNOPS = sys.argv[2:4]
 INSERTGAP, LOOKUPGAP = 56, 28  # the builds' instructions a line apart, as they are written
@@ -61,6 +66,12 @@ class counts(Folder):
                          [False, False])
         self.assertEqual(csvrows(os.path.join(self.dir, "out"))["MANY"]["store_instructions"],
                          rows["MANY"]["store_instructions"])
+        # a damaged counts file stops the run before its first timed run
+        write(os.path.join(self.dir, "out", "counts.json"), "{")
+        done = compare("--runs", "1", "--out", os.path.join(self.dir, "out"), "--counts", "--programs", programs,
+                       self.words)
+        self.oneline(done, 1, "counts.json is damaged, not counts that linebench-compare kept; remove it")
+        self.assertNotIn("round 1", done.stderr)
 
     def test_withoutvalgrindtherunsayssoinonelineandgoesonwithoutcounts(self):
         tools = os.path.join(self.dir, "bin")
@@ -116,6 +127,40 @@ class counts(Folder):
             self.assertTrue(laststderr(done).startswith(f"compare: --fail-on slower: {said}"), laststderr(done))
         self.oneline(compare("--fail-on", "slower", "--out", os.path.join(self.dir, "x"), self.text), 2,
                      "--fail-on slower sets this run against an earlier one: give --against DIR")
+
+
+def handmade(store, store_ir, lookup_ir, d1miss, lines=1000):
+    """StoreCounts of hand-made parts: a count pass of 20 instructions and
+    10 misses a line, the store and lookup passes' totals as given."""
+    parts = [Events(0, 0, 0, 0, 0)] * 7
+    parts[Pass.COUNT.value] = Events(20 * lines, 0, 0, 10, 0)
+    parts[Pass.STORE.value] = Events(store_ir, 0, 0, d1miss, 0)
+    parts[Pass.LOOKUP.value] = Events(lookup_ir, 0, 0, 10, 0)
+    return StoreCounts("f", store, PassCounts(lines, 1, "X", tuple(parts), 0.0), True)
+
+
+class changes(unittest.TestCase):
+    def test_whatisrealandwhatfailsthegate(self):
+        before = handmade("X (before)", 100_000, 80_000, 10)
+        cases = [  # now's store instructions and misses: text, L1d real in the pass and in the store's own
+            (100_000, 13, "store the same instructions (exact)", False, False),
+            (100_000, 14, "store the same instructions, L1d misses +0.004 a line (exact)", True, False),
+            (101_000, 17, "store +1 instructions a line (+1%), L1d misses +0.007 a line (exact)", True, True),
+            (38_000, 10, "store -62 instructions a line (-62%) (exact)", False, False),
+        ]
+        for store_ir, d1miss, text, real, ownreal in cases:
+            now = handmade("X", store_ir, 80_000, d1miss)
+            self.assertEqual(CountChange(Part.STORE, before, now).text(), text)
+            self.assertEqual(CountChange(Part.STORE, before, now).real(Event.L1DMISSES), real)
+            self.assertEqual(CountChange(Part.STOREOWN, before, now).real(Event.L1DMISSES), ownreal)
+        # 1% more instructions a line passes the gate's 1%; 1.1% fails it
+        report = types.SimpleNamespace(settings=types.SimpleNamespace(countthreshold=0.01, failon="slower"))
+        test = Test(1.0, 0.99, 1.01, verdict=Verdict.LEVEL)
+        for store_ir, fails in ((101_000, False), (101_100, True)):
+            row = AgainstRow("f", "X", True, False, {figure: types.SimpleNamespace(test=test) for figure in TESTED})
+            report.against = types.SimpleNamespace(rows=[row])
+            report.counts = Counting(None, None, None, [handmade("X", store_ir, 80_000, 10), before], 0, [], None)
+            self.assertEqual([figure.fails() for figure in gatefigures(report)], [fails, False])
 
 
 if __name__ == "__main__":
