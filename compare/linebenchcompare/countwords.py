@@ -9,7 +9,10 @@ from .words import filesof
 
 
 def cachewords(cache):
-    return f"{cache.size >> 10:,} KiB {cache.ways}-way ({cache.source.value})"
+    """48 KiB 12-way, 64-byte lines (sysfs); the ways valgrind needs beside
+    the machine's where they differ."""
+    ways = f"{cache.ways}-way" + (f" (the machine's {cache.waysread})" if cache.ways != cache.waysread else "")
+    return f"{cache.size >> 10:,} KiB {ways}, {cache.line}-byte lines ({cache.source.value})"
 
 
 def geometrywords(counting):
