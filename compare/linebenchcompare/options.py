@@ -18,12 +18,12 @@ AUTO = "auto"  # --runs auto: rounds until every figure is decided
 # Runs of every program on every file: rounds until every figure is decided,
 # within TIMELIMIT.  On this project's machine that found a 5% gap and held
 # equal programs level more often than the 13 runs a side that were the
-# default before (docs/compare.md).
+# default before (docs/compare-method.md).
 RUNS = AUTO
 QUICK_RUNS = 3
 # --large: its rungs past the default ladder take minutes a run, so a fixed
 # few rounds, the fewest with which the paired test reaches α = 0.05
-# (docs/compare.md).
+# (docs/compare-method.md).
 LARGE_RUNS = 6
 # --large grows the shapes whose every line is distinct, where memory grows
 # with the lines.  Zipf and uniform, one line in ten distinct at their top
@@ -31,9 +31,9 @@ LARGE_RUNS = 6
 # minutes; --shapes names them.
 LARGE_SHAPES = ["unique", "ascending"]
 # The timed runs keep to one CPU, by default the last one this process may
-# use: pinned, their spreads narrowed (docs/compare.md).
+# use: pinned, their spreads narrowed (docs/compare-method.md).
 # Address-space randomisation stays on: turning it off narrowed the spreads
-# too seldom to tell from chance (docs/compare.md).
+# too seldom to tell from chance (docs/compare-method.md).
 ASLR = "on"
 # --runs auto: the most time its rounds may take, so that a default run of the
 # ladder, corpora and all, takes at most five minutes.
