@@ -33,7 +33,7 @@ TICK = os.sysconf("SC_CLK_TCK")
 # CPU read 0.7% to 4.8% busy while nothing else ran, and a steady load there
 # (one process reading a file from the page cache) kept it 96% busy, which
 # moved 16 of 24 verdicts set against a quiet run's recorded runs
-# (docs/compare.md).
+# (docs/compare-method.md).
 BUSY = 10.0
 # Steal above this warns: the runs' own CPU was taken from them.
 STEAL = 2.0

@@ -27,8 +27,8 @@ PROGRAMS = "programs"
 # How this run names an earlier run's program beside its own of the same key.
 BEFORE = "{} (before)"
 # Two runs of linebench-compare minutes apart, on this project's machine, gave
-# ratios of medians up to 25% from 1 (the 95th percentile; docs/compare.md,
-# "Before and after"): the size of a change that runs set against recorded runs
+# ratios of medians up to 25% from 1 (the 95th percentile; docs/compare-method.md,
+# "Before the programs were kept"): the size of a change that runs set against recorded runs
 # cannot tell from the machine's drift.
 DRIFT = 0.25
 

@@ -20,12 +20,12 @@ AUTO = "auto"  # --runs auto: rounds until every figure is decided
 # Runs of every program on every file: rounds until every figure is decided,
 # within TIMELIMIT.  On this project's machine that found a 5% gap and held
 # equal programs level more often than the 13 runs a side that were the
-# default before (docs/compare.md).
+# default before (docs/compare-method.md).
 RUNS = AUTO
 QUICK_RUNS = 3
 # --large: its rungs past the default ladder take minutes a run, so a fixed
 # few rounds, the fewest with which the paired test reaches α = 0.05
-# (docs/compare.md).
+# (docs/compare-method.md).
 LARGE_RUNS = 6
 # --large grows the shapes whose every line is distinct, where memory grows
 # with the lines.  Zipf and uniform, one line in ten distinct at their top
@@ -33,9 +33,9 @@ LARGE_RUNS = 6
 # minutes; --shapes names them.
 LARGE_SHAPES = ["unique", "ascending"]
 # The timed runs keep to one CPU, by default the last one this process may
-# use: pinned, their spreads narrowed (docs/compare.md).
+# use: pinned, their spreads narrowed (docs/compare-method.md).
 # Address-space randomisation stays on: turning it off narrowed the spreads
-# too seldom to tell from chance (docs/compare.md).
+# too seldom to tell from chance (docs/compare-method.md).
 ASLR = "on"
 # What a run counts under valgrind without --counts or --no-counts.  A counted
 # run takes a core for some 50 to 100 times a timed run's own time, so none
@@ -105,8 +105,9 @@ def parser():
         f"for a command line that cannot work, {FAILED} for a run that --fail-on fails, 128+N when stopped by "
         "signal N.")
     result.add_argument("files", nargs="*", metavar="FILE", help="your own files instead of the generated ladder")
-    result.add_argument("--out", default=os.path.join(ROOT or "", "out", "compare"),
-                        help="output folder (default: out/compare, in the checkout where run from one)")
+    result.add_argument("--out", default=os.path.join(ROOT or "", "out", "compare"), metavar="DIR",
+                        help="the output folder (default: out/compare, in the checkout when run from one, else in "
+                        "the current folder)")
     result.runsaction = result.add_argument("--runs", metavar="N|auto", help=RUNSHELP + ")")
     result.add_argument("--time-limit", metavar="TIME",
                         help="with --runs auto, the most time its rounds may take, e.g. 90s, 10m or 1h "
@@ -115,9 +116,10 @@ def parser():
                         help="small corpora only, 10^3 and 10^4 lines of each shape: a smoke test, too short and "
                         "too few runs for verdicts")
     result.add_argument("--programs", metavar="LIST",
-                        help="comma-separated: programs of the build folder (e.g. linebench-hash) and "
-                        "NAME=PATH for a program elsewhere, shown as NAME, and all: every store the build made "
-                        f"(default: every store the build made but {', '.join(NOTBYDEFAULT)})")
+                        help="the stores to run, comma-separated: a program of the build or the installation "
+                        "(e.g. linebench-hash), whose rows go by its store's label; NAME=PATH, a program elsewhere, "
+                        "whose rows go by NAME; and all, every store the build made that the list does not name "
+                        f"itself (default: every store the build made but {', '.join(NOTBYDEFAULT)})")
     result.add_argument("--against", metavar="DIR",
                         help="set this run's figures beside those of DIR, an earlier run (or its results file, a "
                         ".csv or .json of any name), for the files of the same content: DIR's kept programs run "
@@ -138,23 +140,28 @@ def parser():
                         help="extend each shape's ladder until the largest store's memory passes four times the "
                         f"last-level cache (default shapes {','.join(LARGE_SHAPES)}, runs {LARGE_RUNS})")
     result.add_argument("--llc", metavar="SIZE",
-                        help="the last-level cache's size, e.g. 32M, for --large and the plot's mark (default: "
-                        "from sysfs)")
+                        help="the last-level cache's size, as 32M, 512K or bytes, for --large and the plot's mark "
+                        "(default: from sysfs)")
     result.add_argument("--shapes", metavar="LIST",
                         help=f"comma-separated shapes of the generated ladder (default: "
                         f"{','.join(SHAPENAMES)}; with --large "
                         f"{','.join(LARGE_SHAPES)})")
-    result.add_argument("--build-dir", help="use the programs already built there; skip the build")
-    result.add_argument("--seed", type=int, help="seed of the generated corpora (default 1)")
-    result.add_argument("--keep-corpora", action="store_true", help="keep the generated corpora")
-    result.add_argument("--alpha", type=float, default=ALPHA,
-                        help=f"significance level of the rank test (default {ALPHA:g})")
+    result.add_argument("--build-dir", metavar="DIR",
+                        help="use the programs already built in the build folder DIR, and build nothing")
+    result.add_argument("--seed", type=int, metavar="N", help="seed of the generated corpora (default 1)")
+    result.add_argument("--keep-corpora", action="store_true",
+                        help="keep the generated corpora in OUT/corpora, which the run removes otherwise")
+    result.add_argument("--alpha", type=float, default=ALPHA, metavar="A",
+                        help="the verdicts' significance level: a verdict's confidence interval misses the true "
+                        f"ratio at most this often; --runs auto spends it across its looks (default {ALPHA:g})")
     result.add_argument("--threshold", type=float, default=THRESHOLD * 100, metavar="PERCENT",
-                        help="ratios of medians within this many percent of 1 (before the reports' rounding) "
-                        f"are level, however significant (default {THRESHOLD * 100:g})")
+                        help="a verdict is level when its ratio's whole confidence interval lies within this many "
+                        "percent of 1, faster or slower when the interval lies wholly beyond it, open when it "
+                        f"reaches across (default {THRESHOLD * 100:g})")
     result.add_argument("--cpu", default=None, metavar="N|none",
-                        help="the CPU every timed run is pinned to, or none (default: the last one allowed)")
-    result.add_argument("--aslr", choices=["on", "off"], default=ASLR,
+                        help="the CPU every timed run is pinned to, or none (default: the last CPU this process "
+                        "may use)")
+    result.add_argument("--aslr", choices=["on", "off"], default=ASLR, metavar="on|off",
                         help=f"address-space randomisation of the timed runs, as setarch -R turns it off "
                         f"(default {ASLR})")
     return result
@@ -168,7 +175,6 @@ def runsneeded():
     """The help's word on the fewest runs; SciPy counts them, and --help
     does without it."""
     try:
-        return f"; the rank test needs {fewestruns(ALPHA)} to reach α = " \
-            f"{ALPHA:g}"
+        return f"; the rank test needs {fewestruns(ALPHA)} rounds to reach α = {ALPHA:g}"
     except ImportError:
         return ""

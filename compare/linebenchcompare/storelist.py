@@ -18,7 +18,7 @@ FAMILIES = ["tree", "chained hash", "open addressing", "trie", "other"]
 
 # The stores that a default run leaves out, to stay under five minutes with
 # its many rounds; --programs all runs them too.  BOOSTFLAT is ABSLFLAT's
-# design in Boost, and its figures track ABSLFLAT's (docs/compare.md).
+# design in Boost, and its figures track ABSLFLAT's (docs/compare-method.md).
 NOTBYDEFAULT = ["linebench-boostflat"]
 
 

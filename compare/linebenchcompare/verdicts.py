@@ -19,7 +19,7 @@ from .medians import FLOOR_US, shortfigures, summarise
 from .records import TESTED, AgainstFigure, AgainstRow, Fastest, Test, Untested, Verdict
 
 ALPHA = 0.05
-# Ratios of medians within 3% of 1 are level.  In the A/A runs of docs/compare.md, the
+# Ratios of medians within 3% of 1 are level.  In the A/A runs of docs/compare-method.md, the
 # same build twice, the verdicts that moved were 16% to 21% off, which no
 # threshold below the 10% to be seen removes; 3% keeps what a quiet machine
 # resolves in many runs from being called.

@@ -22,6 +22,12 @@ An option that belongs to no tool must be some tool's.  CMake's definitions
 the documentation is a build option of the CMake files, and every build
 option is named.  -h and --help need not be documented.
 
+A tool's help is the one description of its options: where a guide keeps an
+options table and a manual page an OPTIONS section for it, each row and entry
+is its help's text, read as plain text with the whitespace folded, under the
+same head (descriptions.py).  A paragraph that begins with **To come** holds
+the place of words to come, and may name only options that do not exist yet.
+
 Usage: options_test.py SOURCE BUILD, the checkout and its build folder.
 """
 
@@ -33,17 +39,22 @@ import sys
 import tempfile
 import unittest
 
+from descriptions import disagreements, helpentries, pageentries, tablerows
+from roff import roffruns
+
 SOURCE = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.dirname(
     os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else os.path.join(SOURCE, "build", "release")
 
 
 # How each tool shows its options, the files that must document every one of
-# them (all the documentation where none is named), and the tool that takes
+# them (all the documentation where none is named), the guide and the manual
+# page whose descriptions must be its help's words, and the tool that takes
 # the options it passes on.
 TOOLS = {
     "linebench-compare": {"help": [os.path.join(SOURCE, "compare", "linebench-compare")],
-                          "own": ["docs/compare.md", "docs/linebench-compare.1"]},
+                          "own": ["docs/compare.md", "docs/linebench-compare.1"],
+                          "described": ["docs/compare.md", "docs/linebench-compare.1"]},
     "linebench-corpus": {"help": [os.path.join(BUILD, "linebench-corpus")], "own": ["docs/linebench-corpus.1"],
                          "probe": True},
     "linebench-redblack": {"usage": os.path.join(BUILD, "linebench-redblack")},
@@ -60,6 +71,9 @@ TOOLS = {
 STOREPROGRAM = "linebench-hash"
 HELPONLY = {"-h", "--help"}
 ANY = "*"  # an option that belongs to no tool
+# A paragraph of a guide that holds the place of words to come names options
+# to come: none of them may exist yet, so that its words replace it.
+PLANNED = "**To come**"
 
 OPTION = re.compile(r"^--?[A-Za-z][\w-]*")
 PROSEOPTION = re.compile(r"(?<![\w/.\-])--?[A-Za-z][\w-]*")
@@ -97,13 +111,17 @@ def toolof(word):
 
 class Reader:
     """Collects (tool, option, place) from the units of documentation: code
-    and prose in paragraphs, within sections that may name a tool."""
+    and prose in paragraphs, within sections that may name a tool; those of a
+    paragraph that stands for words to come, apart."""
 
     def __init__(self):
         self.found = []
+        self.planned = []
+        self.into = self.found
 
-    def paragraph(self, units, section, place):
+    def paragraph(self, units, section, place, planned=False):
         """units: (is_code, text) in order.  Applies the three rules."""
+        self.into = self.planned if planned else self.found
         last = None
         for index, (code, text) in enumerate(units):
             if not code:
@@ -125,16 +143,16 @@ class Reader:
                     last = ("command", toolof(words[0]))
                     for word in words[1:]:
                         if OPTION.match(word) and last[1] is not None:
-                            self.found.append((last[1], OPTION.match(word).group(), place))
+                            self.into.append((last[1], OPTION.match(word).group(), place))
 
     def add(self, last, section, option, place):
         if CMAKEDEFINITION.match(option):
             return
         if last is not None:
             if last[1] is not None:
-                self.found.append((last[1], option, place))
+                self.into.append((last[1], option, place))
             return
-        self.found.append((section or ANY, option, place))
+        self.into.append((section or ANY, option, place))
 
 
 def headingtool(text):
@@ -159,7 +177,7 @@ def readmarkdown(path, reader):
         if paragraph:
             text = " ".join(paragraph).replace("\\|", "|")
             units = [(i % 2 == 1, part) for i, part in enumerate(re.split(r"`([^`]*)`", text))]
-            reader.paragraph(units, section(), f"{name}:{start}")
+            reader.paragraph(units, section(), f"{name}:{start}", text.startswith(PLANNED))
             paragraph.clear()
 
     with open(path, encoding="utf-8") as source:
@@ -191,33 +209,6 @@ def readmarkdown(path, reader):
                 start = number
             paragraph.append(line.strip())
     flush()
-
-
-ROFFESCAPES = [(r"\\-", "-"), (r"\\\(dq", '"'), (r"\\~", " "), (r"\\ ", " "), (r"\\[&%]", ""), (r"\\e", "\\"),
-               (r"\\\([a-z]{2}", " "), (r"\\\[[^]]*\]", " ")]
-ALTERNATING = {"BR": "BR", "RB": "RB", "IR": "IR", "RI": "RI", "BI": "BI", "IB": "IB", "B": "B", "I": "I"}
-
-
-def roffruns(line):
-    """(is_bold, text) runs of a line of a manual page, its escapes resolved."""
-    macro = re.match(r"^\.(\w+)\s*(.*)", line)
-    if macro:
-        name, rest = macro.groups()
-        if name not in ALTERNATING:
-            return []
-        args = [a[1:-1] if a.startswith('"') else a for a in re.findall(r'"[^"]*"|\S+', rest)]
-        fonts = ALTERNATING[name]
-        line = "".join(f"\\f{fonts[i % len(fonts)]}{arg}" for i, arg in enumerate(args)) + "\\fR"
-    runs, font = [], "R"
-    for i, part in enumerate(re.split(r"\\f(\[[^]]*\]|\(..|.)", line)):
-        if i % 2 == 1:
-            font = "R" if part == "P" else part
-            continue
-        for pattern, replacement in ROFFESCAPES:
-            part = re.sub(pattern, lambda match: replacement, part)
-        if part:
-            runs.append((font == "B", part))
-    return runs
 
 
 def readroff(path, reader):
@@ -278,7 +269,7 @@ def readall():
         readmarkdown(path, reader)
     for path in pages:
         readroff(path, reader)
-    return reader.found
+    return reader
 
 
 def run(command):
@@ -286,21 +277,22 @@ def run(command):
 
 
 def parseroptions():
-    """Every tool's options, from its --help or its usage line."""
-    options = {}
+    """Every tool's options, from its --help or its usage line, and the help
+    texts."""
+    options, helps = {}, {}
     for tool, how in TOOLS.items():
         if "help" in how:
             done = run(how["help"] + ["--help"])
             if done.returncode != 0:
                 raise AssertionError(f"{tool} --help failed with status {done.returncode}: {done.stderr.strip()}")
-            options[tool] = helpoptions(done.stdout)
+            options[tool], helps[tool] = helpoptions(done.stdout), done.stdout
         else:
             done = run([how["usage"]])
             usage = done.stdout.strip()
             if not usage.startswith("Usage:"):
                 raise AssertionError(f"{tool} without an argument printed {usage!r}, not its usage line")
             options[tool] = set(OPTION.match(w).group() for w in usage.split()[1:] if OPTION.match(w))
-    return options
+    return options, helps
 
 
 def cmakeoptions():
@@ -316,6 +308,18 @@ def cmakeoptions():
                 names.update(re.findall(r"\bset\(\s*(LINEBENCH_\w+)\s[^)]*\bCACHE\b", text))
                 names.update(re.findall(r"\bfind_program\(\s*(LINEBENCH_\w+)", text))
     return names
+
+
+def describedwrong(how, helped):
+    """Where a tool's guide, in its options table, and its manual page, in
+    its OPTIONS, say other than the help's entries."""
+    guide, page = (os.path.join(SOURCE, name) for name in how["described"])
+    with open(guide, encoding="utf-8") as source:
+        rows = tablerows(source.read())
+    with open(page, encoding="utf-8") as source:
+        entries = pageentries(source.read())
+    guidename, pagename = how["described"]
+    return disagreements(helped, rows, guidename) + disagreements(helped, entries, pagename)
 
 
 def wrongoptions(found, options):
@@ -395,6 +399,40 @@ class Rules(unittest.TestCase):
         self.assertEqual(BUILDNAME.findall("`-DLINEBENCH_A=1`, LINEBENCH_B; OTHER_LINEBENCH_C"),
                          ["LINEBENCH_A", "LINEBENCH_B"])
 
+    def test_options_to_come_are_read_apart(self):
+        reader = Reader()
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "doc.md")
+            with open(path, "w", encoding="utf-8") as out:
+                out.write("# `linebench-compare`\n\n**To come**: `--counts`, and\n`--fail-on slower`.\n\n"
+                          "Then `--quick`.\n")
+            readmarkdown(path, reader)
+        self.assertEqual([(tool, option) for tool, option, _ in reader.found], [("linebench-compare", "--quick")])
+        self.assertEqual([(tool, option) for tool, option, _ in reader.planned],
+                         [("linebench-compare", "--counts"), ("linebench-compare", "--fail-on")])
+
+    def test_descriptions_are_read_as_the_reader_sees_them(self):
+        helped = helpentries("usage: tool [-h] [--runs N|auto]\n       [--quick]\n\npositional arguments:\n"
+                             "  FILE           your files\n\noptions:\n  -h, --help     show this help\n"
+                             "  --runs N|auto  runs, or auto:\n                 rounds at α = 0.05\n"
+                             "  --a-very-long-option LIST\n                 on the next line\n\nAn epilog.\n")
+        self.assertEqual(helped, {"FILE": ("FILE", "your files"), "-h": ("-h, --help", "show this help"),
+                                  "--runs": ("--runs N|auto", "runs, or auto: rounds at α = 0.05"),
+                                  "--a-very-long-option": ("--a-very-long-option LIST", "on the next line")})
+        rows = tablerows("| `--runs N` | not under the heading |\n\n## Options\n\n| option | what |\n"
+                         "|---|---|\n| `FILE…` | your files |\n"
+                         "| `--runs N\\|auto` | runs, or **`auto`**: rounds at α = 0\\.05 |\n\n## After\n\n"
+                         "| `--quick` | no |\n")
+        self.assertEqual(rows, {"FILE": ("FILE…", "your files"),
+                                "--runs": ("--runs N|auto", "runs, or auto: rounds at α = 0.05")})
+        entries = pageentries('.SH OPTIONS\n.TP\n.BI \\-\\-runs " N\\fR|\\fPauto"\nruns, or\n.BR auto :\n'
+                              "rounds at \\(*a = 0.05, as\n.B setarch \\-R\ndoes.\n.PP\nnot an entry's\n"
+                              ".SH FILES\n.TP\n.I x\ny\n")
+        ownwords = ("--runs N|auto", "runs, or auto: rounds at α = 0.05, as setarch -R does")
+        self.assertEqual(entries, {"--runs": (ownwords[0], ownwords[1] + ".")})
+        self.assertEqual(disagreements({"--runs": ownwords}, entries, "p"), [])
+        self.assertEqual(disagreements(helped, rows, "g"), ["g: --a-very-long-option LIST: no entry"])
+
     def test_help_lists_options_in_its_indented_lines_only(self):
         text = ("usage: tool [-h] [--out OUT]\n                [--cpu N|none]\n\noptions:\n"
                 "  -h, --help            show this help message and exit\n"
@@ -409,8 +447,9 @@ class Documentation(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.options = parseroptions()
-        cls.found = readall()
+        cls.options, cls.helps = parseroptions()
+        reader = readall()
+        cls.found, cls.planned = reader.found, reader.planned
         files, pages = documentation()
         cls.existing = {os.path.relpath(path, SOURCE) for path in files + pages}
 
@@ -419,6 +458,29 @@ class Documentation(unittest.TestCase):
 
     def test_every_option_is_documented(self):
         self.assertEqual(undocumented(self.found, self.options, self.existing), [])
+
+    def test_the_guide_and_the_page_give_the_help_s_words(self):
+        for tool, how in TOOLS.items():
+            if "described" in how:
+                self.assertEqual(describedwrong(how, helpentries(self.helps[tool])), [], tool)
+
+    def test_a_description_changed_in_the_help_alone_is_caught(self):
+        """The faults the check is for, planted in a copy of the help's
+        entries: a default changed, and a value named otherwise."""
+        how = TOOLS["linebench-compare"]
+        helped = helpentries(self.helps["linebench-compare"])
+        head, text = helped["--threshold"]
+        changed = dict(helped, **{"--threshold": (head, text + " (default 5)"), "--runs": ("--runs N", "x")})
+        wrong = describedwrong(how, changed)
+        for where in how["described"]:
+            self.assertTrue(any(line.startswith(f"{where}: --threshold PERCENT: ") for line in wrong), wrong)
+            self.assertTrue(any(line.startswith(f"{where}: '--runs ") for line in wrong), wrong)
+
+    def test_options_to_come_are_not_there_yet(self):
+        known = set().union(*self.options.values())
+        there = [f"{place}: {option}: it exists now; its words replace the place held for them"
+                 for tool, option, place in self.planned if option in self.options.get(tool, known)]
+        self.assertEqual(there, [])
 
     def test_the_help_of_a_handwritten_parser_lists_what_it_takes(self):
         for tool, how in TOOLS.items():
