@@ -130,6 +130,10 @@ class rule(unittest.TestCase):
         self.assertEqual(verdicts.decide([0.021] * 5, [0.020] * 5, rounded=(0.021, 0.020)).verdict, Verdict.OPEN)
         self.assertEqual(verdicts.decide([0.022] * 5, [0.020] * 5, rounded=(0.022, 0.020)).verdict, Verdict.SLOWER)
         self.assertEqual(verdicts.decide([0.021] * 5, [0.020] * 5).verdict, Verdict.SLOWER)
+        # 0.052 against 0.050, 4% apart as printed, may have been 0.0515 and
+        # 0.0505, 2% apart: the rounding is half of 0.001 on the smaller median
+        for now, before in ((0.052, 0.050), (0.050, 0.052)):
+            self.assertEqual(verdicts.decide([now] * 5, [before] * 5, rounded=(now, before)).verdict, Verdict.OPEN)
         # an interval of 1.00 to 1.21 is a factor of 1.1 either side of its
         # middle, 1.1: past the threshold's 1.03 that makes 1.1 × 1.03 = 1.133
         self.assertAlmostEqual(verdicts.tells(1.00, 1.21, 0.03), 0.133)
@@ -199,6 +203,8 @@ class winners(unittest.TestCase):
         decided = verdicts.filewinners(short, Rule())[("f", Figure.STORE)]
         self.assertEqual((decided.marked, decided.why), ([], Untested.TOOSHORT))
         self.assertEqual(medians.linesneeded(short, "f"), 200)
+        # 200 µs at 0.0855 µs a line: 2,339 lines, up to two digits 2,400
+        self.assertEqual(medians.linesneeded([row("A", [0.0855] * 5, 1000)], "f"), 2400)
 
     def test_astorethatitstestfindsfasterthanthelowestmedianisthefastest(self):
         # B, decided after 8 rounds, ran no more; A's later rounds ran on a

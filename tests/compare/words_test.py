@@ -5,6 +5,7 @@ notes), Markdown escaping; and results.csv read back."""
 import contextlib
 import dataclasses
 import io
+import json
 import os
 import re
 import sys
@@ -164,7 +165,8 @@ class earlier(unittest.TestCase):
                                (good.rsplit(",", 1)[0], "row 2 has 8 fields, not the header's 9"),
                                (good.replace(",0.2,", ",inf,", 1), "column store_us: 'inf' is not a number of 0"),
                                (good.replace("0.1 0.1", "nan 0.1"), "column lookup_us_runs: 'nan' is not a number"),
-                               (good.replace("0.2 0.2", "1e308 1e308"), "'1e308' is larger than any run gives")):
+                               (good.replace("0.2 0.2", "1e308 1e308"), "'1e308' is larger than any run gives"),
+                               (good.replace("0" * 64, "g" * 64), f"column sha256: '{'g' * 64}' is not a SHA-256")):
                 with open(path, "w") as out:
                     out.write(f"{header}\n{row}\n")
                 if words is None:
@@ -177,6 +179,22 @@ class earlier(unittest.TestCase):
             with open(path, "w") as out:  # a run column longer than csv's default field limit
                 out.write(f"{header}\n" + good.replace("0.1 0.1", " ".join(["0.1"] * 40000)) + "\n")
             self.assertEqual(len(earlierrun.readearlier(path)[("0" * 64, "X")].figures[Figure.LOOKUP].runs), 40000)
+
+    def test_fulltimesarereadbackfromeitherfile(self):
+        """yes in results.csv, true in results.json; a file without the field
+        holds the reports' rounded times."""
+        header, good = ",".join(earlierrun.NEEDED), "a.txt," + "0" * 64 + ",X,10,5,0.2,0.1,0.2 0.2,0.1 0.1"
+        summary = {"file": "a.txt", "sha256": "0" * 64, "store": "X", "lines": 10, "distinct": 5, "store_us": 0.2,
+                   "lookup_us": 0.1, "store_us_runs": [0.2, 0.2], "lookup_us_runs": [0.1, 0.1]}
+        with tempfile.TemporaryDirectory() as folder:
+            for name, text, full in (("results.csv", f"{header},full_times\n{good},yes\n", True),
+                                     ("results.csv", f"{header},full_times\n{good},no\n", False),
+                                     ("results.json", dict(summary, full_times=True), True),
+                                     ("results.json", dict(summary, full_times=False), False),
+                                     ("results.json", summary, False)):
+                with open(os.path.join(folder, name), "w") as out:
+                    out.write(text if isinstance(text, str) else json.dumps({"summaries": [text]}))
+                self.assertEqual(earlierrun.readearlier(os.path.join(folder, name))[("0" * 64, "X")].fulltimes, full)
 
 
 if __name__ == "__main__":
