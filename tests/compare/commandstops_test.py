@@ -89,11 +89,20 @@ class failedruns(Folder):
             self.assertIn("> Incomplete: ", md.read())
 
     def test_afilethatchangesduringtherunstopsitandkeepstherunsbefore(self):
-        x = stub(self.dir, "x", 0.3, 0.2, before='[ $n -ne 2 ] || echo more >> "$1"')
-        done = compare("--programs", f"X={x}", "--runs", "5", "--out", self.dir, self.text)
-        self.oneline(done, 1, f"{self.text} changed during the run")
-        record = readjson(self.dir)
-        self.assertEqual((record["complete"], len(record["runs"])), (False, 1))
+        """Grown, or rewritten in place at the same size with another
+        modification time."""
+        for name, change in (("grown", 'echo more >> "$1"'),
+                             ("rewritten", 'printf "ot\\neb\\nro\\ntno\\n" > "$1"; touch -m -d @946684800 "$1"')):
+            with self.subTest(name=name):
+                text = write(os.path.join(self.dir, f"{name}.txt"), "to\nbe\nor\nnot\n")
+                x = stub(self.dir, name, 0.3, 0.2, before=f'[ $n -ne 2 ] || {{ {change}; }}')
+                out = os.path.join(self.dir, f"out-{name}")
+                done = compare("--programs", f"X={x}", "--runs", "5", "--out", out, text)
+                self.oneline(done, 1, f"{text} changed during the run")
+                record = readjson(out)
+                self.assertEqual((record["complete"], len(record["runs"])), (False, 1))
+        with open(text) as rewritten:
+            self.assertEqual(rewritten.read(), "ot\neb\nro\ntno\n")
 
     def test_abrokenshapeprogramkeepseveryrun(self):
         build = fakebuild(os.path.join(self.dir, "build"), "linebench-shape",
