@@ -127,8 +127,10 @@ def parser():
     result.add_argument("--alpha", type=float, default=ALPHA,
                         help=f"significance level of the rank test (default {ALPHA:g})")
     result.add_argument("--threshold", type=float, default=THRESHOLD * 100, metavar="PERCENT",
-                        help="ratios of medians within this many percent of 1 (before the reports' rounding) "
-                        f"are level, however significant (default {THRESHOLD * 100:g})")
+                        help="a verdict is level when the confidence interval of the ratio lies wholly within this "
+                        "many percent of 1, faster or slower when wholly beyond it; where the times are the reports' "
+                        "rounded ones, the interval must clear the edge by what the rounding may move the ratio "
+                        f"(default {THRESHOLD * 100:g})")
     result.add_argument("--cpu", default=None, metavar="N|none",
                         help="the CPU every timed run is pinned to, or none (default: the last one allowed)")
     result.add_argument("--aslr", choices=["on", "off"], default=ASLR,
