@@ -93,6 +93,14 @@ fi
         self.assertNotIn("Traceback", done.stderr)
         self.assertIn("/src/broken/binding.hpp:12:5: error: 'storecontainr' does not name a type",
                       laststderr(done))
+        # the build's log holds the output of its last step, failed or not
+        log = os.path.join(os.path.dirname(self.out), "build", "release", "compare-build.log")
+        with open(log) as kept:
+            self.assertIn("'storecontainr' does not name a type", kept.read())
+        self.assertEqual(self.start("--programs", "linebench-hash", "--runs", "1", self.text).returncode, 0)
+        with open(log) as kept:
+            self.assertEqual(kept.read(), "$ cmake --build --preset release -j 2 --target linebench-hash heapprobe "
+                             "linebench-shape\n[1/2] Building CXX object a.o\n")
 
     def test_aterminalseesthebuildsstepsasninjacountsthem(self):
         main, terminal = pty.openpty()
