@@ -55,6 +55,7 @@ class Run:
         self.watch = Watch(settings.cpu)
         self.saved = False  # whether results.json is this run's
         self.corpora = None if settings.files else owned.Owned(os.path.join(settings.out, "corpora"))
+        self.made = []  # the output folder and those above it that this run made
         self.measuring = False  # whether the first timed run has begun
 
     def rule(self, alpha=None):
@@ -84,6 +85,16 @@ class Run:
     def save(self):
         resultsjson.write(self.report(), self.settings.out)
         self.saved = True
+
+    def makeout(self):
+        """Makes the output folder, where missing, once the run writes there."""
+        self.made += owned.makefolder(self.settings.out)
+
+    def record(self, stores):
+        """Writes down the stores with their kept programs: from here
+        results.json is this run's."""
+        self.stores = stores
+        self.save()
 
 
 def checkfile(file):
@@ -146,13 +157,13 @@ def execute(run):
     run.build = buildinfo(bindir)
     run.earlierprograms = planagainst(run)
     if run.corpora:
+        run.makeout()
         run.corpora.make()
     run.files = measuredfiles.describefiles(settings, run.corpora, bindir)
     checkcommon(run)
-    # From here results.json is this run's: the programs it keeps replace an
-    # earlier run's in OUT/programs.
-    run.stores = keptprograms.keep(settings.out, run.stores)
-    run.save()
+    # The programs it keeps replace an earlier run's in OUT/programs.
+    run.makeout()
+    keptprograms.keep(settings.out, run.stores, run.record)
     if run.watch.shared:
         progress(f"compare: CPU {settings.cpu} is the only CPU this run may use: linebench-compare waits on it "
                  "while the runs are timed")

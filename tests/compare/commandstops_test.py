@@ -115,18 +115,31 @@ class failedruns(Folder):
         self.assertEqual((record["complete"], len(record["runs"])), (False, 3))
         self.assertTrue(os.path.exists(os.path.join(out, "results.md")))
 
-    def test_arunthatfailsbeforeitsfirstrunleavestheearlierresults(self):
+    def test_arunthatfailsbeforeitsfirstrunleavestheoutputfolderasitwas(self):
+        """linebench-corpus failing, ldd missing as the programs are kept, and a
+        command line refused: an earlier run's folder keeps its files alone, a
+        folder that was not there is not made."""
         build = fakebuild(os.path.join(self.dir, "build"), "linebench-corpus",
                           "#!/bin/sh\necho 'no corpus' >&2\nexit 1\n")
         out = os.path.join(self.dir, "out")
         os.mkdir(out)
         earlier = write(os.path.join(out, "results.json"), '{"complete": true}\n')
-        done = subprocess.run([COMPARE, "--build-dir", build, "--quick", "--programs",
-                               f"X={stub(self.dir, 'x', 0.3, 0.2)}", "--out", out], stderr=subprocess.PIPE, text=True)
-        self.oneline(done, 1, "linebench-corpus failed on unique-1e3.txt: no corpus")
-        with open(earlier) as kept:
-            self.assertEqual(kept.read(), '{"complete": true}\n')
-        self.assertEqual(os.listdir(out), ["results.json"])
+        nothing = os.path.join(self.dir, "nothing")
+        os.mkdir(nothing)
+        x = stub(self.dir, "x", 0.3, 0.2)
+        for args, env, status, words in (
+                (["--build-dir", build, "--quick"], None, 1, "linebench-corpus failed on unique-1e3.txt: no corpus"),
+                (["--build-dir", BUILD, self.text], dict(os.environ, PATH=nothing), 1, "ldd cannot list"),
+                (["--build-dir", BUILD, "--programs", "linebench-nosuch", self.text], None, 2, "unknown program")):
+            for folder in (out, os.path.join(self.dir, "new", "out")):
+                with self.subTest(words=words, folder=folder):
+                    done = subprocess.run([COMPARE, "--programs", f"X={x}"] + args + ["--out", folder],
+                                          stderr=subprocess.PIPE, text=True, env=env)
+                    self.oneline(done, status, words)
+                    with open(earlier) as kept:
+                        self.assertEqual(kept.read(), '{"complete": true}\n')
+                    self.assertEqual(os.listdir(out), ["results.json"])
+                    self.assertFalse(os.path.exists(os.path.join(self.dir, "new")))
 
 
 if __name__ == "__main__":
