@@ -119,11 +119,13 @@ def buildtargets(stores, settings):
 
 def prepare(run):
     """The build folder and the stores, built where the command line did not
-    name a build folder and the tool is not installed."""
+    name a build folder and the tool is not installed; with --against, not
+    built where the stores have nothing in common with the earlier run's."""
     if run.inputs.bindir is not None:
         return run.inputs.bindir, run.inputs.stores
     bindir = build.configure(progress)
     stores = chooseprograms(run.settings.programs, knownstores(bindir), built=False)
+    checkcommon(run, [store.key for store in stores])
     build.build(buildtargets(stores, run.settings), progress)
     return bindir, chooseprograms(run.settings.programs, knownstores(bindir))
 
@@ -153,14 +155,17 @@ def conclude(run, shapenote, incomplete=None):
 def execute(run):
     settings = run.settings
     started = time.monotonic()
+    if settings.files:
+        run.files = measuredfiles.describefiles(settings, None, None)
+    checkcommon(run, knownkeys(run))
     bindir, run.stores = prepare(run)
     run.build = buildinfo(bindir)
     run.earlierprograms = planagainst(run)
     if run.corpora:
         run.makeout()
         run.corpora.make()
-    run.files = measuredfiles.describefiles(settings, run.corpora, bindir)
-    checkcommon(run)
+        run.files = measuredfiles.describefiles(settings, run.corpora, bindir)
+    checkcommon(run, [store.key for store in run.stores])
     # The programs it keeps replace an earlier run's in OUT/programs.
     run.makeout()
     keptprograms.keep(settings.out, run.stores, run.record)
@@ -215,13 +220,33 @@ def measure(run, bindir, scratch):
         run.files.sort(key=lambda file: (SHAPENAMES.index(file.shape), file.size))
 
 
-def checkcommon(run):
-    """With --against, before any run: a run that has no file and store in
-    common with the earlier run stops, naming the files of its names whose
-    contents differ."""
+def knownkeys(run):
+    """The keys of the run's stores where they are known before the build's
+    list of stores is: with a build folder, or --programs of NAME=PATH alone;
+    else None."""
+    programs = run.settings.programs
+    if run.inputs.bindir is not None or programs and all("=" in item for item in programs):
+        return [store.key for store in run.inputs.stores]
+    return None
+
+
+def checkcommon(run, keys):
+    """With --against, as soon as it can be known, before the build where it
+    can: a run that has no file and store in common with the earlier run
+    stops, naming the files of its names whose contents differ.  The run's
+    files are known by their SHA-256s, FILEs from the start and the ladder
+    once written, its stores by keys, once the build's list is (None: not
+    yet)."""
     earlier = run.inputs.earlier
-    if earlier is None or any((file.sha256, store.key) in earlier.entries for file in run.files
-                              for store in run.stores):
+    if earlier is None or not run.files and keys is None:
+        return
+    if not run.files:
+        ran = sorted({key for _, key in earlier.entries})
+        if not set(keys) & set(ran):
+            raise RunError(f"Nothing in common with the earlier run {earlier.path}: it ran none of this run's "
+                           f"stores ({', '.join(keys)}), but {', '.join(ran)}")
+        return
+    if any(file.sha256 == sha and (keys is None or key in keys) for file in run.files for sha, key in earlier.entries):
         return
     names = {entry.file for entry in earlier.entries.values()}
     differing = [file.name for file in run.files if file.name in names]
@@ -230,7 +255,7 @@ def checkcommon(run):
         said = (f"; {differing[0]} differs from its file of that name" if len(differing) == 1 else
                 f"; {', '.join(differing)} differ from its files of those names")
     raise RunError(f"Nothing in common with the earlier run {earlier.path}: no file of this run has the content "
-                   f"of one of its files with the same store{said}")
+                   f"of one of its files" + (" with the same store" if keys is not None else "") + said)
 
 
 def planagainst(run):

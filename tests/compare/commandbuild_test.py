@@ -120,7 +120,17 @@ fi
         os.mkdir(other)
         samename = write(os.path.join(other, "words.txt"), "to\n")
         damaged = write(os.path.join(os.path.dirname(self.out), "results.csv"), "file,store\nwords.txt,X\n")
+        # an earlier run of HASH on another words.txt
+        earlier = write(os.path.join(other, "results.csv"), "file,sha256,store,lines,distinct,store_us,lookup_us,"
+                        f"store_us_runs,lookup_us_runs\nwords.txt,{'0' * 64},HASH,1,1,0.1,0.1,0.1,0.1\n")
+        x = write(os.path.join(other, "x"), "#!/bin/sh\n")
+        os.chmod(x, 0o755)
         for args, status, words, asked in (
+                (["--against", earlier, self.text], 1, "words.txt differs from its file of that name", []),
+                (["--against", earlier, "--programs", f"X={x}"], 1, "it ran none of this run's stores (X), but HASH",
+                 []),
+                (["--against", earlier, "--programs", "linebench-redblack"], 1, "stores (REDBLACK), but HASH",
+                 ["--preset release"]),
                 (["--programs", "linebench-nosuch", self.text], 2, "unknown program 'linebench-nosuch'",
                  ["--preset release"]),
                 (["--programs", "linebench-hash,linebench-hash", self.text], 2, "linebench-hash is named twice", []),
