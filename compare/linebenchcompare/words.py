@@ -26,7 +26,7 @@ def ratiotext(test, shown=None, slower=True):
     if slower or test.verdict != Verdict.SLOWER:
         words.append(test.verdict.value)
     # paired, the rounds of both sides; else this side's runs, set against every run of the other
-    if shown and test.runs < (max(shown) if test.paired else shown[0]):
+    if shown and test.runs is not None and test.runs < (max(shown) if test.paired else shown[0]):
         words.append(f"({test.runs} {'rounds' if test.paired else 'runs'})")
     text = " ".join(words)
     if test.verdict == Verdict.OPEN:
