@@ -14,7 +14,7 @@ from .buildfacts import buildinfo
 from .earlierrun import earlierruns
 from .errors import RunError
 from .home import CORPUS, PROBETARGET, SHAPE
-from .ladder import SHAPENAMES
+from .ladder import SHAPENAMES, corpusplan
 from .machinefacts import machineinfo
 from .medians import summarise
 from .openfigures import Kind, lookat, looksof
@@ -233,29 +233,40 @@ def knownkeys(run):
 def checkcommon(run, keys):
     """With --against, as soon as it can be known, before the build where it
     can: a run that has no file and store in common with the earlier run
-    stops, naming the files of its names whose contents differ.  The run's
-    files are known by their SHA-256s, FILEs from the start and the ladder
-    once written, its stores by keys, once the build's list is (None: not
-    yet)."""
+    stops, naming the files of its names whose contents differ.  FILEs are
+    known by their SHA-256s from the start; the ladder before it is written
+    by the lines and distinct lines that linebench-corpus writes exactly, a
+    file of other counts having other contents, but for the rungs that
+    --large adds; the stores by their keys, once known (None: not yet)."""
     earlier = run.inputs.earlier
-    if earlier is None or not run.files and keys is None:
+    if earlier is None:
         return
-    if not run.files:
+    if run.files:
+        shas = {file.sha256 for file in run.files}
+        files = "no file of this run has the content of one of its files"
+        possible = {(sha, key) for sha, key in earlier.entries if sha in shas}
+    elif not run.settings.large:
+        counts = {(planned.lines, planned.distinct) for planned in
+                  corpusplan(run.corpora.path, run.settings.quick, run.settings.seed, run.settings.shapes)}
+        files = "no corpus of this run's ladder has the lines and distinct lines of one of its files"
+        possible = {place for place, entry in earlier.entries.items() if (entry.lines, entry.distinct) in counts}
+    elif earlier.entries:
+        files, possible = None, set(earlier.entries)
+    else:
+        files, possible = "its results hold no figures", set()
+    if any(keys is None or key in keys for _, key in possible):
+        return
+    if files is None:
         ran = sorted({key for _, key in earlier.entries})
-        if not set(keys) & set(ran):
-            raise RunError(f"Nothing in common with the earlier run {earlier.path}: it ran none of this run's "
-                           f"stores ({', '.join(keys)}), but {', '.join(ran)}")
-        return
-    if any(file.sha256 == sha and (keys is None or key in keys) for file in run.files for sha, key in earlier.entries):
-        return
+        said = f"it ran none of this run's stores ({', '.join(keys)}), but {', '.join(ran)}"
+    else:
+        said = files + (" with the same store" if possible else "")
     names = {entry.file for entry in earlier.entries.values()}
     differing = [file.name for file in run.files if file.name in names]
-    said = ""
     if differing:
-        said = (f"; {differing[0]} differs from its file of that name" if len(differing) == 1 else
-                f"; {', '.join(differing)} differ from its files of those names")
-    raise RunError(f"Nothing in common with the earlier run {earlier.path}: no file of this run has the content "
-                   f"of one of its files" + (" with the same store" if keys is not None else "") + said)
+        said += (f"; {differing[0]} differs from its file of that name" if len(differing) == 1 else
+                 f"; {', '.join(differing)} differ from its files of those names")
+    raise RunError(f"Nothing in common with the earlier run {earlier.path}: {said}")
 
 
 def planagainst(run):
