@@ -17,7 +17,8 @@ from .home import ROOT
 from .progress import ticker
 
 BINDIR = os.path.join(ROOT, "build", "release") if ROOT else None
-# The whole output of the last step, kept for the lines a message leaves out.
+# The whole output of the last step, failed, stopped or done, kept for the
+# lines a message leaves out.
 LOG = "compare-build.log"
 # How long a stopped build may take to stop its compilers before it is killed.
 STOPWAIT = 10.0
@@ -79,10 +80,11 @@ def runstep(command, doing):
         process.wait()
     except BaseException:
         stopstep(process)
+        keeplog(command, "".join(lines))
         raise
     output = "".join(lines)
+    log = keeplog(command, output)
     if process.returncode != 0:
-        log = keeplog(command, output)
         raise RunError(f"'{' '.join(command)}' failed with status {process.returncode}: {cause(output)}"
                        + (f" (all of its output: {log})" if log else ""))
     return output

@@ -53,12 +53,12 @@ DURATIONUNITS = {"": 1, "s": 1, "m": 60, "min": 60, "h": 3600}
 
 def parseduration(text):
     """Seconds of a time such as 300, 90s, 10m, 1.5h or 1h30m; None if it is
-    not one, or not above 0."""
+    not one."""
     parts = re.findall(r"(\d+(?:\.\d+)?)\s*(min|[smh]?)", text.strip())
     if not parts or re.sub(r"(\d+(?:\.\d+)?)\s*(min|[smh]?)", "", text).strip():
         return None
     seconds = sum(float(number) * DURATIONUNITS[unit] for number, unit in parts)
-    return seconds if 0 < seconds < math.inf else None
+    return seconds if seconds < math.inf else None
 
 
 def parsecommandline(argv):
@@ -115,8 +115,12 @@ def checktimelimit(given, auto):
     if not auto:
         raise CommandLineError("--time-limit applies to --runs auto only")
     seconds = parseduration(given)
+    if seconds is None and parseduration(given.strip().removeprefix("-")) is not None:
+        raise CommandLineError(f"--time-limit {given}: a time limit cannot be negative; give one such as 90s")
     if seconds is None:
-        raise CommandLineError("--time-limit: not a time such as 90s, 10m or 1h")
+        raise CommandLineError(f"--time-limit {given}: not a time, such as 90s, 10m or 1h")
+    if seconds == 0:
+        raise CommandLineError(f"--time-limit {given}: no time leaves no rounds; give a limit above 0, such as 90s")
     return seconds
 
 
@@ -238,7 +242,9 @@ def checkagainst(given, out):
     folder = os.path.abspath(earlierrun.resultsfolder(given))
     path = os.path.abspath(earlierrun.resultspath(given))
     if not os.path.isfile(path):
-        raise CommandLineError(f"--against {given}: no such file" if earlierrun.isresultsfile(given) else
+        if earlierrun.isresultsfile(given):
+            raise CommandLineError(f"--against {given}: no such file")
+        raise CommandLineError(f"--against {given}: no such folder" if not os.path.isdir(given) else
                                f"--against: no results.csv at {path}")
     if os.path.realpath(folder) == os.path.realpath(out):
         raise CommandLineError(f"--against {folder} is this run's --out: the run would replace what it is set "

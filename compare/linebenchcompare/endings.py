@@ -1,11 +1,12 @@
 """How a run that stops or fails ends: what it keeps of the rounds already
-finished, and the one line that says so.
+finished, and the one line that says so; before its programs are kept, it
+leaves the output folder as it was.
 """
 
 import os
 import signal
 
-from . import plot
+from . import owned, plot
 from .errors import Disagreement
 from .progress import progress
 from .session import conclude
@@ -55,6 +56,7 @@ def stopped(run, signum):
     elif run.saved:
         kept = saved(run)
     else:
+        owned.unmake(run.made)
         kept = f"nothing to keep, {run.settings.out} left as it was"
     progress(f"compare: stopped by {name} {where}; {kept}")
     for path in left:
@@ -74,6 +76,8 @@ def failed(run, reason):
         reason += "; " + saved(run)
     if run is not None and run.corpora and not run.settings.keepcorpora:
         left = run.corpora.release()
+    if run is not None and not run.saved:
+        owned.unmake(run.made)
     progress(f"compare: {reason}")
     for path in left:
         progress(f"compare: could not remove {path}")

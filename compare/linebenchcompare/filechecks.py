@@ -6,6 +6,8 @@ import os
 import stat
 import tempfile
 
+from .owned import missingfolders, unmake
+
 
 def filetrouble(path):
     """Why path cannot be a FILE to measure, or None."""
@@ -45,9 +47,12 @@ def hascontent(path):
 
 
 def outtrouble(out):
-    """Why the output folder cannot be written, or None."""
+    """Why the output folder cannot be written, or None.  It is tried by
+    making it where it is missing and a file in it, and the trial undone, so
+    that a run refused later leaves no folder behind."""
     if os.path.exists(out) and not os.path.isdir(out):
         return "is not a folder"
+    made = missingfolders(out)
     try:
         os.makedirs(out, exist_ok=True)
         handle, probe = tempfile.mkstemp(dir=out, prefix=".compare-")
@@ -55,4 +60,6 @@ def outtrouble(out):
         os.remove(probe)
     except OSError as error:
         return f"cannot be written: {error.strerror}"
+    finally:
+        unmake(made)
     return None

@@ -11,17 +11,21 @@ file with the same bytes.  Otherwise its figures can only be the ones DIR
 recorded, taken at another time.
 """
 
+import contextlib
 import dataclasses
 import json
 import os
 import re
 import shutil
 import subprocess
+import tempfile
 from typing import Optional
 
 from .digests import filesha
 from .errors import RunError
+from .owned import makefolder, unmake
 from .records import Library, Store
+from .stops import held
 
 PROGRAMS = "programs"
 # How this run names an earlier run's program beside its own of the same key.
@@ -102,30 +106,50 @@ def outtrouble(out):
     return None
 
 
-def keep(out, stores):
-    """Copies every store program to out/programs; returns the stores with
-    their copies (relative to out), SHA-256s and libraries.  The copies of
-    the run that out/results.json records go first, each only while it
-    holds the bytes that run wrote; any other file there is left, and a copy
-    takes a free name beside it."""
-    for path, sha in recordedsaved(out):
-        if os.path.isfile(path) and not os.path.islink(path) and filesha(path) == sha:
-            os.remove(path)
+def keep(out, stores, record):
+    """Copies every store program to out/programs and hands record the stores
+    with their copies (relative to out), SHA-256s and libraries.  The copies
+    are made and read under hidden names first, so that a failure or a stop
+    meanwhile leaves out/programs as it was.  Then, a stop held off until
+    record is done, the copies of the run that out/results.json records go,
+    each only while it holds the bytes that run wrote, and each new copy
+    takes its key's name, or a free one beside any other file there."""
     folder = os.path.join(out, PROGRAMS)
-    os.makedirs(folder, exist_ok=True)
-    kept = []
-    for store in stores:
-        base = savedname(store.key)
-        name, number = base, 1
-        while os.path.lexists(os.path.join(folder, name)):
-            number += 1
-            name = f"{base}.{number}"
-        copy = os.path.join(folder, name)
-        shutil.copyfile(store.path, copy)
-        os.chmod(copy, 0o555)
-        kept.append(dataclasses.replace(store, saved=os.path.join(PROGRAMS, name), sha256=filesha(copy),
-                                        libraries=libraries(copy)))
-    return kept
+    made = makefolder(folder)
+    staged = []
+    try:
+        for store in stores:
+            handle, path = tempfile.mkstemp(dir=folder, prefix=".compare-")
+            os.close(handle)
+            staged.append(path)
+            shutil.copyfile(store.path, path)
+            os.chmod(path, 0o555)
+        kept = [dataclasses.replace(store, sha256=filesha(path), libraries=libraries(path))
+                for store, path in zip(stores, staged)]
+    except BaseException:
+        for path in staged:
+            with contextlib.suppress(OSError):
+                os.remove(path)
+        unmake(made)
+        raise
+    with held():
+        for path, sha in recordedsaved(out):
+            if os.path.isfile(path) and not os.path.islink(path) and filesha(path) == sha:
+                os.remove(path)
+        record([dataclasses.replace(store, saved=os.path.join(PROGRAMS, settle(path, savedname(store.key))))
+                for store, path in zip(kept, staged)])
+
+
+def settle(path, base):
+    """Gives the copy at path the name base in its folder, or base.2, base.3
+    and so on where that is taken; returns the name."""
+    folder = os.path.dirname(path)
+    name, number = base, 1
+    while os.path.lexists(os.path.join(folder, name)):
+        number += 1
+        name = f"{base}.{number}"
+    os.rename(path, os.path.join(folder, name))
+    return name
 
 
 def earlierrecord(path):

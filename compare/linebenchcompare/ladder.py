@@ -90,14 +90,15 @@ def corpus(folder, shape, lines, distinct, seed):
 # bytes per line drift a little with their size.
 LARGESTEP = 10
 LARGEMARGIN = 1.25
-# The driver counts lines in 32 bits; a rung never asks for more.
+# The most lines linebench-corpus writes (its keys of the lines are 32 bits);
+# a rung never asks for more.
 MOSTLINES = 2**31 - 1
 
 
 def nextrung(lines, memory, target):
     """The lines of the next rung after one of lines whose largest store held
     memory bytes, towards target bytes: memory grows with the lines.  None
-    when the target would need more lines than the driver counts."""
+    when the target would need more lines than linebench-corpus writes."""
     growth = min(LARGESTEP, target * LARGEMARGIN / max(memory, 1))
     wanted = lines * max(growth, 1.5)
     exponent = 10 ** (len(str(int(wanted))) - 1)

@@ -10,9 +10,11 @@ from .countwords import changewords, geometrywords, ratiowords
 from .medians import FLOOR_US
 from .records import TESTED, TIMES, Figure
 from .report import HASHSIZE
+from .rounds import FIRSTSHARE, LOOKS, SHARE
 from .shapefigures import SHAPEFIGURES
 from .text import SHOWBYTES
-from .words import againstverdict, driftwarning, filesof, notes, ratiotext
+from .words import (againsttests, againstverdict, confidences, driftwarning, fastesttests, filesof, notes, nowruns,
+                    ratiotext)
 
 MARKDOWNSPECIAL = re.compile(r"([\\`*_\[\]<>|#])")
 
@@ -40,24 +42,40 @@ def timecell(summary, figure, decided):
     return f"**{text}**" if decided.clear else f"{text} ≈"
 
 
-def versuscell(summary, decided):
+def versuscell(summary, rows, decided):
+    """A store's time over the fastest's, and the verdict; the fastest's own
+    says that it is not decided where another's test finds that one faster,
+    though not for certain."""
     if summary.store == decided.fastest:
-        return "fastest"
-    return ratiotext(decided.versus[summary.store])
+        return "fastest" + (" not decided" if any(test.ratio < 1 for test in decided.versus.values()) else "")
+    fastest = next(row for row in rows if row.store == decided.fastest)
+    return ratiotext(decided.versus[summary.store], (summary.runs, fastest.runs))
 
 
-def rulesentence(settings):
-    confidence = f"{1 - settings.alpha:.0%}"
-    if settings.auto:
-        confidence += (", its α spent across the looks at the rounds the runs went on to (the look that decided a "
-                       "figure, or the last, gives its runs and interval)")
-    return (f"A verdict sets two programs' runs on a file against each other: each round's ratio of their times "
-            f"by the Wilcoxon signed-rank test, where both ran in the same rounds (else every run of one against "
-            f"every run of the other, by the Mann–Whitney U test), with the ratio's {confidence} confidence "
-            f"interval (Hodges–Lehmann, on log times). It is level when the interval lies wholly within "
-            f"{settings.threshold * 100:g}% of 1, faster or slower when wholly beyond it, and open when it "
-            "reaches across; an open figure says how large a difference its runs can tell. Each carries the "
-            "ratio that the test estimates (Hodges–Lehmann) and the interval.")
+def intervalwords(levels, alpha):
+    """A table's intervals and their confidence: one level, or each look's."""
+    if " or " not in levels:
+        return f"{levels} confidence interval (Hodges–Lehmann, on log times)"
+    return (f"confidence interval (Hodges–Lehmann, on log times) at the confidence of the look that took "
+            f"it, 1 less the look's share of α = {alpha:g} (α/{round(1 / FIRSTSHARE)} at the first look, after "
+            f"{LOOKS[0]} rounds; α/{round(1 / SHARE)} at each later one but the last; at the last, what the looks "
+            f"before it left): here {levels}")
+
+
+def rulesentence(report):
+    settings = report.settings
+    levels = confidences(fastesttests(report), settings.alpha)
+    return ("A verdict sets two programs' runs on a file against each other: each round's ratio of their times "
+            "by the Wilcoxon signed-rank test, where both ran in the same rounds (else every run of one against "
+            f"every run of the other, by the Mann–Whitney U test), with the ratio's "
+            f"{intervalwords(levels, settings.alpha)}. "
+            f"It is level when the interval lies wholly within {settings.threshold * 100:g}% of 1, faster or "
+            "slower when wholly beyond it, and open when it reaches across"
+            + ("" if all(summary.fulltimes for summary in report.summaries) else
+               " (where a program's times are its report's rounded ones, the interval must clear the edge by what "
+               "the rounding may move the ratio)") + "; an open figure says how large a "
+            "difference its runs can tell. Each carries the ratio that the test estimates (Hodges–Lehmann) and the "
+            "interval, and, where its look took it on fewer rounds than the medians beside it have, how many.")
 
 
 def runswords(summaries, settings):
@@ -86,7 +104,7 @@ def write(report, folder):
             for note in notes(report)]
     out += introduction(report) + table(report)
     if report.against is not None:
-        out += againstsection(report.against, report.counts)
+        out += againstsection(report)
     if report.counts is not None and report.counts.why is None:
         out += countsection(report)
     out += ["", "## Files", ""]
@@ -108,9 +126,10 @@ def introduction(report):
            "pass: every block the store holds from malloc, with malloc's per-block overhead, blocks that",
            "malloc maps with mmap included, plus the store's static size (HASH's table of "
            f"{HASHSIZE:,} chain heads).",
-           mdescape(rulesentence(settings)),
+           mdescape(rulesentence(report)),
            "A time in bold is faster than every other store's on its file; ≈ marks the fastest and every store",
-           "level with it. The columns \"vs fastest\" give each store's time over the fastest's, and the verdict."]
+           "level with it. The columns \"vs fastest\" give each store's time over the fastest's, and the verdict;",
+           "where a store's estimate is below 1, the fastest is not decided, and its cell says so."]
     if report.shapenote is None:
         return out + ["From linebench-shape: the tree's compares per lookup on REDBLACK's rows, the hash table's",
                       "chain nodes visited per lookup on HASH's rows."]
@@ -131,8 +150,8 @@ def table(report):
             head = f"| {mdescape(file)} | {row.lines} | {row.distinct} |" if number == 0 else "| | | |"
             out.append(f"{head} {mdescape(row.store)} | {withspread(row, Figure.GETLINE, 3)} | "
                        f"{timecell(row, Figure.STORE, store)} | {timecell(row, Figure.LOOKUP, lookup)} | "
-                       f"{versuscell(row, store)}{instructioncell(report, row, store, Figure.STORE)} | "
-                       f"{versuscell(row, lookup)}{instructioncell(report, row, lookup, Figure.LOOKUP)} | "
+                       f"{versuscell(row, rows, store)}{instructioncell(report, row, store, Figure.STORE)} | "
+                       f"{versuscell(row, rows, lookup)}{instructioncell(report, row, lookup, Figure.LOOKUP)} | "
                        f"{row.median(Figure.MEMORY):.1f} |"
                        + "".join(f" {value} |" for value in (row.shapevalues if withshape else ())))
     return out
@@ -146,31 +165,41 @@ def instructioncell(report, row, decided, figure):
     return ratiowords(instructionratio(report.counts, row.file.name, row.store, decided.fastest, figure))
 
 
-def againstsection(against, counts=None):
+def againstsection(report):
     """results.md's lines on the earlier run: the warning when drift is not
     controlled, what the table holds, and the table."""
+    against, runs, counts = report.against, nowruns(report), report.counts
     out = ["", "## Against an earlier run", ""]
     warning = driftwarning(against)
     if warning:
         out += [f"> **{mdescape(warning)}**", ""]
+    levels = confidences(againsttests(report), report.settings.alpha)
     out += [f"{mdescape(against.path)}: for each file and store of both runs whose contents match (by "
             "SHA-256): the median that run recorded; before, the median that the verdict sets this run's "
             f"against: of its program kept in {mdescape(os.path.join(against.folder, 'programs'))}, run in "
             "this run's rounds as KEY (before), or the recorded median again where that program could not run "
-            "here (marked \"recorded runs\") or is this run's own (unchanged); this run's median (now); their "
-            "ratio (now / before) with its 95% confidence interval; and the verdict"
+            "here (marked \"recorded runs\"); this run's median (now); their ratio (now / before) with "
+            f"its {intervalwords(levels, report.settings.alpha)}; and the verdict"
             + ("; where both programs were counted, the pass's counts a line now less before, exact, the misses "
                "where they differ by more than two runs of one program do" if counts and counts.runs else "")
-            + ".", ""]
+            + ". A program that is this run's own, unchanged since, has this run's median alone.", ""]
     if against.rows:
         out += ["| file | store | store µs recorded | before | now | ratio and verdict | lookup µs recorded | "
                 "before | now | ratio and verdict |", "|---|---|---:|---:|---:|---|---:|---:|---:|---|"]
     for row in against.rows:
-        cells = "".join(f" {row.figures[figure].recorded:.3f} | {row.figures[figure].before:.3f} | "
-                        f"{row.figures[figure].now:.3f} | {againstverdict(row, figure)}"
+        cells = "".join(f" {againstmedians(row, figure)} {row.figures[figure].now:.3f} | "
+                        f"{againstverdict(row, figure, runs[(row.file, row.store)])}"
                         f"{mdescape(changewords(counts, row, figure))} |" for figure in TESTED)
         out.append(f"| {mdescape(row.file)} | {mdescape(row.store)} |{cells}")
     return out
+
+
+def againstmedians(row, figure):
+    """The recorded and the before cells: none for an unchanged program,
+    whose figures have no verdict."""
+    if row.unchanged:
+        return "| |"
+    return f"{row.figures[figure].recorded:.3f} | {row.figures[figure].before:.3f} |"
 
 
 COUNTHEADINGS = " | ".join(f"{event.words}{' (simulated)' if event.simulated else ''}" for event in Event)

@@ -13,7 +13,7 @@ import time
 from .digests import digest
 from .errors import RunError
 from .home import CORPUS
-from .ladder import YOURFILES, corpus, corpusplan, nextrung
+from .ladder import MOSTLINES, YOURFILES, corpus, corpusplan, nextrung
 from .machinefacts import cachename
 from .markdown import mdescape
 from .progress import progress, ticker
@@ -128,7 +128,7 @@ def growladders(run, bindir, measurefiles):
             more = nextrung(lines, memory, target)
             if more is None:
                 progress(f"compare: --large: {shape} stops at {lines} lines: the next rung would need more lines "
-                         "than the programs count")
+                         f"than {CORPUS} writes, {MOSTLINES:,}")
                 break
             size = file.size * more / lines
             free = shutil.disk_usage(corpora).free

@@ -155,9 +155,10 @@ def parser():
                         help="the verdicts' significance level: a verdict's confidence interval misses the true "
                         f"ratio at most this often; --runs auto spends it across its looks (default {ALPHA:g})")
     result.add_argument("--threshold", type=float, default=THRESHOLD * 100, metavar="PERCENT",
-                        help="a verdict is level when its ratio's whole confidence interval lies within this many "
-                        "percent of 1, faster or slower when the interval lies wholly beyond it, open when it "
-                        f"reaches across (default {THRESHOLD * 100:g})")
+                        help="a verdict is level when the confidence interval of the ratio lies wholly within this "
+                        "many percent of 1, faster or slower when wholly beyond it; where the times are the reports' "
+                        "rounded ones, the interval must clear the edge by what the rounding may move the ratio "
+                        f"(default {THRESHOLD * 100:g})")
     result.add_argument("--cpu", default=None, metavar="N|none",
                         help="the CPU every timed run is pinned to, or none (default: the last CPU this process "
                         "may use)")

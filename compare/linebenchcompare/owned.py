@@ -1,7 +1,8 @@
 """What a run of linebench-compare owns under its output folder, so that it
 removes nothing else: a subfolder is the run's only when it was absent or
 empty at the start, and of it the run removes only the files it wrote, and
-the folder itself only when it made it.
+the folder itself only when it made it; and the folders it made, which a run
+that ends before its timed runs removes again.
 """
 
 import os
@@ -67,3 +68,34 @@ def trouble(path):
         return (f"{path} holds files that this run did not make ({shown}); move them, or give another --out, "
                 "as a run removes what it writes there")
     return None
+
+
+def missingfolders(path):
+    """The folders of path that do not exist, the deepest first."""
+    missing = []
+    while not os.path.lexists(path):
+        missing.append(path)
+        path = os.path.dirname(path)
+    return missing
+
+
+def makefolder(path):
+    """Makes the folder at path, and any missing above it; returns those it
+    made, the deepest first."""
+    made = missingfolders(path)
+    try:
+        os.makedirs(path, exist_ok=True)
+    except BaseException:
+        unmake(made)
+        raise
+    return made
+
+
+def unmake(folders):
+    """Removes folders that makefolder made, the deepest first, each only
+    while it is empty."""
+    for folder in folders:
+        try:
+            os.rmdir(folder)
+        except OSError:
+            pass

@@ -5,8 +5,9 @@ rungs or more draws a curve per store over the distinct lines; the user's
 files, which are no scale, and a shape of one rung, which makes no curve,
 draw a point per store, side by side in each file's room: bars on a log
 axis would start at an arbitrary floor, and their lengths would mean
-nothing.  A figure that carries no verdict, too short to time or of too few
-runs, is drawn hollow and faint, and the key says so.  Points that would
+nothing.  A store or lookup time that carries no verdict, too short to time
+or of too few runs, is drawn hollow and faint, and the key says so; memory,
+which no verdict is about, is drawn in full.  Points that would
 hide one another at a rung, as a store and an earlier build of it with the
 same memory, are set apart across the rung.  The script chooses every range,
 tick and label position itself, so that each number axis carries at least
@@ -202,7 +203,7 @@ def gnuplotscript(results, stores, png, cache=None, winners=None):
     unders = [ticklabels(groups, mark is not None) for (_, groups), mark in zip(rows, marks)]
     reasons = [why.value for why in NOVERDICT if any(noverdict(winners, r, figure) == why for r in results
                                                      for figure, _ in PANELS[:2])]
-    hollow = f"hollow, faint: no verdict, {' or '.join(reasons)}" if reasons else None
+    hollow = f"hollow, faint: a time without a verdict, {' or '.join(reasons)}" if reasons else None
     columns, keyrows = keycolumns(keys or [""])
     keyband = (keyrows + bool(hollow)) * LINEHEIGHT + 14
     height = TITLEBAND + sum(PANELTITLE + GRAPHHEIGHT + under for _, _, under in unders) + keyband

@@ -1,5 +1,5 @@
 """How the plot draws each store: its colour by family, its line width, its
-point shape and its dash, and the hollow, faint look of a figure that carries
+point shape and its dash, and the hollow, faint look of a time that carries
 no verdict.
 """
 
@@ -22,14 +22,14 @@ SHADES = {
 FAMILYHUE = {"tree": 30, "chained hash": 205, "open addressing": 140, "trie": 270, "other": None}
 STRONG = {"REDBLACK": ("#c0392b", 7), "HASH": ("#1a5fb4", 5)}
 # Point shapes other than the project's stores' filled circle (7) and
-# square (5): gnuplot's own types, first those of outlines unlike the
-# others', then the open triangles and diamond, which small look much like
-# the filled ones, and the pentagons, much like the circles; cairo draws no
-# other type.  Then characters of the font, which gnuplot draws as points,
-# so that each of 42 stores has a shape of its own.
-POINTS = [9, 11, 13, 4, 6, 1, 2, 3, 8, 10, 12, 15, 14] + list("★♥♣♠ABCDEFGHJKLMNPRSTUVWXYZ")
+# square (5): gnuplot's own filled types and its plus, cross and star, the
+# filled pentagon last, as small it looks much like the circles; never an open
+# type, the outline of a filled one, which is how a time without a verdict is
+# drawn; cairo draws no other type.  Then characters of the font, which
+# gnuplot draws as points, so that each of 42 stores has a shape of its own.
+POINTS = [9, 11, 13, 1, 2, 3, 15] + list("★♥♣♠ABCDEFGHJKLMNPRSTUVWXYZ#%&@$§")
 OWNDASH = 2  # the dash type of a store given as NAME=PATH
-# A figure without a verdict: its shape's outline where it has one (gnuplot's
+# A time without a verdict: its shape's outline where it has one (gnuplot's
 # filled types and their open twins), in its colour mixed with FAINT white.
 HOLLOW = {5: 4, 7: 6, 9: 8, 11: 10, 13: 12, 15: 14, "★": "☆", "♥": "♡", "♣": "♧", "♠": "♤"}
 FAINT = 0.6

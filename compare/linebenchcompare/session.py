@@ -17,7 +17,7 @@ from .earlierrun import earlierruns
 from .errors import RunError
 from .gate import gate
 from .home import CORPUS, PROBETARGET, SHAPE
-from .ladder import SHAPENAMES
+from .ladder import SHAPENAMES, corpusplan
 from .machinefacts import machineinfo
 from .medians import summarise
 from .openfigures import Kind, lookat, looksof
@@ -58,6 +58,7 @@ class Run:
         self.watch = Watch(settings.cpu)
         self.saved = False  # whether results.json is this run's
         self.corpora = None if settings.files else owned.Owned(os.path.join(settings.out, "corpora"))
+        self.made = []  # the output folder and those above it that this run made
         self.measuring = False  # whether the first timed run has begun
         self.took = {}  # the seconds of each file and store's last timed run, by (path, store key)
         self.counting = None  # what the run counted under valgrind (counting.py)
@@ -90,6 +91,16 @@ class Run:
         resultsjson.write(self.report(), self.settings.out)
         self.saved = True
 
+    def makeout(self):
+        """Makes the output folder, where missing, once the run writes there."""
+        self.made += owned.makefolder(self.settings.out)
+
+    def record(self, stores):
+        """Writes down the stores with their kept programs: from here
+        results.json is this run's."""
+        self.stores = stores
+        self.save()
+
 
 def checkfile(file):
     """A file that changes during the run gives runs of two contents under
@@ -113,11 +124,13 @@ def buildtargets(stores, settings):
 
 def prepare(run):
     """The build folder and the stores, built where the command line did not
-    name a build folder and the tool is not installed."""
+    name a build folder and the tool is not installed; with --against, not
+    built where the stores have nothing in common with the earlier run's."""
     if run.inputs.bindir is not None:
         return run.inputs.bindir, run.inputs.stores
     bindir = build.configure(progress)
     stores = chooseprograms(run.settings.programs, knownstores(bindir), built=False)
+    checkcommon(run, [store.key for store in stores])
     build.build(buildtargets(stores, run.settings), progress)
     return bindir, chooseprograms(run.settings.programs, knownstores(bindir))
 
@@ -147,20 +160,23 @@ def conclude(run, shapenote, incomplete=None):
 def execute(run):
     settings = run.settings
     started = time.monotonic()
+    if settings.files:
+        run.files = measuredfiles.describefiles(settings, None, None)
+    checkcommon(run, knownkeys(run))
     bindir, run.stores = prepare(run)
     run.build = buildinfo(bindir)
     run.earlierprograms = planagainst(run)
     if run.corpora:
+        run.makeout()
         run.corpora.make()
-    run.files = measuredfiles.describefiles(settings, run.corpora, bindir)
-    checkcommon(run)
+        run.files = measuredfiles.describefiles(settings, run.corpora, bindir)
+    checkcommon(run, [store.key for store in run.stores])
     counter = counting.ready(settings, run.inputs, bindir, run.stores + run.earlierprograms)
     if isinstance(counter, Counting):
         run.counting, counter = counter, None
-    # From here results.json is this run's: the programs it keeps replace an
-    # earlier run's in OUT/programs.
-    run.stores = keptprograms.keep(settings.out, run.stores)
-    run.save()
+    # The programs it keeps replace an earlier run's in OUT/programs.
+    run.makeout()
+    keptprograms.keep(settings.out, run.stores, run.record)
     if run.watch.shared:
         progress(f"compare: CPU {settings.cpu} is the only CPU this run may use: linebench-compare waits on it "
                  "while the runs are timed")
@@ -221,22 +237,53 @@ def measure(run, bindir, scratch):
         run.files.sort(key=lambda file: (SHAPENAMES.index(file.shape), file.size))
 
 
-def checkcommon(run):
-    """With --against, before any run: a run that has no file and store in
-    common with the earlier run stops, naming the files of its names whose
-    contents differ."""
+def knownkeys(run):
+    """The keys of the run's stores where they are known before the build's
+    list of stores is: with a build folder, or --programs of NAME=PATH alone;
+    else None."""
+    programs = run.settings.programs
+    if run.inputs.bindir is not None or programs and all("=" in item for item in programs):
+        return [store.key for store in run.inputs.stores]
+    return None
+
+
+def checkcommon(run, keys):
+    """With --against, as soon as it can be known, before the build where it
+    can: a run that has no file and store in common with the earlier run
+    stops, naming the files of its names whose contents differ.  FILEs are
+    known by their SHA-256s from the start; the ladder before it is written
+    by the lines and distinct lines that linebench-corpus writes exactly, a
+    file of other counts having other contents, but for the rungs that
+    --large adds; the stores by their keys, once known (None: not yet)."""
     earlier = run.inputs.earlier
-    if earlier is None or any((file.sha256, store.key) in earlier.entries for file in run.files
-                              for store in run.stores):
+    if earlier is None:
         return
+    if run.files:
+        shas = {file.sha256 for file in run.files}
+        files = "no file of this run has the content of one of its files"
+        possible = {(sha, key) for sha, key in earlier.entries if sha in shas}
+    elif not run.settings.large:
+        counts = {(planned.lines, planned.distinct) for planned in
+                  corpusplan(run.corpora.path, run.settings.quick, run.settings.seed, run.settings.shapes)}
+        files = "no corpus of this run's ladder has the lines and distinct lines of one of its files"
+        possible = {place for place, entry in earlier.entries.items() if (entry.lines, entry.distinct) in counts}
+    elif earlier.entries:
+        files, possible = None, set(earlier.entries)
+    else:
+        files, possible = "its results hold no figures", set()
+    if any(keys is None or key in keys for _, key in possible):
+        return
+    if files is None:
+        ran = sorted({key for _, key in earlier.entries})
+        said = f"it ran none of this run's stores ({', '.join(keys)}), but {', '.join(ran)}"
+    else:
+        said = files + (" with the same store" if possible else "")
     names = {entry.file for entry in earlier.entries.values()}
     differing = [file.name for file in run.files if file.name in names]
-    said = ""
     if differing:
-        said = (f"; {differing[0]} differs from its file of that name" if len(differing) == 1 else
-                f"; {', '.join(differing)} differ from its files of those names")
-    raise RunError(f"Nothing in common with the earlier run {earlier.path}: no file of this run has the content "
-                   f"of one of its files with the same store{said}")
+        said += (f"; {differing[0]} differs from its file of that name" if len(differing) == 1 else
+                 f"; {', '.join(differing)} differ from its files of those names")
+    raise RunError(f"Nothing in common with the earlier run {earlier.path}: {said}")
 
 
 def planagainst(run):

@@ -3,6 +3,7 @@ the signal is kept, so that a stop that Python drops still ends the run
 after its next run.
 """
 
+import contextlib
 import signal
 import sys
 
@@ -40,3 +41,23 @@ def quietstops(unraisable):
 def checkstop():
     if caught is not None:
         raise Interrupted(caught)
+
+
+def remember(signum, frame):
+    global caught
+    caught = signum
+    ignorestops()
+
+
+@contextlib.contextmanager
+def held():
+    """Holds a stop off until the block has run, for a step that must not be
+    cut half way; the run stops after it."""
+    handlers = {signum: signal.signal(signum, remember) for signum in (signal.SIGINT, signal.SIGTERM)}
+    try:
+        yield
+    finally:
+        if caught is None:
+            for signum, handler in handlers.items():
+                signal.signal(signum, handler)
+    checkstop()

@@ -3,8 +3,8 @@ store's memory per line, the verdicts against an earlier run and the notes.
 """
 
 from .countwords import countsparagraph
-from .records import TESTED, Figure, Verdict
-from .words import againstverdict, driftwarning, filesof, notes, ratiotext
+from .records import TESTED, Figure
+from .words import againsttests, againstverdict, confidences, driftwarning, filesof, notes, nowruns, ratiotext
 
 
 def table(rows):
@@ -16,7 +16,8 @@ def table(rows):
 
 def fastestcell(rows, figure, decided):
     """HASH 0.109, next ABSLFLAT x1.15 [1.10, 1.20]; or the stores level with
-    the fastest; or the fastest and why it is not tested."""
+    the fastest; or the fastest and why it is not tested; or, where a store's
+    test finds it faster than the fastest, though not for certain, both."""
     fastest = next(row for row in rows if row.store == decided.fastest)
     text = f"{fastest.median(figure):.3f}"
     if not decided.versus:
@@ -26,7 +27,10 @@ def fastestcell(rows, figure, decided):
     if decided.marked and not decided.clear:
         return " ≈ ".join(decided.marked) + f" {text}"
     store, test = min(decided.versus.items(), key=lambda item: item[1].ratio)
-    return f"{fastest.store} {text}, next {store} {ratiotext(test).removesuffix(' ' + Verdict.SLOWER.value)}"
+    said = ratiotext(test, (next(row for row in rows if row.store == store).runs, fastest.runs), slower=False)
+    if test.ratio < 1:
+        return f"not decided: {fastest.store} {text} or {store} {said}"
+    return f"{fastest.store} {text}, next {store} {said}"
 
 
 def write(report, folder):
@@ -47,7 +51,7 @@ def write(report, folder):
         rows.append([file] + [f"{memory[store.key]:.1f}" for store in report.stores])
     lines += table(rows)
     if report.against is not None:
-        lines += againstlines(report.against)
+        lines += againstlines(report)
     counted = countsparagraph(report)
     if counted:
         lines += ["", counted]
@@ -57,9 +61,13 @@ def write(report, folder):
     print("\n".join(lines), flush=True)
 
 
-def againstlines(against):
-    """The verdicts against the earlier run, before -> now."""
-    lines = ["", f"Against {against.path} (µs per line, before -> now, ratio [95% CI]):"]
+def againstlines(report):
+    """The verdicts against the earlier run, before -> now; an unchanged
+    program's, now alone."""
+    against, runs = report.against, nowruns(report)
+    levels = confidences(againsttests(report), report.settings.alpha)
+    lines = ["", f"Against {against.path} (µs per line, before -> now, ratio ["
+             + (f"{levels} CI" if " or " not in levels else f"CI at {levels}, as each look spent α") + "]):"]
     if any(row.interleaved for row in against.rows):
         lines.append("Before: its kept programs, run in this run's rounds as KEY (before); what it recorded "
                      "in brackets.")
@@ -67,8 +75,14 @@ def againstlines(against):
     lines += [warning] if warning else []
     rows = [["file", "store", "store pass", "lookup pass"]]
     for row in against.rows:
-        rows.append([row.file, row.store] + [
-            f"{row.figures[figure].before:.3f} -> {row.figures[figure].now:.3f} {againstverdict(row, figure)}"
-            + (f" (recorded {row.figures[figure].recorded:.3f})" if row.interleaved else "")
-            for figure in TESTED])
+        rows.append([row.file, row.store] + [againstcell(row, figure, runs[(row.file, row.store)])
+                                             for figure in TESTED])
     return lines + (table(rows) if against.rows else [])
+
+
+def againstcell(row, figure, runs):
+    tested = row.figures[figure]
+    if row.unchanged:
+        return f"{tested.now:.3f} {againstverdict(row, figure, runs)}"
+    return (f"{tested.before:.3f} -> {tested.now:.3f} {againstverdict(row, figure, runs)}"
+            + (f" (recorded {tested.recorded:.3f})" if row.interleaved else ""))

@@ -19,10 +19,10 @@ from .medians import FLOOR_US, shortfigures, summarise
 from .records import TESTED, AgainstFigure, AgainstRow, Fastest, Test, Untested, Verdict
 
 ALPHA = 0.05
-# Ratios of medians within 3% of 1 are level.  In the A/A runs of docs/compare-method.md, the
-# same build twice, the verdicts that moved were 16% to 21% off, which no
-# threshold below the 10% to be seen removes; 3% keeps what a quiet machine
-# resolves in many runs from being called.
+# An interval of the ratio that lies within 3% of 1 is level.  In the A/A
+# runs of docs/compare-method.md, the same build twice, the verdicts that moved were
+# 16% to 21% off, which no threshold below the 10% to be seen removes; 3%
+# keeps what a quiet machine resolves in many runs from being called.
 THRESHOLD = 0.03
 # The reports round a time per line to 0.001 µs, so each median may be off
 # by half of that: 0.0205 and 0.0204 print as 0.021 and 0.020, 5% apart.
@@ -32,7 +32,7 @@ ROUNDING_US = 0.0005
 @dataclasses.dataclass(frozen=True)
 class Rule:
     """What a test is made at: its significance level, and the threshold, a
-    fraction, within which a ratio is level."""
+    fraction: an interval of the ratio within it of 1 is level."""
 
     alpha: float = ALPHA
     threshold: float = THRESHOLD

@@ -7,27 +7,62 @@ from . import ranktests
 from .keptprograms import DRIFT
 from .medians import FLOOR_US, NOISY, linesneeded, noisyspreads
 from .records import TESTED, Untested, Verdict
+from .rounds import LOOKS
 from .verdicts import fewestruns
 
 
-def ratiotext(test):
+def ratiotext(test, shown=None, slower=True):
     """x0.89 [0.86, 0.92] faster; x1.02 [0.97, 1.08] open: its runs tell 9%
-    or more; x1.20 (not tested: too short); unchanged (same program)."""
+    or more; x1.20 (not tested: too short); unchanged (same program).
+    shown: the runs of the two medians beside it, this one's and the one it
+    is set against; a test taken at a look on fewer of them says on how
+    many, x2.23 [1.60, 2.82] slower (8 rounds).  slower=False leaves that
+    word out where the cell says it."""
     if test.why == Untested.UNCHANGED:
         return test.why.value
     if test.verdict is None:
         return f"x{test.ratio:.2f} (not tested: {test.why.value})"
-    text = f"x{test.ratio:.2f} [{test.low:.2f}, {test.high:.2f}] {test.verdict.value}"
+    words = [f"x{test.ratio:.2f} [{test.low:.2f}, {test.high:.2f}]"]
+    if slower or test.verdict != Verdict.SLOWER:
+        words.append(test.verdict.value)
+    # paired, the rounds of both sides; else this side's runs, set against every run of the other
+    if shown and test.runs is not None and test.runs < (max(shown) if test.paired else shown[0]):
+        words.append(f"({test.runs} {'rounds' if test.paired else 'runs'})")
+    text = " ".join(words)
     if test.verdict == Verdict.OPEN:
         text += f": its runs tell {test.tells:.0%} or more"
     return text
 
 
-def againstverdict(row, figure):
-    """The ratio and verdict of one figure against the earlier run, marked
-    where it rests on that run's recorded runs; an unchanged program's says
-    so alone."""
-    return ratiotext(row.figures[figure].test) + ("" if row.interleaved or row.unchanged else " (recorded runs)")
+def againstverdict(row, figure, runs):
+    """The ratio and verdict of one figure against the earlier run, beside
+    this run's runs of it, marked where it rests on that run's recorded
+    runs; an unchanged program's says so alone."""
+    tested = row.figures[figure]
+    return (ratiotext(tested.test, (runs, len(tested.beforeruns)))
+            + ("" if row.interleaved or row.unchanged else " (recorded runs)"))
+
+
+def confidences(tests, alpha):
+    """The confidence of the intervals of tests, 1 - alpha of the look that
+    took each: 95%, or where they differ, 99%, 99.875% or 96.375%, the
+    highest first; of no interval, 1 - alpha."""
+    levels = sorted({1 - test.alpha for test in tests if test.low is not None and test.alpha}, reverse=True)
+    shown = [f"{level * 100:g}%" for level in levels or [1 - alpha]]
+    return shown[0] if len(shown) == 1 else ", ".join(shown[:-1]) + " or " + shown[-1]
+
+
+def fastesttests(report):
+    return [test for decided in report.winners.values() for test in decided.versus.values()]
+
+
+def againsttests(report):
+    return [row.figures[figure].test for row in againstrows(report) for figure in TESTED]
+
+
+def nowruns(report):
+    """This run's runs of each file and store."""
+    return {(summary.file.name, summary.store): summary.runs for summary in report.summaries}
 
 
 def filesof(summaries):
@@ -124,21 +159,36 @@ def toofewnote(report):
             "verdict given.")
 
 
-def openfigures(report):
-    """How many figures are open, vs the fastest and against the earlier run."""
-    tests = [test for decided in report.winners.values() for test in decided.versus.values()]
-    tests += [row.figures[figure].test for row in againstrows(report) for figure in TESTED]
-    return sum(test.verdict == Verdict.OPEN for test in tests)
-
-
 def opennote(report):
-    opened = openfigures(report)
+    """The open figures, and what may decide them.  With --against the rounds
+    go on for the figures set against the earlier run, so more time decides
+    none of the table of the fastest; and rounds that reached the last look
+    end there, however long the time limit."""
+    fastest = [test for test in fastesttests(report) if test.verdict == Verdict.OPEN]
+    against = [test for test in againsttests(report) if test.verdict == Verdict.OPEN]
+    opened = len(fastest) + len(against)
     if not opened:
         return None
-    return (f"Open: {opened} of the figures {'are' if opened > 1 else 'is'} not decided: the interval reaches "
-            f"across the threshold of {report.settings.threshold * 100:g}%; "
-            + ("more time would decide them (a longer --time-limit)." if report.settings.auto else
-               "more runs would decide them (--runs auto)."))
+    said = [f"Open: {opened} of the figures {'are' if opened > 1 else 'is'} not decided: the interval reaches across "
+            f"the threshold of {report.settings.threshold * 100:g}%"]
+    rest = fastest + against
+    if report.settings.auto and report.against is not None and fastest:
+        rest = against
+        said.append(f"{'they are all' if not rest else f'{len(fastest)} are'} against the fastest, and the rounds go "
+                    "on for the figures set against the earlier run alone, so more time would not decide them")
+    if rest:
+        said.append(maydecide(report.settings, rest, "them" if len(rest) == opened else f"the other {len(rest)}"))
+    return "; ".join(said) + "."
+
+
+def maydecide(settings, tests, them):
+    """What may decide open tests: more runs, more time, or nothing, once
+    the rounds have reached the last look."""
+    if not settings.auto:
+        return f"more runs may decide {them} (--runs auto)"
+    if all(test.runs >= LOOKS[-1] for test in tests):
+        return f"the last look, after {LOOKS[-1]} rounds, left {them} open"
+    return f"more time may decide {them} (a longer --time-limit)"
 
 
 def tooshortfiles(report):

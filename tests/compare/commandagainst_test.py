@@ -36,17 +36,20 @@ class against(Folder):
         for suffix in ("csv", "json"):
             shutil.copyfile(os.path.join(before, f"results.{suffix}"), os.path.join(before, f"earlier.{suffix}"))
             now = os.path.join(self.dir, f"now-{suffix}")
-            done = compare("--programs", f"X={fast}", "--runs", "6", "--out", now,
+            done = compare("--programs", f"X={fast}", "--runs", "6", "--alpha", "0.1", "--out", now,
                            "--against", os.path.join(before, f"earlier.{suffix}"), self.text)
             self.assertEqual(done.returncode, 0, done.stderr)
             row, = readjson(now)["against"]["rows"]
             self.assertAlmostEqual(row["store_us"]["ratio"], 0.5)
             self.assertAlmostEqual(row["lookup_us"]["ratio"], 0.75)
             self.assertEqual((row["store_us"]["verdict"], row["lookup_us"]["verdict"]), ("faster", "faster"))
+            self.assertIn("ratio [90% CI]", done.stdout)  # 1 - α
             self.assertIn("0.300 -> 0.150 x0.50 [0.50, 0.50] faster", done.stdout)
             self.assertIn("0.200 -> 0.150 x0.75 [0.75, 0.75] faster", done.stdout)
             with open(os.path.join(now, "results.md")) as md:
-                self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", md.read())
+                said = md.read()
+            self.assertIn("| 0.300 | 0.150 | x0.50 [0.50, 0.50] faster |", said)
+            self.assertIn("with its 90% confidence interval", said)
 
     def test_afileisknownbyitsbytesnotitsname(self):
         before = self.firstrun()
@@ -163,9 +166,12 @@ class interleaved(unittest.TestCase):
         self.assertIn("unchanged since that run, so not run again: X", done.stdout + done.stderr)
         row, = readjson(self.now)["against"]["rows"]
         self.assertTrue(row["unchanged"])
-        line, = [line for line in done.stdout.splitlines() if line.startswith("words.txt") and " -> " in line]
-        self.assertTrue(line.endswith("0.300 -> 0.500 unchanged (same program)  "
-                                      "0.200 -> 0.250 unchanged (same program)"), line)
+        # this run's figures alone: the recorded ones, of another run, have no verdict to stand beside
+        line, = [line for line in done.stdout.splitlines() if line.startswith("words.txt") and "unchanged" in line]
+        self.assertTrue(line.endswith(" X  0.500 unchanged (same program)  0.250 unchanged (same program)"), line)
+        with open(os.path.join(self.now, "results.md")) as md:
+            self.assertIn("| words.txt | X | | | 0.500 | unchanged (same program) | | | 0.250 | unchanged (same "
+                          "program) |", md.read())
 
     def test_achangedlibraryoranothercpugivestherecordedrunsandsaysso(self):
         libc = next(n for n, lib in enumerate(readjson(self.before)["stores"][0]["libraries"])

@@ -93,6 +93,14 @@ fi
         self.assertNotIn("Traceback", done.stderr)
         self.assertIn("/src/broken/binding.hpp:12:5: error: 'storecontainr' does not name a type",
                       laststderr(done))
+        # the build's log holds the output of its last step, failed or not
+        log = os.path.join(os.path.dirname(self.out), "build", "release", "compare-build.log")
+        with open(log) as kept:
+            self.assertIn("'storecontainr' does not name a type", kept.read())
+        self.assertEqual(self.start("--programs", "linebench-hash", "--runs", "1", self.text).returncode, 0)
+        with open(log) as kept:
+            self.assertEqual(kept.read(), "$ cmake --build --preset release -j 2 --target linebench-hash heapprobe "
+                             "linebench-shape\n[1/2] Building CXX object a.o\n")
 
     def test_aterminalseesthebuildsstepsasninjacountsthem(self):
         main, terminal = pty.openpty()
@@ -112,7 +120,21 @@ fi
         os.mkdir(other)
         samename = write(os.path.join(other, "words.txt"), "to\n")
         damaged = write(os.path.join(os.path.dirname(self.out), "results.csv"), "file,store\nwords.txt,X\n")
+        # an earlier run of HASH on another words.txt of the counts of the ladder's unique-1e4
+        earlier = write(os.path.join(other, "results.csv"), "file,sha256,store,lines,distinct,store_us,lookup_us,"
+                        f"store_us_runs,lookup_us_runs\nwords.txt,{'0' * 64},HASH,10000,10000,0.1,0.1,0.1,0.1\n")
+        x = write(os.path.join(other, "x"), "#!/bin/sh\n")
+        os.chmod(x, 0o755)
+        ladder = "no corpus of this run's ladder has the lines and distinct lines of one of its files"
         for args, status, words, asked in (
+                (["--against", earlier, self.text], 1, "no file of this run has the content of one of its files; "
+                 "words.txt differs from its file of that name", []),
+                (["--against", earlier, "--programs", f"X={x}"], 1, ladder + " with the same store", []),
+                (["--against", earlier, "--programs", "linebench-redblack"], 1, ladder + " with the same store",
+                 ["--preset release"]),
+                (["--against", earlier, "--shapes", "zipf"], 1, ladder, []),
+                (["--against", earlier, "--large", "--llc", "32M", "--programs", f"X={x}"], 1,
+                 "it ran none of this run's stores (X), but HASH", []),
                 (["--programs", "linebench-nosuch", self.text], 2, "unknown program 'linebench-nosuch'",
                  ["--preset release"]),
                 (["--programs", "linebench-hash,linebench-hash", self.text], 2, "linebench-hash is named twice", []),

@@ -89,11 +89,20 @@ class failedruns(Folder):
             self.assertIn("> Incomplete: ", md.read())
 
     def test_afilethatchangesduringtherunstopsitandkeepstherunsbefore(self):
-        x = stub(self.dir, "x", 0.3, 0.2, before='[ $n -ne 2 ] || echo more >> "$1"')
-        done = compare("--programs", f"X={x}", "--runs", "5", "--out", self.dir, self.text)
-        self.oneline(done, 1, f"{self.text} changed during the run")
-        record = readjson(self.dir)
-        self.assertEqual((record["complete"], len(record["runs"])), (False, 1))
+        """Grown, or rewritten in place at the same size with another
+        modification time."""
+        for name, change in (("grown", 'echo more >> "$1"'),
+                             ("rewritten", 'printf "ot\\neb\\nro\\ntno\\n" > "$1"; touch -m -d @946684800 "$1"')):
+            with self.subTest(name=name):
+                text = write(os.path.join(self.dir, f"{name}.txt"), "to\nbe\nor\nnot\n")
+                x = stub(self.dir, name, 0.3, 0.2, before=f'[ $n -ne 2 ] || {{ {change}; }}')
+                out = os.path.join(self.dir, f"out-{name}")
+                done = compare("--programs", f"X={x}", "--runs", "5", "--out", out, text)
+                self.oneline(done, 1, f"{text} changed during the run")
+                record = readjson(out)
+                self.assertEqual((record["complete"], len(record["runs"])), (False, 1))
+        with open(text) as rewritten:
+            self.assertEqual(rewritten.read(), "ot\neb\nro\ntno\n")
 
     def test_abrokenshapeprogramkeepseveryrun(self):
         build = fakebuild(os.path.join(self.dir, "build"), "linebench-shape",
@@ -106,18 +115,31 @@ class failedruns(Folder):
         self.assertEqual((record["complete"], len(record["runs"])), (False, 3))
         self.assertTrue(os.path.exists(os.path.join(out, "results.md")))
 
-    def test_arunthatfailsbeforeitsfirstrunleavestheearlierresults(self):
+    def test_arunthatfailsbeforeitsfirstrunleavestheoutputfolderasitwas(self):
+        """linebench-corpus failing, ldd missing as the programs are kept, and a
+        command line refused: an earlier run's folder keeps its files alone, a
+        folder that was not there is not made."""
         build = fakebuild(os.path.join(self.dir, "build"), "linebench-corpus",
                           "#!/bin/sh\necho 'no corpus' >&2\nexit 1\n")
         out = os.path.join(self.dir, "out")
         os.mkdir(out)
         earlier = write(os.path.join(out, "results.json"), '{"complete": true}\n')
-        done = subprocess.run([COMPARE, "--build-dir", build, "--quick", "--programs",
-                               f"X={stub(self.dir, 'x', 0.3, 0.2)}", "--out", out], stderr=subprocess.PIPE, text=True)
-        self.oneline(done, 1, "linebench-corpus failed on unique-1e3.txt: no corpus")
-        with open(earlier) as kept:
-            self.assertEqual(kept.read(), '{"complete": true}\n')
-        self.assertEqual(os.listdir(out), ["results.json"])
+        nothing = os.path.join(self.dir, "nothing")
+        os.mkdir(nothing)
+        x = stub(self.dir, "x", 0.3, 0.2)
+        for args, env, status, words in (
+                (["--build-dir", build, "--quick"], None, 1, "linebench-corpus failed on unique-1e3.txt: no corpus"),
+                (["--build-dir", BUILD, self.text], dict(os.environ, PATH=nothing), 1, "ldd cannot list"),
+                (["--build-dir", BUILD, "--programs", "linebench-nosuch", self.text], None, 2, "unknown program")):
+            for folder in (out, os.path.join(self.dir, "new", "out")):
+                with self.subTest(words=words, folder=folder):
+                    done = subprocess.run([COMPARE, "--programs", f"X={x}"] + args + ["--out", folder],
+                                          stderr=subprocess.PIPE, text=True, env=env)
+                    self.oneline(done, status, words)
+                    with open(earlier) as kept:
+                        self.assertEqual(kept.read(), '{"complete": true}\n')
+                    self.assertEqual(os.listdir(out), ["results.json"])
+                    self.assertFalse(os.path.exists(os.path.join(self.dir, "new")))
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@ with the digests of their bytes, a script's interpreter, and a copy's name.
 
 Usage: keptprograms_test.py [BUILD], the folder that holds the programs."""
 
+import dataclasses
 import hashlib
 import os
 import subprocess
@@ -11,7 +12,8 @@ import tempfile
 import unittest
 
 from stubs import BUILD, stub  # (puts the package on the path)
-from linebenchcompare.keptprograms import libraries, savedname
+from linebenchcompare.keptprograms import libraries, sameprogram, savedname
+from linebenchcompare.records import Store
 
 
 class keptprograms(unittest.TestCase):
@@ -32,6 +34,21 @@ class keptprograms(unittest.TestCase):
         self.assertEqual(found[0].name, "#!")
         self.assertEqual(found[0].path, "/bin/sh")
         self.assertIn("libc.so.6", [library.name for library in found[1:]])
+
+    def test_thesameprogramhasthesamebytesandlibraries(self):
+        """This run's program is the kept one only where the bytes and every
+        library are the same: a libc of other bytes than the one recorded
+        makes another program."""
+        with tempfile.TemporaryDirectory() as folder:
+            program = stub(folder, "x", 0.3, 0.2)
+            with open(program, "rb") as source:
+                now = Store("X", program, "other", False, sha256=hashlib.sha256(source.read()).hexdigest())
+            found = libraries(program)
+            self.assertTrue(sameprogram(now, dataclasses.replace(now, libraries=found)))
+            other = [dataclasses.replace(library, sha256="0" * 64) if library.name == "libc.so.6" else library
+                     for library in found]
+            self.assertNotEqual(other, found)
+            self.assertFalse(sameprogram(now, dataclasses.replace(now, libraries=other)))
 
     def test_acopysnameisneverhiddennoraparentfolder(self):
         for key, name in (("HASH", "HASH"), ("..", "__"), ("a/b c", "a_b_c"), (".x", "_x"), ("", "_")):

@@ -268,6 +268,8 @@ class styles(unittest.TestCase):
                 owner = next(r.store for r in results if math.isclose(r.median(Figure.STORE), storeus, rel_tol=1e-5))
                 point = next(item["point"] for item in items if item["point"])
                 self.assertEqual(entries[owner][:2], (items[0]["colour"], point), owner)
+        # gnuplot's open types, the outlines of its filled ones, are the times without a verdict
+        self.assertFalse({point for _, point, _ in entries.values()} & {"4", "6", "8", "10", "12", "14"})
         self.assertEqual(entries["HASH"][0], "#1a5fb4")
         self.assertEqual(entries["REDBLACK"][0], "#c0392b")
         self.assertEqual([entries[k][2] for k in ("STDSET", "LOCAL0")], [1, 2])
@@ -485,7 +487,7 @@ class layout(unittest.TestCase):
         # and the picture holds each store's colour and its faint one
         painted = {f"#{red:02x}{green:02x}{blue:02x}" for row in picture for red, green, blue in row}
         self.assertLessEqual({"#1a5fb4", "#a3bfe1", "#e8891c", "#f6d0a4"}, painted)
-        self.assertIn("'hollow, faint: no verdict, too short or too few runs'", script)
+        self.assertIn("'hollow, faint: a time without a verdict, too short or too few runs'", script)
         self.assertNotIn("hollow", plot.gnuplotscript(results, given, "o.png"))
 
     def test_astoreoveranequalonestaysinsight(self):

@@ -2,6 +2,7 @@
 noise model fitted to this machine's runs, the rounds and their looks, and
 the marks of a file's winners."""
 
+import dataclasses
 import itertools
 import math
 import sys
@@ -11,9 +12,9 @@ import unittest.mock
 import numpy
 import scipy.stats
 
-from samples import measuredfile, store, summary  # (puts the package on the path)
-from linebenchcompare import medians, options, ranktests, rounds, runner, verdicts
-from linebenchcompare.records import Figure, Untested, Verdict
+from samples import SETTINGS, measuredfile, report, store, summary  # (puts the package on the path)
+from linebenchcompare import medians, openfigures, options, ranktests, rounds, runner, session, verdicts
+from linebenchcompare.records import Fastest, Figure, Inputs, Test, Untested, Verdict
 from linebenchcompare.verdicts import Look, Rule
 
 # The noise of one run around its figure's median: the log of a run's time
@@ -29,44 +30,53 @@ def draw(generator, median, runs):
 
 
 class Runner:
-    """Stands in for the runs of a program pair, A now and B before, their
-    times drawn from the noise model, A's ratio times B's; a run takes a
-    second of a clock that the rounds read."""
+    """Stands in for the runs of two programs, A and B: each run's store and
+    lookup time one draw from the noise model, A's ratio times B's, handed
+    to the run as the comparison's runner hands it; a run takes a second of
+    a clock that the rounds read."""
 
-    def __init__(self, generator, ratio, clock):
-        self.generator, self.ratio, self.clock = generator, ratio, clock
-        self.runs = {"A": [], "B": []}
+    def __init__(self, generator, ratio, clock, run):
+        self.generator, self.ratio, self.clock, self.session = generator, ratio, clock, run
 
     def run(self, lap, file, store):
         self.clock[0] += 1.0
-        self.runs[store.key].append(draw(self.generator, self.ratio if store.key == "A" else 1.0, 1)[0])
+        time = draw(self.generator, self.ratio if store.key == "A" else 1.0, 1)[0]
+        self.session.done(lap, file, store, report(10**6, 1000, time, time, full=True))
 
     def estimate(self, queue):
         return float(len(queue))
 
 
+OPPOSITE = {Verdict.FASTER: Verdict.SLOWER, Verdict.SLOWER: Verdict.FASTER}
+
+
 def sequential(ratio, seed, runs, pairs=200, limit=None):
-    """The verdicts on pairs of programs ratio apart, each pair's rounds run
-    by the rounds of a comparison (--runs runs, None for auto) until
-    decided."""
+    """The store verdicts of A against B on pairs of programs ratio apart,
+    each pair's rounds run by a comparison's rounds and looks (--runs runs,
+    None for auto) and concluded as it concludes them; and the (round,
+    alpha) of each pair's looks."""
     generator = numpy.random.default_rng(seed)
     clock = [0.0]
     said, looks = [], []
+    file, stores = measuredfile("f"), [store("A"), store("B")]
+    settings = dataclasses.replace(SETTINGS, auto=runs is None, runs=runs, timelimit=limit)
     with unittest.mock.patch.object(rounds.time, "monotonic", lambda: clock[0]), \
             unittest.mock.patch.object(rounds, "progress", lambda *words, **how: None):
         for _ in range(pairs):
-            runner, seen = Runner(generator, ratio, clock), []
+            run, seen = session.Run(settings, Inputs(None, stores, None), []), []
+            run.stores = stores
 
             def evaluate(lap, alpha):
                 seen.append((lap, alpha))
-                verdict = verdicts.decide(runner.runs["A"], runner.runs["B"], Rule(alpha), paired=True).verdict
-                seen.append(verdict)
-                return rounds.Opened({"f": {"A", "B"}} if verdict == Verdict.OPEN else {},
-                                     int(verdict == Verdict.OPEN), 1)
-            plan = [(measuredfile("f"), [store("A"), store("B")])]
-            rounds.measure(runner, rounds.Schedule(plan, runs is None, runs, 0.05, limit), evaluate, lambda lap: None)
-            said.append(seen[-1])
-            looks.append(seen[:-1:2])
+                return openfigures.lookat(run, [file], lap, alpha)
+            schedule = rounds.Schedule([(file, stores)], runs is None, runs, 0.05, limit)
+            rounds.measure(Runner(generator, ratio, clock, run), schedule, evaluate, lambda lap: None)
+            decided = verdicts.filewinners(medians.summarise([file], stores, run.reports, run.laps), run.rule(),
+                                           openfigures.looksof(run, openfigures.Kind.FASTEST, run.looks))
+            fastest = decided[("f", Figure.STORE)]
+            verdict = fastest.versus[{"A": "B", "B": "A"}[fastest.fastest]].verdict
+            said.append(verdict if fastest.fastest == "B" else OPPOSITE.get(verdict, verdict))
+            looks.append(seen)
     return said, looks
 
 
@@ -130,6 +140,10 @@ class rule(unittest.TestCase):
         self.assertEqual(verdicts.decide([0.021] * 5, [0.020] * 5, rounded=(0.021, 0.020)).verdict, Verdict.OPEN)
         self.assertEqual(verdicts.decide([0.022] * 5, [0.020] * 5, rounded=(0.022, 0.020)).verdict, Verdict.SLOWER)
         self.assertEqual(verdicts.decide([0.021] * 5, [0.020] * 5).verdict, Verdict.SLOWER)
+        # 0.052 against 0.050, 4% apart as printed, may have been 0.0515 and
+        # 0.0505, 2% apart: the rounding is half of 0.001 on the smaller median
+        for now, before in ((0.052, 0.050), (0.050, 0.052)):
+            self.assertEqual(verdicts.decide([now] * 5, [before] * 5, rounded=(now, before)).verdict, Verdict.OPEN)
         # an interval of 1.00 to 1.21 is a factor of 1.1 either side of its
         # middle, 1.1: past the threshold's 1.03 that makes 1.1 × 1.03 = 1.133
         self.assertAlmostEqual(verdicts.tells(1.00, 1.21, 0.03), 0.133)
@@ -199,6 +213,8 @@ class winners(unittest.TestCase):
         decided = verdicts.filewinners(short, Rule())[("f", Figure.STORE)]
         self.assertEqual((decided.marked, decided.why), ([], Untested.TOOSHORT))
         self.assertEqual(medians.linesneeded(short, "f"), 200)
+        # 200 µs at 0.0855 µs a line: 2,339 lines, up to two digits 2,400
+        self.assertEqual(medians.linesneeded([row("A", [0.0855] * 5, 1000)], "f"), 2400)
 
     def test_astorethatitstestfindsfasterthanthelowestmedianisthefastest(self):
         # B, decided after 8 rounds, ran no more; A's later rounds ran on a
@@ -209,6 +225,16 @@ class winners(unittest.TestCase):
         decided = verdicts.winners([a, b], Figure.STORE, Rule(), False, {"B": Look(0.01, 8)})
         self.assertEqual((decided.fastest, decided.marked, decided.versus["A"].verdict), ("B", ["B"], Verdict.SLOWER))
         self.assertAlmostEqual(decided.versus["A"].ratio, 1.25)
+
+    def test_astorefoundfasterthanthefasteststaysopenwithit(self):
+        """A store that its test finds faster than the fastest, as where the
+        fastest was handed over as often as there are stores: the fastest is
+        not decided, so the figure stays open and both run on."""
+        run = session.Run(SETTINGS, Inputs(None, [store("A"), store("B")], None), [])
+        faster = Fastest("A", [], False, {"B": Test(0.8, 0.7, 0.9, verdict=Verdict.FASTER)}, None)
+        with unittest.mock.patch.object(openfigures, "filewinners", lambda *given: {("f", Figure.STORE): faster}):
+            opened = openfigures.lookat(run, [measuredfile("f")], 8, 0.01)
+        self.assertEqual((opened.needed, opened.opened, run.closed), ({"f": {"A", "B"}}, 1, set()))
 
 
 class queue(unittest.TestCase):

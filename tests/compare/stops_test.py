@@ -1,8 +1,10 @@
 """How linebench-compare stops: a signal whose exception Python drops, in a
-finaliser or a fork hook, still ends the run after its next run."""
+finaliser or a fork hook, still ends the run after its next run; one during
+a step held off, after the step."""
 
 import contextlib
 import io
+import os
 import signal
 import sys
 import unittest
@@ -35,6 +37,18 @@ class interruption(unittest.TestCase):
             run.done(0, measuredfile("words.txt"), store("X"), None)
         self.assertEqual(stop.exception.signum, signal.SIGINT)
         self.assertEqual(len(run.runs), 1)
+
+    def test_astopduringaheldstependstherunafterit(self):
+        handlers = {signum: signal.getsignal(signum) for signum in (signal.SIGINT, signal.SIGTERM)}
+        self.addCleanup(lambda: [signal.signal(s, h) for s, h in handlers.items()])
+        self.addCleanup(setattr, stops, "caught", None)
+        signal.signal(signal.SIGTERM, stops.stopon)
+        steps = []
+        with self.assertRaises(Interrupted) as stop:
+            with stops.held():
+                os.kill(os.getpid(), signal.SIGTERM)
+                steps.append("after the signal")
+        self.assertEqual((steps, stop.exception.signum), (["after the signal"], signal.SIGTERM))
 
 
 if __name__ == "__main__":

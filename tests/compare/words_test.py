@@ -5,6 +5,8 @@ notes), Markdown escaping; and results.csv read back."""
 import contextlib
 import dataclasses
 import io
+import json
+import math
 import os
 import re
 import sys
@@ -15,12 +17,18 @@ from samples import SETTINGS, measuredfile, report, reportof, store  # (puts the
 from linebenchcompare import earlierrun, markdown, medians, terminal, verdicts
 from linebenchcompare.errors import DamagedResults
 from linebenchcompare.markdown import mdescape
-from linebenchcompare.records import Figure
+from linebenchcompare.records import Against, Fastest, Figure, Test, Untested, Verdict
+from linebenchcompare.words import confidences, opennote
 
 
 class words(unittest.TestCase):
     def test_markdownescapesbarsandmarks(self):
         self.assertEqual(mdescape("a|b*c_d`e\nf"), "a\\|b\\*c\\_d\\`e f")
+
+    def test_anintervalsconfidenceis1lessthealphaofitslook(self):
+        tests = [Test(1.0, 0.9, 1.1, alpha=alpha) for alpha in (0.01, 0.00125, 0.03625, 0.01)]
+        self.assertEqual(confidences(tests + [Test(1.2, why=Untested.TOOSHORT)], 0.05), "99.875%, 99% or 96.375%")
+        self.assertEqual((confidences(tests[:1], 0.05), confidences([], 0.2)), ("99%", "80%"))
 
 
 def measured(file, store, storeus, lookupus, lines=10**6):
@@ -29,10 +37,11 @@ def measured(file, store, storeus, lookupus, lines=10**6):
     return {"file": file, "store": store, "lines": lines, "store_us": storeus, "lookup_us": lookupus}
 
 
-def shown(measurements, runs=13):
+def shown(measurements, runs=13, paired=False):
     """results.md and the terminal's answer for runs of these figures, as
     linebench-compare writes them: getline 0.050 µs, 80 bytes a line, 1000
-    distinct lines everywhere."""
+    distinct lines everywhere; paired, each store's runs those of rounds 1, 2
+    and on."""
     def runsof(figure):
         return figure if isinstance(figure, list) else [figure] * runs
 
@@ -42,7 +51,8 @@ def shown(measurements, runs=13):
     for m in measurements:
         reports[(m["file"], m["store"])] = [report(m["lines"], 1000, storeus, lookupus)
                                             for storeus, lookupus in zip(runsof(m["store_us"]), runsof(m["lookup_us"]))]
-    summaries = medians.summarise(files, stores, reports)
+    laps = {key: list(range(1, len(made) + 1)) for key, made in reports.items()} if paired else None
+    summaries = medians.summarise(files, stores, reports, laps)
     made = reportof(summaries, stores, verdicts.filewinners(summaries, verdicts.Rule()),
                     dataclasses.replace(SETTINGS, runs=runs))
     with tempfile.TemporaryDirectory() as folder:
@@ -153,6 +163,47 @@ class whatauserreads(unittest.TestCase):
         quiet, _ = shown([measured("f.txt", "A", 0.1, 0.1), measured("f.txt", "B", 0.2, 0.2)])
         self.assertNotIn("Noisy", quiet)
 
+    def test_averdictonfewerroundsthanthemedianssayssoandonebelow1leavesthefastestnotdecided(self):
+        # B, decided on the first 8 rounds, ran no more; A's later rounds ran
+        # on a faster machine: A's median is 0.5, but on the rounds both ran
+        # it took 1.25 times B's time
+        markdown, terminal = shown([measured("f.txt", "A", [1.0] * 8 + [0.5] * 12, [0.1] * 20),
+                                    measured("f.txt", "B", [0.8] * 8, [0.2] * 8)], paired=True)
+        self.assertEqual([tablecells(markdown)[("f.txt", key)][3] for key in "AB"],
+                         ["x1.25 [1.25, 1.25] slower (8 rounds)", "fastest"])
+        self.assertEqual(terminalrow(terminal, "f.txt")[2], "B 0.800, next A x1.25 [1.25, 1.25] (8 rounds)")
+        # B's rounds: 7 at 1.01 times A's time, 6 at e^-0.5 = 0.61 times: B's
+        # median is the higher, but of the 91 Walsh averages of the rounds' log
+        # ratios, 21 of -0.5, 42 of -0.245 and 28 of 0.01, the median is -0.245,
+        # x0.78; the signed-rank test on 13 rounds rejects a sum up to 17 at
+        # 0.05, so the interval leaves out 18 at each end: [e^-0.5, e^0.01],
+        # whose half width on logs, 0.255, and the threshold's log 1.03 tell
+        # e^0.285 = 1.33
+        markdown, terminal = shown([measured("f.txt", "A", 1.0, 0.1),
+                                    measured("f.txt", "B", [1.01] * 7 + [math.exp(-0.5)] * 6, 0.2)], paired=True)
+        said = "x0.78 [0.61, 1.01] open: its runs tell 33% or more"
+        self.assertEqual([tablecells(markdown)[("f.txt", key)][3] for key in "AB"], ["fastest not decided", said])
+        self.assertEqual(terminalrow(terminal, "f.txt")[2], f"not decided: A 1.000 or B {said}")
+
+    def test_theopennotesayswhatmaydecidethefigures(self):
+        """Fixed runs, auto stopped by the time limit, auto at its last look,
+        and --against, whose rounds go on for the figures set against the
+        earlier run, not for the table of the fastest."""
+        opened = Test(1.02, 0.97, 1.08, verdict=Verdict.OPEN, tells=0.09, paired=True, runs=8)
+        auto = dataclasses.replace(SETTINGS, auto=True, runs=None)
+        against = Against("before/results.csv", "before", [], {}, None, [], rows=[])
+        for settings, runs, earlier, said in (
+                (SETTINGS, 8, None, "more runs may decide them (--runs auto)."),
+                (auto, 8, None, "more time may decide them (a longer --time-limit)."),
+                (auto, 300, None, "the last look, after 300 rounds, left them open."),
+                (auto, 8, against, "they are all against the fastest, and the rounds go on for the figures set "
+                 "against the earlier run alone, so more time would not decide them.")):
+            winners = {("f.txt", Figure.STORE): Fastest("A", [], False, {"B": dataclasses.replace(opened, runs=runs)},
+                                                        None)}
+            note = opennote(reportof([], [], winners, settings, against=earlier))
+            self.assertEqual(note, "Open: 1 of the figures is not decided: the interval reaches across the threshold "
+                             f"of 3%; {said}")
+
 
 class earlier(unittest.TestCase):
     def test_arowwithmoreorfewerfieldsthantheheaderisnamed(self):
@@ -164,7 +215,8 @@ class earlier(unittest.TestCase):
                                (good.rsplit(",", 1)[0], "row 2 has 8 fields, not the header's 9"),
                                (good.replace(",0.2,", ",inf,", 1), "column store_us: 'inf' is not a number of 0"),
                                (good.replace("0.1 0.1", "nan 0.1"), "column lookup_us_runs: 'nan' is not a number"),
-                               (good.replace("0.2 0.2", "1e308 1e308"), "'1e308' is larger than any run gives")):
+                               (good.replace("0.2 0.2", "1e308 1e308"), "'1e308' is larger than any run gives"),
+                               (good.replace("0" * 64, "g" * 64), f"column sha256: '{'g' * 64}' is not a SHA-256")):
                 with open(path, "w") as out:
                     out.write(f"{header}\n{row}\n")
                 if words is None:
@@ -177,6 +229,22 @@ class earlier(unittest.TestCase):
             with open(path, "w") as out:  # a run column longer than csv's default field limit
                 out.write(f"{header}\n" + good.replace("0.1 0.1", " ".join(["0.1"] * 40000)) + "\n")
             self.assertEqual(len(earlierrun.readearlier(path)[("0" * 64, "X")].figures[Figure.LOOKUP].runs), 40000)
+
+    def test_fulltimesarereadbackfromeitherfile(self):
+        """yes in results.csv, true in results.json; a file without the field
+        holds the reports' rounded times."""
+        header, good = ",".join(earlierrun.NEEDED), "a.txt," + "0" * 64 + ",X,10,5,0.2,0.1,0.2 0.2,0.1 0.1"
+        summary = {"file": "a.txt", "sha256": "0" * 64, "store": "X", "lines": 10, "distinct": 5, "store_us": 0.2,
+                   "lookup_us": 0.1, "store_us_runs": [0.2, 0.2], "lookup_us_runs": [0.1, 0.1]}
+        with tempfile.TemporaryDirectory() as folder:
+            for name, text, full in (("results.csv", f"{header},full_times\n{good},yes\n", True),
+                                     ("results.csv", f"{header},full_times\n{good},no\n", False),
+                                     ("results.json", dict(summary, full_times=True), True),
+                                     ("results.json", dict(summary, full_times=False), False),
+                                     ("results.json", summary, False)):
+                with open(os.path.join(folder, name), "w") as out:
+                    out.write(text if isinstance(text, str) else json.dumps({"summaries": [text]}))
+                self.assertEqual(earlierrun.readearlier(os.path.join(folder, name))[("0" * 64, "X")].fulltimes, full)
 
 
 if __name__ == "__main__":
