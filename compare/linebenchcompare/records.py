@@ -202,12 +202,14 @@ class ProgramReport:
 
 @dataclasses.dataclass(frozen=True)
 class TimedRun:
-    """A run as results.json keeps it: its round (from 1), file and store."""
+    """A run as results.json keeps it: its round (from 1), file and store,
+    and the wall seconds it took, from its start to its report read."""
 
     roundnumber: int
     file: str
     store: str
     report: ProgramReport
+    seconds: Optional[float] = None
 
 
 @dataclasses.dataclass(frozen=True)

@@ -100,7 +100,7 @@ def beforeof(store):
 
 def runof(run):
     report = run.report
-    return {"round": run.roundnumber, "file": run.file, "store": run.store, "report": {
+    return {"round": run.roundnumber, "file": run.file, "store": run.store, "seconds": run.seconds, "report": {
         "lines": report.lines, "avg_linelen": report.avglinelen, "getline_us": report.figures[Figure.GETLINE],
         "distinct": report.distinct, "bytes_per_line": report.figures[Figure.MEMORY],
         "store_us": report.figures[Figure.STORE], "lookup_us": report.figures[Figure.LOOKUP], "adt": report.adt,

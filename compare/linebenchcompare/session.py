@@ -65,10 +65,10 @@ class Run:
         """The earlier run's programs as this run ran them on files."""
         return Befores(measuredbefore(files, self.earlierprograms, self.reports, self.laps), self.unchanged)
 
-    def done(self, lap, file, store, report):
+    def done(self, lap, file, store, report, seconds=None):
         self.reports.setdefault((file.path, store.key), []).append(report)
         self.laps.setdefault((file.path, store.key), []).append(lap + 1)
-        self.runs.append(TimedRun(lap + 1, file.name, store.key, report))
+        self.runs.append(TimedRun(lap + 1, file.name, store.key, report, seconds))
         checkstop()
 
     def finishedround(self, lap):
@@ -186,9 +186,9 @@ def measure(run, bindir, scratch):
     grow each shape's ladder."""
     settings = run.settings
 
-    def finished(lap, file, store, report):
+    def finished(lap, file, store, report, seconds):
         checkfile(file)
-        run.done(lap, file, store, report)
+        run.done(lap, file, store, report, seconds)
 
     runner = Runner(bindir, scratch, childsetup(settings.cpu, not settings.aslr), finished, run.watch)
 
