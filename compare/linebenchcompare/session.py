@@ -130,7 +130,7 @@ def conclude(run, shapenote, incomplete=None):
                                      looksof(run, Kind.AGAINST, run.looks))
         runs = min((len(row.figures[figure].beforeruns) for row in rows for figure in TESTED),
                    default=earlierruns(earlier))
-        drift = None if all(row.interleaved for row in rows) else keptprograms.DRIFT
+        drift = None if all(row.interleaved or row.unchanged for row in rows) else keptprograms.DRIFT
         run.against = dataclasses.replace(run.against, rows=rows, differing=differing, runs=runs, drift=drift)
     run.shapenote, run.incomplete = shapenote, incomplete
     report = run.report()
@@ -224,22 +224,25 @@ def checkcommon(run):
 
 def planagainst(run):
     """With --against: the earlier run's kept programs that run beside this
-    run's, each of a store both runs have; the others' verdicts take its
-    recorded runs, which the terminal says at once."""
+    run's, each of a store both runs have whose program changed; the others'
+    verdicts take its recorded runs, which the terminal says at once.  A
+    store whose program is the one that run recorded runs no more beside
+    itself, whether or not its copy is still there."""
     earlier = run.inputs.earlier
     if earlier is None:
         return []
     keys = [store.key for store in run.stores if any(key == store.key for _, key in earlier.entries)]
-    kept = keptprograms.earlierprograms(earlier.folder, run.machine, keys, earlier.recordpath)
+    same = keptprograms.unchangedsince(earlier.recordpath, [store for store in run.stores if store.key in keys],
+                                       run.machine)
+    changed = [key for key in keys if key not in same.keys]
+    kept = keptprograms.earlierprograms(earlier.folder, run.machine, changed, earlier.recordpath)
     befores, why = kept.stores, kept.why
     clash = [before.key for before in befores if any(before.key == store.key for store in run.stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
                        f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
-    recorded = {key: why for key in keys} if why else kept.trouble
-    now = {store.key: store for store in run.stores}
-    run.unchanged = {before.earlierof for before in befores if keptprograms.sameprogram(now[before.earlierof], before)}
-    befores = [before for before in befores if before.earlierof not in run.unchanged]
+    recorded = {key: why for key in changed} if why else kept.trouble
+    run.unchanged = set(same.keys)
     if run.unchanged:
         progress(f"compare: --against: unchanged since that run, so not run again: {', '.join(sorted(run.unchanged))}")
     run.against = Against(earlier.path, earlier.folder, befores, recorded, why, sorted(run.unchanged))
