@@ -119,15 +119,23 @@ class Store:
 @dataclasses.dataclass(frozen=True)
 class EarlierEntry:
     """An earlier run's figures of a file and store: the file's name, its
-    lines, whether the times are the clock's own, and the median and runs of
-    each tested figure.  Its runs are of no round of this run."""
+    lines, whether the times are the clock's own, each figure's median and
+    spread with the runs of the tested ones, and where its results file
+    keeps them, what its row shows (every figure, the bytes a line, the ADT,
+    the runs and the program's own memory figure).  Its runs are of no round
+    of this run; rounds, where its results keep them, are the earlier run's
+    round of each."""
 
     file: str
     lines: int
     distinct: int
     fulltimes: bool
-    figures: dict  # Figure -> FigureRuns
+    figures: dict  # Figure -> FigureSummary; runs only of the tested figures
     rounds: Optional[list] = None
+    avglinelen: Optional[float] = None  # None: the results file shows no more than the tested figures
+    adt: Optional[str] = None
+    runs: Optional[int] = None
+    reportmemory: Optional[float] = None
 
     def median(self, figure):
         return self.figures[figure].median

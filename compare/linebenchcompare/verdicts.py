@@ -274,7 +274,8 @@ def setagainst(summaries, earlier, rule, befores, looks=None):
             continue
         matched.add(summary.file.name)
         ran = befores.measured.get((summary.file.sha256, summary.store))
-        before = ran or recorded
+        # The recorded runs' rounds are the earlier run's, which pair with none of this run's.
+        before = ran or dataclasses.replace(recorded, rounds=None)
         unchanged = summary.store in befores.unchanged
         figures = {}
         for figure in TESTED:
