@@ -10,7 +10,7 @@ from .records import TESTED, TIMES, Figure
 from .report import HASHSIZE
 from .shapefigures import SHAPEFIGURES
 from .text import SHOWBYTES
-from .words import againstverdict, driftwarning, filesof, notes, ratiotext
+from .words import CARRIEDMARK, againstverdict, carriedmark, driftwarning, filesof, notes, ratiotext
 
 MARKDOWNSPECIAL = re.compile(r"([\\`*_\[\]<>|#])")
 
@@ -62,7 +62,7 @@ def runswords(summaries, settings):
     """How many runs the medians are of."""
     if not settings.auto:
         return f"{settings.runs} interleaved run{'s' if settings.runs > 1 else ''} of every program on every file"
-    counts = sorted({summary.runs for summary in summaries}) or [0]
+    counts = sorted({summary.runs for summary in summaries if not summary.carried}) or [0]
     made = f"{counts[0]}" if len(counts) == 1 else f"{counts[0]} to {counts[-1]}"
     return (f"the interleaved runs of every program on every file, {made} a program and file: rounds went on "
             "until every figure was decided or the time was up (--runs auto)")
@@ -125,7 +125,7 @@ def table(report):
         store, lookup = report.winners[(file, Figure.STORE)], report.winners[(file, Figure.LOOKUP)]
         for number, row in enumerate(rows):
             head = f"| {mdescape(file)} | {row.lines} | {row.distinct} |" if number == 0 else "| | | |"
-            out.append(f"{head} {mdescape(row.store)} | {withspread(row, Figure.GETLINE, 3)} | "
+            out.append(f"{head} {mdescape(row.store + carriedmark(row))} | {withspread(row, Figure.GETLINE, 3)} | "
                        f"{timecell(row, Figure.STORE, store)} | {timecell(row, Figure.LOOKUP, lookup)} | "
                        f"{versuscell(row, store)} | {versuscell(row, lookup)} | {row.median(Figure.MEMORY):.1f} |"
                        + "".join(f" {value} |" for value in (row.shapevalues if withshape else ())))
@@ -149,7 +149,8 @@ def againstsection(against):
         out += ["| file | store | store µs recorded | before | now | ratio and verdict | lookup µs recorded | "
                 "before | now | ratio and verdict |", "|---|---|---:|---:|---:|---|---:|---:|---:|---|"]
     for row in against.rows:
+        mark = mdescape(CARRIEDMARK) if row.carried else ""
         cells = "".join(f" {row.figures[figure].recorded:.3f} | {row.figures[figure].before:.3f} | "
-                        f"{row.figures[figure].now:.3f} | {againstverdict(row, figure)} |" for figure in TESTED)
+                        f"{row.figures[figure].now:.3f}{mark} | {againstverdict(row, figure)} |" for figure in TESTED)
         out.append(f"| {mdescape(row.file)} | {mdescape(row.store)} |{cells}")
     return out

@@ -241,7 +241,9 @@ class FigureSummary(FigureRuns):
 class Summary:
     """The runs of one store on one file, summarised: the counts, each
     figure's runs, median and spread, the round of each run, and the
-    linebench-shape figures of its rows, where the run has them."""
+    linebench-shape figures of its rows, where the run has them.  A carried
+    summary is the earlier run's of --against: the same program on the same
+    bytes, which did not run again; its rounds are that run's."""
 
     file: MeasuredFile
     store: str
@@ -256,6 +258,7 @@ class Summary:
     rounds: Optional[list]
     figures: dict  # Figure -> FigureSummary
     shapevalues: Optional[tuple] = None
+    carried: bool = False
 
     def median(self, figure):
         return self.figures[figure].median
@@ -270,7 +273,8 @@ class Test:
     """A test of one program's runs against another's: the ratio that it
     estimates, its interval and p, the verdict or why there is none, the
     smallest difference the runs can tell, whether the runs paired, and the
-    alpha and runs a side it was made at."""
+    alpha and runs a side it was made at; chain, where it is the product of
+    two tests through a third program."""
 
     ratio: float
     low: Optional[float] = None
@@ -282,6 +286,18 @@ class Test:
     paired: Optional[bool] = None
     alpha: Optional[float] = None
     runs: Optional[int] = None
+    chain: Optional["Chain"] = None
+
+
+@dataclasses.dataclass(frozen=True)
+class Chain:
+    """A test chained through the earlier program of a store that ran beside
+    it: its key (through), the half on this run's rounds and the half on the
+    earlier run's runs, each a test of its own."""
+
+    through: str
+    now: Test
+    then: Test
 
 
 @dataclasses.dataclass(frozen=True)
@@ -313,13 +329,15 @@ class AgainstFigure:
 @dataclasses.dataclass(frozen=True)
 class AgainstRow:
     """A file and store of both runs: whether the earlier program ran in this
-    run's rounds, whether it is this run's own, and each tested figure."""
+    run's rounds, whether it is this run's own, whether this run carried its
+    figures rather than run it, and each tested figure."""
 
     file: str
     store: str
     interleaved: bool
     unchanged: bool
     figures: dict  # Figure -> AgainstFigure
+    carried: bool = False
 
 
 @dataclasses.dataclass(frozen=True)

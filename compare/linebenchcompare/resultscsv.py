@@ -18,15 +18,17 @@ RUNFIELDS = [figure.runscolumn for figure in TESTED]
 
 
 def write(report, folder):
-    """Writes folder/results.csv: a row of every summary, and the shape
-    figures' columns where the run has them."""
+    """Writes folder/results.csv: a row of every summary of this run's runs,
+    not of those it carried from an earlier one, and the shape figures'
+    columns where the run has them."""
     withshape = report.shapenote is None
     fields = SUMMARYFIELDS + RUNFIELDS + ([figure.column for figure in SHAPEFIGURES] if withshape else [])
     with open(os.path.join(folder, "results.csv"), "w", newline="", errors=SHOWBYTES) as out:
         writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
         writer.writeheader()
         for summary in report.summaries:
-            writer.writerow(csvrow(summary, withshape))
+            if not summary.carried:
+                writer.writerow(csvrow(summary, withshape))
 
 
 def csvrow(summary, withshape):

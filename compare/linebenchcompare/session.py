@@ -4,11 +4,13 @@ writes; endings.py says how a stop or a failure ends it.
 """
 
 import dataclasses
+import functools
 import os
 import tempfile
 import time
 
-from . import build, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson, rounds, terminal
+from . import (build, carried, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson, rounds,
+               terminal)
 from .busy import Watch
 from .buildfacts import buildinfo
 from .earlierrun import earlierruns
@@ -25,7 +27,7 @@ from .shapefigures import runshape, withshapevalues
 from .stops import checkstop
 from .storechoice import chooseprograms
 from .storelist import knownstores
-from .verdicts import Befores, Rule, filewinners, measuredbefore, setagainst
+from .verdicts import Befores, Rule, filewinners, measuredbefore, setagainst, versus
 from .words import driftwarning
 
 
@@ -52,6 +54,8 @@ class Run:
         self.closed = set()
         self.earlierprograms = []  # the earlier run's programs that run beside this run's
         self.unchanged = set()  # stores whose program is the earlier run's, byte for byte
+        self.carriable = set()  # of those, the ones whose figures this run carries from it (carried.py)
+        self.earlierhalves = {}  # the chains' halves on the earlier run's runs, made once
         self.watch = Watch(settings.cpu)
         self.saved = False  # whether results.json is this run's
         self.corpora = None if settings.files else owned.Owned(os.path.join(settings.out, "corpora"))
@@ -122,9 +126,10 @@ def conclude(run, shapenote, incomplete=None):
     runs so far: of every store or, for a run that did not finish (why:
     incomplete), those that have runs.  Returns the report."""
     earlier = run.inputs.earlier
-    summaries = summarise(run.files, run.stores, run.reports, run.laps)
+    summaries, sides = carried.table(run, run.files, summarise(run.files, run.stores, run.reports, run.laps))
     run.summaries = summaries if shapenote else withshapevalues(summaries)
-    run.winners = filewinners(run.summaries, run.rule(), looksof(run, Kind.FASTEST, run.looks))
+    run.winners = filewinners(run.summaries, run.rule(), looksof(run, Kind.FASTEST, run.looks),
+                              functools.partial(carried.sidetest, sides) if sides else versus)
     if earlier is not None and run.against is not None:
         rows, differing = setagainst(run.summaries, earlier, run.rule(), run.beforesof(run.files),
                                      looksof(run, Kind.AGAINST, run.looks))
@@ -193,8 +198,9 @@ def measure(run, bindir, scratch):
     runner = Runner(bindir, scratch, childsetup(settings.cpu, not settings.aslr), finished, run.watch)
 
     def measurefiles(files):
-        schedule = rounds.Schedule(runplan(run, files), settings.auto, settings.runs, settings.alpha,
-                                   settings.timelimit)
+        plan = runplan(run, files)
+        schedule = rounds.Schedule(plan, settings.auto, settings.runs, settings.alpha, settings.timelimit,
+                                   runlater(run, plan))
         run.measuring = True
         rounds.measure(runner, schedule, lambda lap, alpha: lookat(run, files, lap, alpha), run.finishedround)
 
@@ -226,8 +232,8 @@ def planagainst(run):
     """With --against: the earlier run's kept programs that run beside this
     run's, each of a store both runs have whose program changed; the others'
     verdicts take its recorded runs, which the terminal says at once.  A
-    store whose program is the one that run recorded runs no more beside
-    itself, whether or not its copy is still there."""
+    store whose program is unchanged runs no more beside itself, and where
+    that run was on this machine its figures are carried (carried.py)."""
     earlier = run.inputs.earlier
     if earlier is None:
         return []
@@ -243,8 +249,10 @@ def planagainst(run):
                        f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
     recorded = {key: why for key in changed} if why else kept.trouble
     run.unchanged = set(same.keys)
+    run.carriable = run.unchanged if same.here else set()
     if run.unchanged:
-        progress(f"compare: --against: unchanged since that run, so not run again: {', '.join(sorted(run.unchanged))}")
+        progress(f"compare: --against: unchanged since that run, so not "
+                 f"{'run again' if same.here else 'set against it'}: {', '.join(sorted(run.unchanged))}")
     run.against = Against(earlier.path, earlier.folder, befores, recorded, why, sorted(run.unchanged))
     warning = driftwarning(run.against)
     if warning:
@@ -259,3 +267,18 @@ def runplan(run, files):
     entries = run.inputs.earlier.entries if run.inputs.earlier else {}
     return [(file, run.stores + [before for before in run.earlierprograms
                                  if (file.sha256, before.earlierof) in entries]) for file in files]
+
+
+def runlater(run, plan):
+    """By file's path, the carried stores of the plan, which run only once a
+    look needs them.  With --runs N, whose one look comes at the end, those
+    of a file where a store runs without an earlier program beside it run
+    from the first round, as its tests against them need."""
+    entries = run.inputs.earlier.entries if run.inputs.earlier else {}
+    later = {}
+    for file, stores in plan:
+        keys = carried.carriedkeys(file, run.carriable, entries)
+        beside = {store.earlierof for store in stores if store.earlierof}
+        alone = any(store.key not in keys | beside for store in stores if not store.earlierof)
+        later[file.path] = keys if run.settings.auto or not alone else set()
+    return later

@@ -3,7 +3,7 @@ store's memory per line, the verdicts against an earlier run and the notes.
 """
 
 from .records import TESTED, Figure, Verdict
-from .words import againstverdict, driftwarning, filesof, notes, ratiotext
+from .words import CARRIEDMARK, againstverdict, carriedmark, driftwarning, filesof, notes, ratiotext
 
 
 def table(rows):
@@ -15,17 +15,20 @@ def table(rows):
 
 def fastestcell(rows, figure, decided):
     """HASH 0.109, next ABSLFLAT x1.15 [1.10, 1.20]; or the stores level with
-    the fastest; or the fastest and why it is not tested."""
+    the fastest; or the fastest and why it is not tested.  A store whose
+    figures were carried from an earlier run is marked."""
+    named = {row.store: row.store + carriedmark(row) for row in rows}
     fastest = next(row for row in rows if row.store == decided.fastest)
     text = f"{fastest.median(figure):.3f}"
     if not decided.versus:
-        return f"{fastest.store} {text}"
+        return f"{named[fastest.store]} {text}"
     if decided.why:
-        return f"{fastest.store} {text} (not tested: {decided.why.value})"
+        return f"{named[fastest.store]} {text} (not tested: {decided.why.value})"
     if decided.marked and not decided.clear:
-        return " ≈ ".join(decided.marked) + f" {text}"
+        return " ≈ ".join(named[store] for store in decided.marked) + f" {text}"
     store, test = min(decided.versus.items(), key=lambda item: item[1].ratio)
-    return f"{fastest.store} {text}, next {store} {ratiotext(test).removesuffix(' ' + Verdict.SLOWER.value)}"
+    return (f"{named[fastest.store]} {text}, next {named[store]} "
+            f"{ratiotext(test).removesuffix(' ' + Verdict.SLOWER.value)}")
 
 
 def write(report, folder):
@@ -41,9 +44,9 @@ def write(report, folder):
     lines += ["", "Bytes per distinct line:"]
     rows = [["file"] + [store.key for store in report.stores]]
     for file in filesof(report.summaries):
-        memory = {summary.store: summary.median(Figure.MEMORY) for summary in report.summaries
-                  if summary.file.name == file}
-        rows.append([file] + [f"{memory[store.key]:.1f}" for store in report.stores])
+        memory = {summary.store: f"{summary.median(Figure.MEMORY):.1f}{carriedmark(summary)}"
+                  for summary in report.summaries if summary.file.name == file}
+        rows.append([file] + [memory[store.key] for store in report.stores])
     lines += table(rows)
     if report.against is not None:
         lines += againstlines(report.against)
@@ -64,7 +67,8 @@ def againstlines(against):
     rows = [["file", "store", "store pass", "lookup pass"]]
     for row in against.rows:
         rows.append([row.file, row.store] + [
-            f"{row.figures[figure].before:.3f} -> {row.figures[figure].now:.3f} {againstverdict(row, figure)}"
+            f"{row.figures[figure].before:.3f} -> {row.figures[figure].now:.3f}{CARRIEDMARK if row.carried else ''} "
+            f"{againstverdict(row, figure)}"
             + (f" (recorded {row.figures[figure].recorded:.3f})" if row.interleaved else "")
             for figure in TESTED])
     return lines + (table(rows) if against.rows else [])

@@ -9,6 +9,13 @@ from .medians import FLOOR_US, NOISY, linesneeded, noisyspreads
 from .records import TESTED, Untested, Verdict
 from .verdicts import fewestruns
 
+# The mark of a figure that a run --against an earlier one carried from it.
+CARRIEDMARK = "*"
+
+
+def carriedmark(summary):
+    return CARRIEDMARK if summary.carried else ""
+
 
 def ratiotext(test):
     """x0.89 [0.86, 0.92] faster; x1.02 [0.97, 1.08] open: its runs tell 9%
@@ -94,10 +101,11 @@ def driftwarning(against):
 
 def notes(report):
     """The sentences said once: an incomplete run, too few runs, figures
-    left open, passes too short, a noisy, busy or shared machine, files left
-    out of --against."""
-    said = [incompletenote(report), toofewnote(report), opennote(report), shortnote(report),
-            noisynote(report.summaries), busynote(report.busy), sharednote(report.busy), differingnote(report)]
+    left open, passes too short, figures carried from an earlier run, a
+    noisy, busy or shared machine, files left out of --against."""
+    said = [incompletenote(report), toofewnote(report), opennote(report), shortnote(report), carriednote(report),
+            noisynote([summary for summary in report.summaries if not summary.carried]), busynote(report.busy),
+            sharednote(report.busy), differingnote(report)]
     return [sentence for sentence in said if sentence]
 
 
@@ -153,6 +161,17 @@ def shortnote(report):
     needs = ", ".join(f"{file} ({linesneeded(report.summaries, file):,} lines)" for file in short)
     return (f"Too short to time: a pass of under {FLOOR_US / 1000:g} ms on the programs' microsecond clock carries "
             f"no mark and no verdict. Files with such a pass, and about the lines each would need: {needs}.")
+
+
+def carriednote(report):
+    if not any(summary.carried for summary in report.summaries):
+        return None
+    return (f"Carried ({CARRIEDMARK}): unchanged since {report.against.path} (the same program, by its SHA-256 and "
+            "libraries, on the same machine), so not run again: the figures marked are that run's, on the same "
+            "file. A verdict between a carried store and one that ran beside its earlier program is chained through "
+            "that program: the ratio to it in this run's rounds times its ratio to the carried store in that run's "
+            "rounds, each at half the α; between two carried stores, on that run's runs; against a store with no "
+            "earlier program beside it, on the runs that the carried store then makes in this run.")
 
 
 def noisynote(summaries):

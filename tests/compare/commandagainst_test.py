@@ -155,17 +155,25 @@ class interleaved(unittest.TestCase):
             self.assertIn("| words.txt | X | 0.300 | 0.500 | 0.150 | x0.30 [0.30, 0.30] faster | 0.200 | 0.250 | "
                           "0.150 | x0.60 [0.60, 0.60] faster |", md.read())
 
-    def test_theearlierprogramunchangedrunsonceandsaysso(self):
-        done = compare("--programs", f"X={self.slow}", "--runs", "6", "--out", self.now, "--against", self.before,
-                       self.text)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        self.assertEqual(self.ran(), [(self.slow, "words.txt")] * 6)
-        self.assertIn("unchanged since that run, so not run again: X", done.stdout + done.stderr)
-        row, = readjson(self.now)["against"]["rows"]
-        self.assertTrue(row["unchanged"])
-        line, = [line for line in done.stdout.splitlines() if line.startswith("words.txt") and " -> " in line]
-        self.assertTrue(line.endswith("0.300 -> 0.500 unchanged (same program)  "
-                                      "0.200 -> 0.250 unchanged (same program)"), line)
+    def test_theearlierprogramunchangedrunsnotatallanditsfiguresarecarried(self):
+        # unchanged by the record alone too: a copy of results.json away from the programs it kept
+        elsewhere = os.path.join(self.dir, "elsewhere", "before.json")
+        os.makedirs(os.path.dirname(elsewhere))
+        shutil.copy(os.path.join(self.before, "results.json"), elsewhere)
+        for against in (self.before, elsewhere):
+            done = compare("--programs", f"X={self.slow}", "--runs", "6", "--out", self.now, "--against", against,
+                           self.text)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertFalse(os.path.exists(self.log))
+            self.assertIn("unchanged since that run, so not run again: X", done.stdout + done.stderr)
+            record = readjson(self.now)
+            self.assertEqual((record["runs"], record["against"]["recorded"]), ([], {}))
+            row, = record["against"]["rows"]
+            self.assertTrue(row["unchanged"] and row["carried"])
+            self.assertEqual(row["store_us"]["verdict"], None)
+            line, = [line for line in done.stdout.splitlines() if line.startswith("words.txt") and " -> " in line]
+            self.assertTrue(line.endswith("0.300 -> 0.300* unchanged (same program)  "
+                                          "0.200 -> 0.200* unchanged (same program)"), line)
 
     def test_achangedlibraryoranothercpugivestherecordedrunsandsaysso(self):
         libc = next(n for n, lib in enumerate(readjson(self.before)["stores"][0]["libraries"])
