@@ -44,7 +44,7 @@ from typing import Optional
 
 from .keptprograms import BEFORE
 from .records import Chain, Summary, Test, Untested
-from .verdicts import classify, measuredbefore, quotient, roundedmedians, roundingslack, tells, versus
+from .verdicts import Rule, classify, measuredbefore, quotient, roundedmedians, roundingslack, tells, versus
 
 
 class Pairing(enum.Enum):
@@ -68,7 +68,7 @@ class Sides:
     befores: dict
     entries: dict
     joined: dict
-    rule: object
+    rule: Rule
     halves: dict
 
 
