@@ -249,7 +249,8 @@ def checkagainst(given, out):
     if os.path.realpath(folder) == os.path.realpath(out):
         raise CommandLineError(f"--against {folder} is this run's --out: the run would replace what it is set "
                                "against; give it another --out")
-    return EarlierRun(path, folder, os.path.abspath(earlierrun.recordpath(given)), earlierrun.readearlier(path))
+    record = os.path.abspath(earlierrun.recordpath(given))
+    return EarlierRun(path, folder, record, earlierrun.readearlier(path, record))
 
 
 def checkout(out, files):

@@ -4,15 +4,20 @@ results.json.
 """
 
 import csv
+import dataclasses
 import json
 import math
 import os
 
 from .errors import DamagedResults
-from .records import TESTED, EarlierEntry, Figure, FigureRuns
+from .records import TESTED, EarlierEntry, Figure, FigureSummary
 from .resultscsv import RUNFIELDS
 
 NEEDED = ["file", "sha256", "store", "lines", "distinct"] + [figure.column for figure in TESTED] + RUNFIELDS
+# What a row shows beside its tested figures, which a run carries with the
+# figures of a store that it does not run again.
+SHOWN = ["avg_linelen", "adt", "runs", "report_bytes_per_line"] + [
+    figure.column for figure in Figure if figure not in TESTED] + [figure.spreadcolumn for figure in Figure]
 
 
 def isresultsfile(given):
@@ -42,27 +47,78 @@ def recordpath(given):
     return os.path.join(resultsfolder(given), "results.json")
 
 
-def readearlier(path):
+def readearlier(path, record=None):
     """The earlier run's entries per (SHA-256, store), from its results.csv
-    or results.json."""
+    or results.json; a results.csv's take the round of each run from the
+    results.json at record, where its summary holds the same runs."""
     rows = jsonrows(path) if path.endswith(".json") else csvrows(path)
     earlier = {}
     for place, row in rows:
         lines, distinct = (readnumber(row, column, place, int) for column in ("lines", "distinct"))
+        shown = all(column in row for column in SHOWN)
         figures = {}
-        for figure in TESTED:
+        for figure in Figure if shown else TESTED:
             median = readnumber(row, figure.column, place, float)
-            runs = row[figure.runscolumn].split()
-            if not runs:
-                raise DamagedResults(f"{place}, column {figure.runscolumn}: no runs")
-            figures[figure] = FigureRuns([readnumber({figure.runscolumn: value}, figure.runscolumn, place, float)
-                                          for value in runs], median)
+            spreadpct = readnumber(row, figure.spreadcolumn, place, float) if shown else 0.0
+            figures[figure] = FigureSummary(figureruns(row, figure, place), median, spreadpct * median / 100,
+                                            spreadpct)
         if len(row["sha256"]) != 64 or any(c not in "0123456789abcdef" for c in row["sha256"]):
             raise DamagedResults(f"{place}, column sha256: {row['sha256']!r} is not a SHA-256")
         # A results file without the field holds the reports' rounded times.
-        earlier[(row["sha256"], row["store"])] = EarlierEntry(row["file"], lines, distinct,
-                                                              row.get("full_times") in ("yes", "True"), figures)
+        entry = EarlierEntry(row["file"], lines, distinct, row.get("full_times") in ("yes", "True"), figures,
+                             row.get("rounds"))
+        if shown:
+            entry = dataclasses.replace(entry, avglinelen=readnumber(row, "avg_linelen", place, float), adt=row["adt"],
+                                        runs=readnumber(row, "runs", place, int),
+                                        reportmemory=readnumber(row, "report_bytes_per_line", place, float))
+        earlier[(row["sha256"], row["store"])] = entry
+    if record is not None and not path.endswith(".json"):
+        earlier = withrounds(earlier, record)
     return earlier
+
+
+def figureruns(row, figure, place):
+    """The runs of a tested figure in a row; none of the others, which the
+    results file does not keep in its CSV."""
+    if figure not in TESTED:
+        return []
+    runs = row[figure.runscolumn].split()
+    if not runs:
+        raise DamagedResults(f"{place}, column {figure.runscolumn}: no runs")
+    return [readnumber({figure.runscolumn: value}, figure.runscolumn, place, float) for value in runs]
+
+
+def roundsof(summary):
+    """The round of each run that a results.json summary keeps, or None
+    where it keeps none that fit its runs."""
+    rounds = summary.get("rounds")
+    runs = summary.get(Figure.STORE.runscolumn)
+    if not isinstance(rounds, list) or not isinstance(runs, list) or len(rounds) != len(runs):
+        return None
+    if not all(isinstance(lap, int) and not isinstance(lap, bool) and lap > 0 for lap in rounds):
+        return None
+    return rounds
+
+
+def withrounds(earlier, record):
+    """The entries of a results.csv with the rounds that the results.json
+    beside it keeps for the same runs; unchanged where it cannot be read."""
+    try:
+        with open(record) as source:
+            summaries = json.load(source).get("summaries")
+    except (OSError, ValueError, AttributeError):
+        return earlier
+    found = {}
+    for summary in summaries if isinstance(summaries, list) else []:
+        if isinstance(summary, dict) and roundsof(summary):
+            found[(summary.get("sha256"), summary.get("store"))] = summary
+    kept = {}
+    for key, entry in earlier.items():
+        summary = found.get(key)
+        same = summary is not None and all(summary.get(figure.runscolumn) == entry.figures[figure].runs
+                                           for figure in TESTED)
+        kept[key] = dataclasses.replace(entry, rounds=roundsof(summary)) if same else entry
+    return kept
 
 
 def csvrows(path):
@@ -112,9 +168,9 @@ def jsonrows(path):
         if missing:
             raise DamagedResults(f"{path}, summary {number} has no field {', '.join(missing)}: an older "
                                  "linebench-compare wrote it; rerun that build with this linebench-compare")
-        rows.append((f"{path}, summary {number}", {field: " ".join(repr(float(value)) for value in summary[field])
-                                                   if isinstance(summary[field], list) else str(summary[field])
-                                                   for field in NEEDED + ["full_times"] if field in summary}))
+        row = {field: " ".join(repr(float(value)) for value in summary[field]) if isinstance(summary[field], list)
+               else str(summary[field]) for field in NEEDED + SHOWN + ["full_times"] if field in summary}
+        rows.append((f"{path}, summary {number}", dict(row, rounds=roundsof(summary))))
     return rows
 
 

@@ -249,13 +249,39 @@ def earlierprograms(folder, machine, keys, recordpath=None):
     return EarlierPrograms(stores, None, trouble)
 
 
-def sameprogram(store, before):
-    """Whether this run's program of a store is the earlier run's kept one,
-    before: the same bytes, loading the same libraries from the same places
-    with the same bytes; then it needs no run as KEY (before)."""
-    if filesha(store.path) != before.sha256:
+@dataclasses.dataclass(frozen=True)
+class Unchanged:
+    """The stores whose program is the one that the earlier run recorded,
+    and whether that run was on this machine, so that its figures of them
+    stand for this run's."""
+
+    keys: list
+    here: bool
+
+
+def unchangedsince(recordpath, stores, machine):
+    """Which of stores have the program that the earlier run's results.json
+    at recordpath records for their key: the same SHA-256, loading the same
+    libraries from the same places with the same bytes.  The record alone
+    says so, whether or not the copy it names is still there."""
+    record, _ = earlierrecord(recordpath)
+    if record is None:
+        return Unchanged([], False)
+    recorded = {store.get("key"): store for store in record.get("stores") or [] if isinstance(store, dict)}
+    keys = [store.key for store in stores if sameprogram(store, recorded.get(store.key))]
+    return Unchanged(keys, machinetrouble(record, machine) is None)
+
+
+def sameprogram(store, recorded):
+    """Whether this run's program of a store is the one that recorded, the
+    earlier run's record of its key, names."""
+    if not recorded or not recorded.get("sha256") or not isinstance(recorded.get("libraries"), list):
         return False
+    if filesha(store.path) != recorded["sha256"]:
+        return False
+    then = [Library(entry.get("name"), entry.get("path"), entry.get("sha256"))
+            for entry in recorded["libraries"] if isinstance(entry, dict)]
     try:
-        return libraries(store.path) == before.libraries
+        return libraries(store.path) == then
     except (OSError, RunError):
         return False

@@ -13,8 +13,8 @@ from .report import HASHSIZE
 from .rounds import FIRSTSHARE, LOOKS, SHARE
 from .shapefigures import SHAPEFIGURES
 from .text import SHOWBYTES
-from .words import (againsttests, againstverdict, confidences, driftwarning, fastesttests, filesof, notes, nowruns,
-                    ratiotext)
+from .words import (CARRIEDMARK, againsttests, againstverdict, carriedmark, confidences, driftwarning, fastesttests,
+                    filesof, notes, nowruns, ratiotext)
 
 MARKDOWNSPECIAL = re.compile(r"([\\`*_\[\]<>|#])")
 
@@ -82,7 +82,7 @@ def runswords(summaries, settings):
     """How many runs the medians are of."""
     if not settings.auto:
         return f"{settings.runs} interleaved run{'s' if settings.runs > 1 else ''} of every program on every file"
-    counts = sorted({summary.runs for summary in summaries}) or [0]
+    counts = sorted({summary.runs for summary in summaries if not summary.carried}) or [0]
     made = f"{counts[0]}" if len(counts) == 1 else f"{counts[0]} to {counts[-1]}"
     return (f"the interleaved runs of every program on every file, {made} a program and file: rounds went on "
             "until every figure was decided or the time was up (--runs auto)")
@@ -148,7 +148,7 @@ def table(report):
         store, lookup = report.winners[(file, Figure.STORE)], report.winners[(file, Figure.LOOKUP)]
         for number, row in enumerate(rows):
             head = f"| {mdescape(file)} | {row.lines} | {row.distinct} |" if number == 0 else "| | | |"
-            out.append(f"{head} {mdescape(row.store)} | {withspread(row, Figure.GETLINE, 3)} | "
+            out.append(f"{head} {mdescape(row.store + carriedmark(row))} | {withspread(row, Figure.GETLINE, 3)} | "
                        f"{timecell(row, Figure.STORE, store)} | {timecell(row, Figure.LOOKUP, lookup)} | "
                        f"{versuscell(row, rows, store)}{instructioncell(report, row, store, Figure.STORE)} | "
                        f"{versuscell(row, rows, lookup)}{instructioncell(report, row, lookup, Figure.LOOKUP)} | "
@@ -187,7 +187,8 @@ def againstsection(report):
         out += ["| file | store | store µs recorded | before | now | ratio and verdict | lookup µs recorded | "
                 "before | now | ratio and verdict |", "|---|---|---:|---:|---:|---|---:|---:|---:|---|"]
     for row in against.rows:
-        cells = "".join(f" {againstmedians(row, figure)} {row.figures[figure].now:.3f} | "
+        mark = mdescape(CARRIEDMARK) if row.carried else ""
+        cells = "".join(f" {againstmedians(row, figure)} {row.figures[figure].now:.3f}{mark} | "
                         f"{againstverdict(row, figure, runs[(row.file, row.store)])}"
                         f"{mdescape(changewords(counts, row, figure))} |" for figure in TESTED)
         out.append(f"| {mdescape(row.file)} | {mdescape(row.store)} |{cells}")

@@ -130,15 +130,23 @@ class Store:
 @dataclasses.dataclass(frozen=True)
 class EarlierEntry:
     """An earlier run's figures of a file and store: the file's name, its
-    lines, whether the times are the clock's own, and the median and runs of
-    each tested figure.  Its runs are of no round of this run."""
+    lines, whether the times are the clock's own, each figure's median and
+    spread with the runs of the tested ones, and where its results file
+    keeps them, what its row shows (every figure, the bytes a line, the ADT,
+    the runs and the program's own memory figure).  Its runs are of no round
+    of this run; rounds, where its results keep them, are the earlier run's
+    round of each."""
 
     file: str
     lines: int
     distinct: int
     fulltimes: bool
-    figures: dict  # Figure -> FigureRuns
+    figures: dict  # Figure -> FigureSummary; runs only of the tested figures
     rounds: Optional[list] = None
+    avglinelen: Optional[float] = None  # None: the results file shows no more than the tested figures
+    adt: Optional[str] = None
+    runs: Optional[int] = None
+    reportmemory: Optional[float] = None
 
     def median(self, figure):
         return self.figures[figure].median
@@ -213,12 +221,14 @@ class ProgramReport:
 
 @dataclasses.dataclass(frozen=True)
 class TimedRun:
-    """A run as results.json keeps it: its round (from 1), file and store."""
+    """A run as results.json keeps it: its round (from 1), file and store,
+    and the wall seconds it took, from its start to its report read."""
 
     roundnumber: int
     file: str
     store: str
     report: ProgramReport
+    seconds: Optional[float] = None
 
 
 @dataclasses.dataclass(frozen=True)
@@ -242,7 +252,9 @@ class FigureSummary(FigureRuns):
 class Summary:
     """The runs of one store on one file, summarised: the counts, each
     figure's runs, median and spread, the round of each run, and the
-    linebench-shape figures of its rows, where the run has them."""
+    linebench-shape figures of its rows, where the run has them.  A carried
+    summary is the earlier run's of --against: the same program on the same
+    bytes, which did not run again; its rounds are that run's."""
 
     file: MeasuredFile
     store: str
@@ -257,6 +269,7 @@ class Summary:
     rounds: Optional[list]
     figures: dict  # Figure -> FigureSummary
     shapevalues: Optional[tuple] = None
+    carried: bool = False
 
     def median(self, figure):
         return self.figures[figure].median
@@ -271,7 +284,8 @@ class Test:
     """A test of one program's runs against another's: the ratio that it
     estimates, its interval and p, the verdict or why there is none, the
     smallest difference the runs can tell, whether the runs paired, and the
-    alpha and runs a side it was made at."""
+    alpha and runs a side it was made at; chain, where it is the product of
+    two tests through a third program."""
 
     ratio: float
     low: Optional[float] = None
@@ -283,6 +297,18 @@ class Test:
     paired: Optional[bool] = None
     alpha: Optional[float] = None
     runs: Optional[int] = None
+    chain: Optional["Chain"] = None
+
+
+@dataclasses.dataclass(frozen=True)
+class Chain:
+    """A test chained through the earlier program of a store that ran beside
+    it: its key (through), the half on this run's rounds and the half on the
+    earlier run's runs, each a test of its own."""
+
+    through: str
+    now: Test
+    then: Test
 
 
 @dataclasses.dataclass(frozen=True)
@@ -314,13 +340,15 @@ class AgainstFigure:
 @dataclasses.dataclass(frozen=True)
 class AgainstRow:
     """A file and store of both runs: whether the earlier program ran in this
-    run's rounds, whether it is this run's own, and each tested figure."""
+    run's rounds, whether it is this run's own, whether this run carried its
+    figures rather than run it, and each tested figure."""
 
     file: str
     store: str
     interleaved: bool
     unchanged: bool
     figures: dict  # Figure -> AgainstFigure
+    carried: bool = False
 
 
 @dataclasses.dataclass(frozen=True)

@@ -19,9 +19,10 @@ RUNFIELDS = [figure.runscolumn for figure in TESTED]
 
 
 def write(report, folder):
-    """Writes folder/results.csv: a row of every summary, and the shape
-    figures' and the counts' columns where the run has them, the counts a
-    line, empty for a program and file not counted."""
+    """Writes folder/results.csv: a row of every summary of this run's runs,
+    not of those it carried from an earlier one, and the shape figures' and
+    the counts' columns where the run has them, the counts a line, empty for
+    a program and file not counted."""
     withshape = report.shapenote is None
     counted = report.counts.runs if report.counts else []
     fields = SUMMARYFIELDS + RUNFIELDS + ([figure.column for figure in SHAPEFIGURES] if withshape else []) + (
@@ -30,6 +31,8 @@ def write(report, folder):
         writer = csv.DictWriter(out, fieldnames=fields, lineterminator="\n")
         writer.writeheader()
         for summary in report.summaries:
+            if summary.carried:
+                continue
             row = csvrow(summary, withshape)
             if counted:
                 row.update(countcells(report.counts.of(summary.file.name, summary.store)))

@@ -49,7 +49,8 @@ def recordof(report):
               "build": buildof(report.build), "settings": settingsof(report.settings, report.files),
               "files": [fileof(file) for file in report.files], "stores": [storeof(store) for store in report.stores],
               "runs": [runof(run) for run in report.runs], "rounds_finished": report.roundsfinished,
-              "summaries": [summaryof(summary) for summary in report.summaries],
+              "summaries": [summaryof(summary) for summary in report.summaries if not summary.carried],
+              "carried": [summaryof(summary) for summary in report.summaries if summary.carried],
               "winners": [dict(fastestof(fastest), file=file, figure=figure.column)
                           for (file, figure), fastest in report.winners.items()],
               "against": againstof(report.against), "busy": busyof(report.busy)}
@@ -105,7 +106,7 @@ def beforeof(store):
 
 def runof(run):
     report = run.report
-    return {"round": run.roundnumber, "file": run.file, "store": run.store, "report": {
+    return {"round": run.roundnumber, "file": run.file, "store": run.store, "seconds": run.seconds, "report": {
         "lines": report.lines, "avg_linelen": report.avglinelen, "getline_us": report.figures[Figure.GETLINE],
         "distinct": report.distinct, "bytes_per_line": report.figures[Figure.MEMORY],
         "store_us": report.figures[Figure.STORE], "lookup_us": report.figures[Figure.LOOKUP], "adt": report.adt,
@@ -132,7 +133,11 @@ def testof(test):
               "verdict": test.verdict and test.verdict.value, "why": test.why and test.why.value, "tells": test.tells}
     if test.verdict is None:
         return record
-    return dict(record, paired=test.paired, alpha=test.alpha, runs=test.runs)
+    record.update(paired=test.paired, alpha=test.alpha, runs=test.runs)
+    if test.chain is not None:
+        record["chained"] = {"through": test.chain.through, "now": testof(test.chain.now),
+                             "then": testof(test.chain.then)}
+    return record
 
 
 def fastestof(fastest):
@@ -156,7 +161,8 @@ def againstof(against):
 
 
 def rowof(row):
-    record = {"file": row.file, "store": row.store, "interleaved": row.interleaved, "unchanged": row.unchanged}
+    record = {"file": row.file, "store": row.store, "interleaved": row.interleaved, "unchanged": row.unchanged,
+              "carried": row.carried}
     for figure in TESTED:
         tested = row.figures[figure]
         record[figure.column] = dict(testof(tested.test), before=tested.before, now=tested.now,

@@ -52,13 +52,15 @@ class Schedule:
     """What the rounds run: the plan, a list of (file, its programs); with
     auto, up to each of LOOKS, else a fixed number of runs; the alpha that
     each figure's looks spend in all, and the time limit in seconds (None:
-    none)."""
+    none); later, by file's path, the keys of its programs that run only
+    once a look needs them."""
 
     plan: list
     auto: bool
     runs: Optional[int]
     alpha: float
     limit: Optional[float]
+    later: dict = dataclasses.field(default_factory=dict)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -76,11 +78,17 @@ def measure(runner, schedule, evaluate, finished):
     figures at each look's alpha and returns what it leaves Opened;
     finished(rounds) hears of each round done.  Stops when no file needs a
     program, after the last look, or when the time limit would pass within
-    the next round.  Returns the rounds run."""
+    the next round.  Returns the rounds run: none where no program runs
+    before a look needs it."""
     started = time.monotonic()
     plan, alpha, limit = schedule.plan, schedule.alpha, schedule.limit
     looks = LOOKS if schedule.auto else [schedule.runs]
-    active, lap, looked, spent, status = plan, 0, 0, 0.0, None
+    active = [(file, [store for store in stores if store.key not in schedule.later.get(file.path, ())])
+              for file, stores in plan]
+    active = [(file, stores) for file, stores in active if stores]
+    if not active:
+        return 0
+    lap, looked, spent, status = 0, 0, 0.0, None
     for number, look in enumerate(looks):
         timeup = False
         while lap < look:

@@ -38,9 +38,10 @@ def runqueue(plan, lap):
 
 class Runner:
     """Runs programs on files under the heap probe, pinned as setup says,
-    handing each report to done(round, file, store, report), and the time
-    around the run to watch, which counts what else the machine did; keeps
-    the seconds of each file and store's latest run, for estimates."""
+    handing each report and the wall seconds its run took to done(round,
+    file, store, report, seconds), and the time around the run to watch,
+    which counts what else the machine did; keeps the seconds of each file
+    and store's latest run, for estimates."""
 
     def __init__(self, bindir, scratch, setup, done, watch=None):
         self.probe = os.path.join(bindir, PROBE)
@@ -54,8 +55,9 @@ class Runner:
         report = self.runonce(store, file.path)
         if self.watch:
             self.watch.add(lap, mark)
-        self.done(lap, file, store, report)
-        self.took[(file.path, store.key)] = time.monotonic() - begun
+        took = time.monotonic() - begun
+        self.took[(file.path, store.key)] = took
+        self.done(lap, file, store, report, took)
 
     def runonce(self, store, path):
         """One run's report.  Its memory figure counts the heap growth that

@@ -4,12 +4,13 @@ writes; endings.py says how a stop or a failure ends it.
 """
 
 import dataclasses
+import functools
 import os
 import tempfile
 import time
 
-from . import (build, counting, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson, rounds,
-               terminal)
+from . import (build, carried, counting, keptprograms, markdown, measuredfiles, owned, plot, resultscsv, resultsjson,
+               rounds, terminal)
 from .busy import Watch
 from .buildfacts import buildinfo
 from .countfigures import Counting
@@ -28,7 +29,7 @@ from .shapefigures import runshape, withshapevalues
 from .stops import checkstop
 from .storechoice import chooseprograms
 from .storelist import knownstores
-from .verdicts import Befores, Rule, filewinners, measuredbefore, setagainst
+from .verdicts import Befores, Rule, filewinners, measuredbefore, setagainst, versus
 from .words import driftwarning
 
 
@@ -55,6 +56,8 @@ class Run:
         self.closed = set()
         self.earlierprograms = []  # the earlier run's programs that run beside this run's
         self.unchanged = set()  # stores whose program is the earlier run's, byte for byte
+        self.carriable = set()  # of those, the ones whose figures this run carries from it (carried.py)
+        self.earlierhalves = {}  # the chains' halves on the earlier run's runs, made once
         self.watch = Watch(settings.cpu)
         self.saved = False  # whether results.json is this run's
         self.corpora = None if settings.files else owned.Owned(os.path.join(settings.out, "corpora"))
@@ -71,10 +74,10 @@ class Run:
         """The earlier run's programs as this run ran them on files."""
         return Befores(measuredbefore(files, self.earlierprograms, self.reports, self.laps), self.unchanged)
 
-    def done(self, lap, file, store, report):
+    def done(self, lap, file, store, report, seconds=None):
         self.reports.setdefault((file.path, store.key), []).append(report)
         self.laps.setdefault((file.path, store.key), []).append(lap + 1)
-        self.runs.append(TimedRun(lap + 1, file.name, store.key, report))
+        self.runs.append(TimedRun(lap + 1, file.name, store.key, report, seconds))
         checkstop()
 
     def finishedround(self, lap):
@@ -140,15 +143,16 @@ def conclude(run, shapenote, incomplete=None):
     runs so far: of every store or, for a run that did not finish (why:
     incomplete), those that have runs.  Returns the report."""
     earlier = run.inputs.earlier
-    summaries = summarise(run.files, run.stores, run.reports, run.laps)
+    summaries, sides = carried.table(run, run.files, summarise(run.files, run.stores, run.reports, run.laps))
     run.summaries = summaries if shapenote else withshapevalues(summaries)
-    run.winners = filewinners(run.summaries, run.rule(), looksof(run, Kind.FASTEST, run.looks))
+    run.winners = filewinners(run.summaries, run.rule(), looksof(run, Kind.FASTEST, run.looks),
+                              functools.partial(carried.sidetest, sides) if sides else versus)
     if earlier is not None and run.against is not None:
         rows, differing = setagainst(run.summaries, earlier, run.rule(), run.beforesof(run.files),
                                      looksof(run, Kind.AGAINST, run.looks))
         runs = min((len(row.figures[figure].beforeruns) for row in rows for figure in TESTED),
                    default=earlierruns(earlier))
-        drift = None if all(row.interleaved for row in rows) else keptprograms.DRIFT
+        drift = None if all(row.interleaved or row.unchanged for row in rows) else keptprograms.DRIFT
         run.against = dataclasses.replace(run.against, rows=rows, differing=differing, runs=runs, drift=drift)
     run.shapenote, run.incomplete = shapenote, incomplete
     report = run.report()
@@ -218,16 +222,17 @@ def measure(run, bindir, scratch):
     grow each shape's ladder."""
     settings = run.settings
 
-    def finished(lap, file, store, report):
+    def finished(lap, file, store, report, seconds):
         checkfile(file)
-        run.done(lap, file, store, report)
+        run.done(lap, file, store, report, seconds)
 
     runner = Runner(bindir, scratch, childsetup(settings.cpu, not settings.aslr), finished, run.watch)
     run.took = runner.took
 
     def measurefiles(files):
-        schedule = rounds.Schedule(runplan(run, files), settings.auto, settings.runs, settings.alpha,
-                                   settings.timelimit)
+        plan = runplan(run, files)
+        schedule = rounds.Schedule(plan, settings.auto, settings.runs, settings.alpha, settings.timelimit,
+                                   runlater(run, plan))
         run.measuring = True
         rounds.measure(runner, schedule, lambda lap, alpha: lookat(run, files, lap, alpha), run.finishedround)
 
@@ -288,24 +293,29 @@ def checkcommon(run, keys):
 
 def planagainst(run):
     """With --against: the earlier run's kept programs that run beside this
-    run's, each of a store both runs have; the others' verdicts take its
-    recorded runs, which the terminal says at once."""
+    run's, each of a store both runs have whose program changed; the others'
+    verdicts take its recorded runs, which the terminal says at once.  A
+    store whose program is unchanged runs no more beside itself, and where
+    that run was on this machine its figures are carried (carried.py)."""
     earlier = run.inputs.earlier
     if earlier is None:
         return []
     keys = [store.key for store in run.stores if any(key == store.key for _, key in earlier.entries)]
-    kept = keptprograms.earlierprograms(earlier.folder, run.machine, keys, earlier.recordpath)
+    same = keptprograms.unchangedsince(earlier.recordpath, [store for store in run.stores if store.key in keys],
+                                       run.machine)
+    changed = [key for key in keys if key not in same.keys]
+    kept = keptprograms.earlierprograms(earlier.folder, run.machine, changed, earlier.recordpath)
     befores, why = kept.stores, kept.why
     clash = [before.key for before in befores if any(before.key == store.key for store in run.stores)]
     if clash:
         raise RunError(f"--against: {clash[0]} names a store of this run and the earlier run's program of "
                        f"{clash[0].removesuffix(' (before)')} alike; rename it in --programs")
-    recorded = {key: why for key in keys} if why else kept.trouble
-    now = {store.key: store for store in run.stores}
-    run.unchanged = {before.earlierof for before in befores if keptprograms.sameprogram(now[before.earlierof], before)}
-    befores = [before for before in befores if before.earlierof not in run.unchanged]
+    recorded = {key: why for key in changed} if why else kept.trouble
+    run.unchanged = set(same.keys)
+    run.carriable = run.unchanged if same.here else set()
     if run.unchanged:
-        progress(f"compare: --against: unchanged since that run, so not run again: {', '.join(sorted(run.unchanged))}")
+        progress(f"compare: --against: unchanged since that run, so not "
+                 f"{'run again' if same.here else 'set against it'}: {', '.join(sorted(run.unchanged))}")
     run.against = Against(earlier.path, earlier.folder, befores, recorded, why, sorted(run.unchanged))
     warning = driftwarning(run.against)
     if warning:
@@ -320,3 +330,18 @@ def runplan(run, files):
     entries = run.inputs.earlier.entries if run.inputs.earlier else {}
     return [(file, run.stores + [before for before in run.earlierprograms
                                  if (file.sha256, before.earlierof) in entries]) for file in files]
+
+
+def runlater(run, plan):
+    """By file's path, the carried stores of the plan, which run only once a
+    look needs them.  With --runs N, whose one look comes at the end, those
+    of a file where a store runs without an earlier program beside it run
+    from the first round, as its tests against them need."""
+    entries = run.inputs.earlier.entries if run.inputs.earlier else {}
+    later = {}
+    for file, stores in plan:
+        keys = carried.carriedkeys(file, run.carriable, entries)
+        beside = {store.earlierof for store in stores if store.earlierof}
+        alone = any(store.key not in keys | beside for store in stores if not store.earlierof)
+        later[file.path] = keys if run.settings.auto or not alone else set()
+    return later

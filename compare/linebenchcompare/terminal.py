@@ -4,7 +4,8 @@ store's memory per line, the verdicts against an earlier run and the notes.
 
 from .countwords import countsparagraph
 from .records import TESTED, Figure
-from .words import againsttests, againstverdict, confidences, driftwarning, filesof, notes, nowruns, ratiotext
+from .words import (CARRIEDMARK, againsttests, againstverdict, carriedmark, confidences, driftwarning, filesof, notes,
+                    nowruns, ratiotext)
 
 
 def table(rows):
@@ -17,20 +18,22 @@ def table(rows):
 def fastestcell(rows, figure, decided):
     """HASH 0.109, next ABSLFLAT x1.15 [1.10, 1.20]; or the stores level with
     the fastest; or the fastest and why it is not tested; or, where a store's
-    test finds it faster than the fastest, though not for certain, both."""
+    test finds it faster than the fastest, though not for certain, both.  A
+    store whose figures were carried from an earlier run is marked."""
+    named = {row.store: row.store + carriedmark(row) for row in rows}
     fastest = next(row for row in rows if row.store == decided.fastest)
     text = f"{fastest.median(figure):.3f}"
     if not decided.versus:
-        return f"{fastest.store} {text}"
+        return f"{named[fastest.store]} {text}"
     if decided.why:
-        return f"{fastest.store} {text} (not tested: {decided.why.value})"
+        return f"{named[fastest.store]} {text} (not tested: {decided.why.value})"
     if decided.marked and not decided.clear:
-        return " ≈ ".join(decided.marked) + f" {text}"
+        return " ≈ ".join(named[store] for store in decided.marked) + f" {text}"
     store, test = min(decided.versus.items(), key=lambda item: item[1].ratio)
     said = ratiotext(test, (next(row for row in rows if row.store == store).runs, fastest.runs), slower=False)
     if test.ratio < 1:
-        return f"not decided: {fastest.store} {text} or {store} {said}"
-    return f"{fastest.store} {text}, next {store} {said}"
+        return f"not decided: {named[fastest.store]} {text} or {named[store]} {said}"
+    return f"{named[fastest.store]} {text}, next {named[store]} {said}"
 
 
 def write(report, folder):
@@ -46,9 +49,9 @@ def write(report, folder):
     lines += ["", "Bytes per distinct line:"]
     rows = [["file"] + [store.key for store in report.stores]]
     for file in filesof(report.summaries):
-        memory = {summary.store: summary.median(Figure.MEMORY) for summary in report.summaries
-                  if summary.file.name == file}
-        rows.append([file] + [f"{memory[store.key]:.1f}" for store in report.stores])
+        memory = {summary.store: f"{summary.median(Figure.MEMORY):.1f}{carriedmark(summary)}"
+                  for summary in report.summaries if summary.file.name == file}
+        rows.append([file] + [memory[store.key] for store in report.stores])
     lines += table(rows)
     if report.against is not None:
         lines += againstlines(report)
@@ -83,6 +86,6 @@ def againstlines(report):
 def againstcell(row, figure, runs):
     tested = row.figures[figure]
     if row.unchanged:
-        return f"{tested.now:.3f} {againstverdict(row, figure, runs)}"
+        return f"{tested.now:.3f}{CARRIEDMARK if row.carried else ''} {againstverdict(row, figure, runs)}"
     return (f"{tested.before:.3f} -> {tested.now:.3f} {againstverdict(row, figure, runs)}"
             + (f" (recorded {tested.recorded:.3f})" if row.interleaved else ""))

@@ -167,19 +167,23 @@ def pairedruns(now, before, figure, last=None):
                    before.figures[figure].runs, False)
 
 
+def roundedmedians(now, before, figure):
+    """(median now, median before) where either side's times are the
+    reports' rounded ones, else None."""
+    return None if now.fulltimes and before.fulltimes else (now.median(figure), before.median(figure))
+
+
 def versus(now, before, figure, rule, last=None):
     """decide() on a figure of sides now and before, paired where they can
     be, on the rounds up to last, and allowing for the reports' rounding
     where either side's times are the reports' own."""
     pairing = pairedruns(now, before, figure, last)
-    median, beforemedian = now.median(figure), before.median(figure)
     if not pairing.now:
-        return Test(quotient(median, beforemedian), why=Untested.TOOFEW)
-    rounded = None if now.fulltimes and before.fulltimes else (median, beforemedian)
-    return decide(pairing.now, pairing.before, rule, pairing.paired, rounded)
+        return Test(quotient(now.median(figure), before.median(figure)), why=Untested.TOOFEW)
+    return decide(pairing.now, pairing.before, rule, pairing.paired, roundedmedians(now, before, figure))
 
 
-def winners(rows, figure, rule, short, looks=None):
+def winners(rows, figure, rule, short, looks=None, tester=versus):
     """The fastest store of one file on one figure and each other store's
     test against it, at the alpha and on the rounds of the look that looks
     gives the store (the one that decided it), or by rule on all.  Nothing
@@ -189,14 +193,15 @@ def winners(rows, figure, rule, short, looks=None):
     look decided ran no more, and the medians of other rounds do not compare
     where the machine drifts.  So where a store's test finds it faster than
     the fastest, it becomes the fastest, that most faster first, until no
-    store is faster or each has been tried."""
+    store is faster or each has been tried.  tester makes each test, as
+    versus() does."""
     fastest = min(rows, key=lambda row: row.median(figure))
     if short:
         tests = {row.store: Test(quotient(row.median(figure), fastest.median(figure)), why=Untested.TOOSHORT)
                  for row in rows if row is not fastest}
         return Fastest(fastest.store, [], False, tests, Untested.TOOSHORT)
     for _ in rows:
-        tests, why = versusfastest(rows, fastest, figure, rule, looks)
+        tests, why = versusfastest(rows, fastest, figure, rule, looks, tester)
         faster = [store for store, test in tests.items() if test.verdict == Verdict.FASTER]
         if not faster:
             break
@@ -208,7 +213,7 @@ def winners(rows, figure, rule, short, looks=None):
     return Fastest(fastest.store, [fastest.store] + level if clear or level else [], clear, tests, None)
 
 
-def versusfastest(rows, fastest, figure, rule, looks):
+def versusfastest(rows, fastest, figure, rule, looks, tester):
     """Each other store's test against fastest, and why none is tested."""
     tests = {}
     why = None
@@ -216,7 +221,7 @@ def versusfastest(rows, fastest, figure, rule, looks):
         if row is fastest:
             continue
         look = (looks or {}).get(row.store)
-        tests[row.store] = versus(row, fastest, figure, lookedrule(rule, look), look.last if look else None)
+        tests[row.store] = tester(row, fastest, figure, lookedrule(rule, look), look.last if look else None)
         why = why or tests[row.store].why
     return tests, why
 
@@ -226,7 +231,7 @@ def lookedrule(rule, look):
     return dataclasses.replace(rule, alpha=look.alpha) if look else rule
 
 
-def filewinners(summaries, rule, looks=None):
+def filewinners(summaries, rule, looks=None, tester=versus):
     """winners() for every file and tested figure, by (file, figure); looks,
     per (file, figure), the look of each store."""
     short = shortfigures(summaries, TESTED)
@@ -235,7 +240,7 @@ def filewinners(summaries, rule, looks=None):
         rows = [summary for summary in summaries if summary.file.name == file]
         for figure in TESTED:
             decided[(file, figure)] = winners(rows, figure, rule, (file, figure) in short,
-                                              (looks or {}).get((file, figure)))
+                                              (looks or {}).get((file, figure)), tester)
     return decided
 
 
@@ -262,7 +267,8 @@ def setagainst(summaries, earlier, rule, befores, looks=None):
     figure, the earlier median, the median and runs the verdict sets this
     run's against, this run's median and the test.  Where the earlier
     program did not run in this run, the test takes the runs the earlier run
-    recorded, and an unchanged program's takes none.  looks: per (file,
+    recorded, and an unchanged program's takes none; a carried summary is
+    the recorded one itself.  looks: per (file,
     store, figure), the look that decided it.  Returns the rows and the
     files of the same name whose contents differ."""
     rows = []
@@ -274,7 +280,8 @@ def setagainst(summaries, earlier, rule, befores, looks=None):
             continue
         matched.add(summary.file.name)
         ran = befores.measured.get((summary.file.sha256, summary.store))
-        before = ran or recorded
+        # The recorded runs' rounds are the earlier run's, which pair with none of this run's.
+        before = ran or dataclasses.replace(recorded, rounds=None)
         unchanged = summary.store in befores.unchanged
         figures = {}
         for figure in TESTED:
@@ -285,7 +292,7 @@ def setagainst(summaries, earlier, rule, befores, looks=None):
                                                                                      figure)))
             figures[figure] = AgainstFigure(test, before.median(figure), summary.median(figure),
                                             before.figures[figure].runs, recorded.figures[figure].median)
-        rows.append(AgainstRow(summary.file.name, summary.store, ran is not None, unchanged, figures))
+        rows.append(AgainstRow(summary.file.name, summary.store, ran is not None, unchanged, figures, summary.carried))
     differing = sorted({summary.file.name for summary in summaries
                         if summary.file.name in names and summary.file.name not in matched})
     return rows, differing

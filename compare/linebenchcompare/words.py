@@ -10,6 +10,13 @@ from .records import TESTED, Untested, Verdict
 from .rounds import LOOKS
 from .verdicts import fewestruns
 
+# The mark of a figure that a run --against an earlier one carried from it.
+CARRIEDMARK = "*"
+
+
+def carriedmark(summary):
+    return CARRIEDMARK if summary.carried else ""
+
 
 def ratiotext(test, shown=None, slower=True):
     """x0.89 [0.86, 0.92] faster; x1.02 [0.97, 1.08] open: its runs tell 9%
@@ -129,10 +136,11 @@ def driftwarning(against):
 
 def notes(report):
     """The sentences said once: an incomplete run, too few runs, figures
-    left open, passes too short, a noisy, busy or shared machine, files left
-    out of --against."""
-    said = [incompletenote(report), toofewnote(report), opennote(report), shortnote(report),
-            noisynote(report.summaries), busynote(report.busy), sharednote(report.busy), differingnote(report)]
+    left open, passes too short, figures carried from an earlier run, a
+    noisy, busy or shared machine, files left out of --against."""
+    said = [incompletenote(report), toofewnote(report), opennote(report), shortnote(report), carriednote(report),
+            noisynote([summary for summary in report.summaries if not summary.carried]), busynote(report.busy),
+            sharednote(report.busy), differingnote(report)]
     return [sentence for sentence in said if sentence]
 
 
@@ -160,25 +168,14 @@ def toofewnote(report):
 
 
 def opennote(report):
-    """The open figures, and what may decide them.  With --against the rounds
-    go on for the figures set against the earlier run, so more time decides
-    none of the table of the fastest; and rounds that reached the last look
-    end there, however long the time limit."""
-    fastest = [test for test in fastesttests(report) if test.verdict == Verdict.OPEN]
-    against = [test for test in againsttests(report) if test.verdict == Verdict.OPEN]
-    opened = len(fastest) + len(against)
+    """The open figures, and what may decide them: rounds that reached the
+    last look end there, however long the time limit."""
+    opened = [test for test in fastesttests(report) + againsttests(report) if test.verdict == Verdict.OPEN]
     if not opened:
         return None
-    said = [f"Open: {opened} of the figures {'are' if opened > 1 else 'is'} not decided: the interval reaches across "
-            f"the threshold of {report.settings.threshold * 100:g}%"]
-    rest = fastest + against
-    if report.settings.auto and report.against is not None and fastest:
-        rest = against
-        said.append(f"{'they are all' if not rest else f'{len(fastest)} are'} against the fastest, and the rounds go "
-                    "on for the figures set against the earlier run alone, so more time would not decide them")
-    if rest:
-        said.append(maydecide(report.settings, rest, "them" if len(rest) == opened else f"the other {len(rest)}"))
-    return "; ".join(said) + "."
+    return (f"Open: {len(opened)} of the figures {'are' if len(opened) > 1 else 'is'} not decided: the interval "
+            f"reaches across the threshold of {report.settings.threshold * 100:g}%; "
+            + maydecide(report.settings, opened, "them") + ".")
 
 
 def maydecide(settings, tests, them):
@@ -203,6 +200,17 @@ def shortnote(report):
     needs = ", ".join(f"{file} ({linesneeded(report.summaries, file):,} lines)" for file in short)
     return (f"Too short to time: a pass of under {FLOOR_US / 1000:g} ms on the programs' microsecond clock carries "
             f"no mark and no verdict. Files with such a pass, and about the lines each would need: {needs}.")
+
+
+def carriednote(report):
+    if not any(summary.carried for summary in report.summaries):
+        return None
+    return (f"Carried ({CARRIEDMARK}): unchanged since {report.against.path} (the same program, by its SHA-256 and "
+            "libraries, on the same machine), so not run again: the figures marked are that run's, on the same "
+            "file. A verdict between a carried store and one that ran beside its earlier program is chained through "
+            "that program: the ratio to it in this run's rounds times its ratio to the carried store in that run's "
+            "rounds, each at half the α; between two carried stores, on that run's runs; against a store with no "
+            "earlier program beside it, on the runs that the carried store then makes in this run.")
 
 
 def noisynote(summaries):
