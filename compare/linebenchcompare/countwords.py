@@ -77,12 +77,12 @@ def countsparagraph(report):
     programs = len(counting.runs)
     said = [f"Counts, exact (the misses of simulated caches): {programs} program{'s' if programs != 1 else ''} "
             f"on {files} file{'s' if files != 1 else ''} under valgrind, {made} counted now in "
-            f"{counting.seconds:.0f} s of CPU" + (f", {kept} kept from before" if kept else "")]
+            f"{counting.seconds:.0f} s of CPU" + (f", {kept} kept from before" if kept else "") + "."]
     order, compared = otherorder(report)
     if order:
-        said.append("the counts order the stores otherwise than the times " + listed(order))
+        said.append("The counts order the stores otherwise than the times: " + listed(order) + ".")
     elif compared:
-        said.append("the fastest store of each pass counted has its fewest instructions too")
+        said.append("The fastest store of each pass counted has its fewest instructions too.")
     changes = []
     for row in (report.against.rows or []) if report.against else []:
         found = [againstchange(counting, row, figure) for figure in TESTED]
@@ -90,8 +90,8 @@ def countsparagraph(report):
             changes.append(f"{row.store} on {row.file}: " + ", ".join(change.text().removesuffix(" (exact)")
                                                                       for change in found))
     if changes:
-        said.append("against the earlier run " + listed(changes))
+        said.append("Against the earlier run: " + listed(changes) + ".")
     if counting.skipped:
-        said.append("not counted: " + listed([f"{skipped.store} on {skipped.file} ({skipped.why})"
-                                              for skipped in counting.skipped]))
-    return "; ".join(said) + "."
+        said.append("Not counted: " + listed([f"{skipped.store} on {skipped.file} ({skipped.why})"
+                                              for skipped in counting.skipped]) + ".")
+    return " ".join(said)
