@@ -151,6 +151,12 @@ def parser():
     result.add_argument("--seed", type=int, metavar="N", help="seed of the generated corpora (default 1)")
     result.add_argument("--keep-corpora", action="store_true",
                         help="keep the generated corpora in OUT/corpora, which the run removes otherwise")
+    addverdictoptions(result)
+    return result
+
+
+def addverdictoptions(result):
+    """The options of how the runs are judged and pinned, last in --help."""
     result.add_argument("--alpha", type=float, default=ALPHA, metavar="A",
                         help="the verdicts' significance level: a verdict's confidence interval misses the true "
                         f"ratio at most this often; --runs auto spends it across its looks (default {ALPHA:g})")
@@ -165,7 +171,6 @@ def parser():
     result.add_argument("--aslr", choices=["on", "off"], default=ASLR, metavar="on|off",
                         help=f"address-space randomisation of the timed runs, as setarch -R turns it off "
                         f"(default {ASLR})")
-    return result
 
 
 RUNSHELP = (f"runs of every program on every file, or auto: rounds until every tested figure is decided or the time "
